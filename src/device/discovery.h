@@ -1,0 +1,35 @@
+// Finding the attached devices of our kind and opening the selected one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "device/window_state.h"
+#include "platform/hid_platform.h"
+
+namespace tensivo::device {
+
+inline constexpr std::uint16_t kVendorId = 0xE31A;
+inline constexpr std::uint16_t kProductId = 0x5C07;
+
+// Clears FormReady and returns the serial numbers of every attached device, in
+// enumeration order; the window lists them and selects the last. Every
+// interface it opened is closed again. No device may be open.
+std::vector<std::string> Scan_USB_devices(platform::HidPlatform& hid, WindowState& state);
+
+// Opens the first device whose serial number equals `selected_serial`
+// (exactly, case-sensitive) through both handles, reads its report lengths
+// and arms the input read. Returns kTrue and sets DeviceFound when it did;
+// otherwise kFalse with no handle left open. No device may be open.
+Bool16 FindTheHid(platform::HidPlatform& hid, WindowState& state, std::string_view selected_serial);
+
+// The report lengths of the device open on DeviceHandle. Lengths that cannot
+// be read are 0, never those of a device shown before.
+void Read_Device_Caps(platform::HidPlatform& hid, WindowState& state);
+
+// The read event is made on the first open and reused for every later one.
+void Init_Read_Overlapped(platform::HidPlatform& hid, WindowState& state);
+
+}  // namespace tensivo::device

@@ -1,0 +1,45 @@
+#include "device/input_report.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tensivo::device {
+
+double RoundHalfEven(double x) {
+  const double floor = std::floor(x);
+  const double diff = x - floor;
+  if (diff < 0.5) return floor;
+  if (diff > 0.5) return floor + 1;
+  return std::fmod(floor, 2.0) == 0 ? floor : floor + 1;
+}
+
+double FullScale(double outline_width) { return RoundHalfEven(outline_width - kOutlineMargin); }
+
+std::array<std::optional<double>, kBarCount> NewestReportWidths(
+    std::span<const std::uint8_t> buffer, std::uint32_t count, std::uint16_t report_length,
+    std::uint8_t input_mask, double full_scale) {
+  std::array<std::optional<double>, kBarCount> widths;
+  const std::size_t read = std::min<std::size_t>(count, buffer.size());
+  if (report_length == 0 || report_length > kReadRequestBytes || read < report_length) {
+    return widths;
+  }
+  const std::size_t p = read - report_length + 1;  // first data byte of the newest report
+  auto value_at = [&](std::size_t offset) -> std::optional<double> {
+    if (p + offset + 1 >= read) return std::nullopt;
+    return buffer[p + offset] + 256.0 * buffer[p + offset + 1];
+  };
+  auto width_of = [&](double v) { return RoundHalfEven(full_scale * v / kFullScaleValue); };
+
+  for (std::size_t k = 0; k < 3; ++k) {
+    if (auto v = value_at(2 * k)) widths[k] = width_of(*v);
+  }
+  std::size_t cursor = 6;
+  for (std::size_t n = 0; n < 5; ++n) {
+    if (input_mask & (0x08u << n)) continue;
+    if (auto v = value_at(cursor)) widths[3 + n] = width_of(*v);
+    cursor += 2;
+  }
+  return widths;
+}
+
+}  // namespace tensivo::device

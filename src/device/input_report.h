@@ -1,0 +1,34 @@
+// Decoding the device's input reports into bar widths.
+//
+// A report is the id byte, LC1, LC2, LC3, then one value for each of inputs
+// 4..8 whose mask bit is clear, every value 16-bit, low byte first.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace tensivo::device {
+
+inline constexpr std::size_t kReadRequestBytes = 1000;
+inline constexpr std::size_t kReadBufferBytes = 1001;
+inline constexpr int kBarCount = 8;  // LC1..LC3, then inputs 4..8
+inline constexpr double kOutlineMargin = 84;
+inline constexpr double kFullScaleValue = 65535;
+
+// Whole number nearest to x, an exact half going to the even neighbour.
+double RoundHalfEven(double x);
+
+// Full-scale bar width (twips) for an outline of the given width.
+double FullScale(double outline_width);
+
+// New widths of the eight bars from the newest whole report among the
+// `count` bytes read, or none for a bar the read cannot set. Nothing is shown
+// when the read holds no whole report or the report length is unusable, and no
+// byte past `count` is ever used.
+std::array<std::optional<double>, kBarCount> NewestReportWidths(
+    std::span<const std::uint8_t> buffer, std::uint32_t count, std::uint16_t report_length,
+    std::uint8_t input_mask, double full_scale);
+
+}  // namespace tensivo::device

@@ -1,0 +1,103 @@
+// The feature reports of the device: the register map, how a load cell's gain
+// is spread over three registers, the factory values, and the write and
+// read-back sequences. Every byte that goes to or comes from the device in a
+// feature report is fixed here.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "device/window_state.h"
+#include "platform/hid_platform.h"
+
+namespace tensivo::device {
+
+inline constexpr std::uint8_t kWriteRegisterCommand = 1;
+inline constexpr std::uint8_t kConfigBlockTag = 0xEE;
+inline constexpr std::uint8_t kInputMaskTag = 0xCC;
+
+inline constexpr int kGainCount = 2560;  // list positions 0..2559
+inline constexpr int kFactoryGainPosition = 2292;  // gain 500
+inline constexpr int kReadBackReads = 5;
+inline constexpr std::size_t kRegisterImageSize = 17;
+using RegisterImage = std::array<std::uint8_t, kRegisterImageSize>;
+
+inline constexpr std::array<std::uint8_t, 12> kFactoryValues = {15,  1,   15,  1,   15,  1,
+                                                                244, 244, 244, 128, 128, 128};
+
+enum class LoadCell { kLC1 = 0, kLC2 = 1, kLC3 = 2 };
+
+struct GainRegisters {
+  std::uint8_t amplifier;
+  std::uint8_t shift;
+  std::uint8_t fine;
+};
+
+// Which registers each load cell owns, in the order LC1, LC2, LC3.
+inline constexpr std::array<GainRegisters, 3> kLoadCellRegisters = {{{0, 1, 6}, {2, 3, 7}, {4, 5, 8}}};
+
+// Writer's rule: coarse step e -> amplifier code and shift.
+struct CoarseStep {
+  std::uint8_t amplifier_code;
+  std::uint8_t shift;
+};
+inline constexpr std::array<CoarseStep, 10> kWriterTable = {
+    {{0, 0}, {0, 1}, {0, 2}, {3, 0}, {4, 0}, {5, 0}, {6, 0}, {7, 0}, {7, 1}, {7, 2}}};
+
+// Reader's rule: [amplifier code][shift] -> coarse step, -1 where the
+// registers name no step (the list then keeps its position).
+inline constexpr std::array<std::array<std::int8_t, 4>, 8> kReaderTable = {{
+    {0, 1, 2, -1},
+    {-1, -1, -1, -1},
+    {-1, -1, -1, -1},
+    {3, 3, 3, 3},
+    {4, 4, 4, 4},
+    {5, 5, 5, 5},
+    {6, 6, 6, 6},
+    {7, 8, 9, 9},
+}};
+
+struct GainPosition {
+  int coarse;  // e, 0..9
+  int fine;    // m, 0..255
+};
+
+// Positions outside 0..2559 are clamped into it.
+GainPosition SplitGainPosition(int position);
+
+// The three register values that select list position p.
+GainRegisters EncodeGain(int position);
+
+// The list position that three register values select, if any.
+std::optional<int> DecodeGainPosition(std::uint8_t amplifier, std::uint8_t shift,
+                                      std::uint8_t fine);
+
+// A report buffer of the open device's feature length, zero-filled.
+std::vector<std::uint8_t> NewFeatureBuffer(const WindowState& state);
+
+// Sends one write-register report through the buffer: 0, 1, register, value,
+// the rest as the buffer holds it. A buffer too short for those four bytes
+// sends nothing and counts as a failed call.
+void Write_Register(platform::HidPlatform& hid, WindowState& state,
+                    std::span<std::uint8_t> buffer, std::uint8_t reg, std::uint8_t value);
+
+// Amplifier, shift and fine register of one load cell, in that order.
+void WriteGain(platform::HidPlatform& hid, WindowState& state, LoadCell cell, int position);
+
+// Registers 0..11 with the factory values, in ascending order.
+void WriteFactoryDefaults(platform::HidPlatform& hid, WindowState& state);
+
+// Five feature reads, taken in whatever order the device hands out its
+// replies: configuration blocks go into a fresh register image, an input-mask
+// reply into state.InputMask. Nothing is written to the device.
+RegisterImage ReadConfiguration(platform::HidPlatform& hid, WindowState& state);
+
+// Applies one reply to the image and mask; bytes outside the reply or the
+// image are never touched.
+void ApplyFeatureReply(std::span<const std::uint8_t> reply, RegisterImage& image,
+                       std::uint8_t& input_mask);
+
+}  // namespace tensivo::device

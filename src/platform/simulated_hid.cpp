@@ -1,0 +1,357 @@
+#include "platform/simulated_hid.h"
+
+#include <algorithm>
+
+#include "platform/device_string.h"
+
+namespace tensivo::platform {
+
+namespace {
+
+// hidraw keeps 64 reports per reader; we keep the newest, which is what a
+// live display wants.
+constexpr std::size_t kQueueCapacity = 64;
+
+constexpr std::string_view kPathPrefix = "sim:hid/";
+
+}  // namespace
+
+// --- the world ---
+
+SimulatedHid::DeviceId SimulatedHid::AddDevice(SimulatedDeviceSpec spec, bool attached) {
+  Device device;
+  device.spec = std::move(spec);
+  device.attached = attached;
+  devices_.push_back(std::move(device));
+  return static_cast<DeviceId>(devices_.size() - 1);
+}
+
+SimulatedHid::DeviceId SimulatedHid::AddForeign(std::uint16_t vendor_id,
+                                                std::uint16_t product_id) {
+  SimulatedDeviceSpec spec;
+  spec.serial = u"FOREIGN";
+  spec.manufacturer = u"Other maker";
+  spec.product = u"Keyboard";
+  spec.vendor_id = vendor_id;
+  spec.product_id = product_id;
+  spec.input_length = 9;
+  spec.feature_length = 0;
+  return AddDevice(std::move(spec));
+}
+
+void SimulatedHid::Attach(DeviceId device) {
+  Device& d = devices_.at(device);
+  if (d.attached) return;
+  d.attached = true;
+  ++d.generation;
+  d.model.RestartReplies();
+}
+
+void SimulatedHid::Detach(DeviceId device) { devices_.at(device).attached = false; }
+
+bool SimulatedHid::IsAttached(DeviceId device) const { return devices_.at(device).attached; }
+
+SimulatedDeviceSpec& SimulatedHid::spec(DeviceId device) { return devices_.at(device).spec; }
+
+DeviceModel& SimulatedHid::model(DeviceId device) { return devices_.at(device).model; }
+
+std::string SimulatedHid::PathOf(DeviceId device) const {
+  return std::string(kPathPrefix) + std::to_string(device) + "." +
+         std::to_string(devices_.at(device).generation);
+}
+
+void SimulatedHid::PushInput(DeviceId device, std::span<const std::uint8_t> report) {
+  const Device& d = devices_.at(device);
+  if (!d.attached) return;
+  for (auto& [id, handle] : handles_) {
+    if (handle.device != device || handle.generation != d.generation ||
+        handle.mode != OpenMode::kOverlapped) {
+      continue;
+    }
+    handle.queue.emplace_back(report.begin(), report.end());
+    if (handle.queue.size() > kQueueCapacity) handle.queue.pop_front();
+  }
+}
+
+void SimulatedHid::PushModelInput(DeviceId device, double t) {
+  const Device& d = devices_.at(device);
+  std::vector<std::uint8_t> report(std::max<std::size_t>(d.spec.input_length, 1), 0);
+  d.model.InputReport(t, std::span(report).subspan(1));
+  PushInput(device, report);
+}
+
+// --- time ---
+
+void SimulatedHid::StreamInputs(DeviceId device, bool on) { devices_.at(device).streaming = on; }
+
+void SimulatedHid::SetPlugCycle(DeviceId device, std::chrono::milliseconds period,
+                                std::chrono::milliseconds absent_from,
+                                std::chrono::milliseconds absent_until) {
+  devices_.at(device).cycle = PlugCycle{period, absent_from, absent_until};
+}
+
+void SimulatedHid::AdvanceTime(std::chrono::microseconds by) { RunClock(now_ + by); }
+
+void SimulatedHid::FollowWallClock() { wall_start_ = std::chrono::steady_clock::now() - now_; }
+
+void SimulatedHid::SyncClock() {
+  if (!wall_start_) return;
+  RunClock(std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - *wall_start_));
+}
+
+void SimulatedHid::RunClock(std::chrono::microseconds to) {
+  if (to <= now_) return;
+  const auto from = now_;
+  now_ = to;
+  for (DeviceId id = 0; id < static_cast<DeviceId>(devices_.size()); ++id) {
+    Device& d = devices_[id];
+    if (d.cycle) {
+      const auto phase = d.cycle->period.count() > 0 ? now_ % d.cycle->period : now_;
+      const bool present = phase < d.cycle->absent_from || phase >= d.cycle->absent_until;
+      if (present && !d.attached) Attach(id);
+      if (!present && d.attached) Detach(id);
+    }
+    if (!d.streaming || !d.attached || d.spec.reports_per_second <= 0) continue;
+    const std::chrono::microseconds step(1'000'000 / d.spec.reports_per_second);
+    // A queue holds only its newest reports, so older ones need not be made.
+    const auto earliest = now_ - step * static_cast<long>(kQueueCapacity);
+    d.next_report = std::max({d.next_report, from, earliest});
+    for (; d.next_report <= now_; d.next_report += step) {
+      PushModelInput(id, std::chrono::duration<double>(d.next_report).count());
+    }
+  }
+}
+
+// --- faults ---
+
+void SimulatedHid::FailAlways(Op op, DeviceId device) {
+  devices_.at(device).failing_ops.push_back(op);
+}
+
+void SimulatedHid::FailCall(std::uint64_t call_number) { failing_calls_.push_back(call_number); }
+
+void SimulatedHid::FailFromCall(std::uint64_t call_number) { fail_from_ = call_number; }
+
+void SimulatedHid::UnplugAtCall(DeviceId device, std::uint64_t call_number) {
+  unplug_at_.emplace_back(device, call_number);
+}
+
+void SimulatedHid::ClearFaults() {
+  for (Device& d : devices_) d.failing_ops.clear();
+  failing_calls_.clear();
+  fail_from_.reset();
+  unplug_at_.clear();
+}
+
+// --- what the host did ---
+
+void SimulatedHid::ClearLogs() {
+  call_log_.clear();
+  write_log_.clear();
+}
+
+SimulatedHid::Counters SimulatedHid::counters(DeviceId device) const {
+  return devices_.at(device).counters;
+}
+
+int SimulatedHid::open_handles(DeviceId device) const {
+  return static_cast<int>(std::count_if(handles_.begin(), handles_.end(), [&](const auto& entry) {
+    return entry.second.device == device;
+  }));
+}
+
+// --- the operations ---
+
+bool SimulatedHid::BeginCall(Op op, std::optional<DeviceId> device) {
+  SyncClock();
+  const std::uint64_t number = ++calls_made_;
+  for (const auto& [target, at] : unplug_at_) {
+    if (at == number) Detach(target);
+  }
+  bool fail = std::find(failing_calls_.begin(), failing_calls_.end(), number) !=
+                  failing_calls_.end() ||
+              (fail_from_ && number >= *fail_from_);
+  if (device) {
+    const auto& ops = devices_.at(*device).failing_ops;
+    fail = fail || std::find(ops.begin(), ops.end(), op) != ops.end();
+  }
+  return fail;
+}
+
+Result SimulatedHid::Finish(Op op, std::optional<DeviceId> device, Result result) {
+  call_log_.push_back({op, device, result});
+  return result;
+}
+
+SimulatedHid::Device* SimulatedHid::LiveDevice(std::uint32_t id, Op op,
+                                               std::optional<DeviceId>& device_for_log) {
+  const auto it = handles_.find(id);
+  if (it == handles_.end()) {
+    ++misuse_;
+    BeginCall(op, std::nullopt);
+    return nullptr;
+  }
+  device_for_log = it->second.device;
+  const bool fail = BeginCall(op, device_for_log);
+  Device& d = devices_.at(it->second.device);
+  if (fail || !d.attached || d.generation != it->second.generation) return nullptr;
+  return &d;
+}
+
+Result SimulatedHid::DoEnumerate(std::uint16_t vendor_id, std::uint16_t product_id,
+                                 std::vector<InterfaceInfo>& out) {
+  if (BeginCall(Op::kEnumerate, std::nullopt)) return Finish(Op::kEnumerate, {}, kFailure);
+  for (DeviceId id = 0; id < static_cast<DeviceId>(devices_.size()); ++id) {
+    const Device& d = devices_[id];
+    if (!d.attached) continue;
+    if (vendor_id != 0 && d.spec.vendor_id != vendor_id) continue;
+    if (product_id != 0 && d.spec.product_id != product_id) continue;
+    out.push_back({PathOf(id), d.spec.vendor_id, d.spec.product_id});
+  }
+  return Finish(Op::kEnumerate, {}, kSuccess);
+}
+
+std::uint32_t SimulatedHid::DoOpen(const std::string& path, OpenMode mode) {
+  std::optional<DeviceId> target;
+  for (DeviceId id = 0; id < static_cast<DeviceId>(devices_.size()); ++id) {
+    if (PathOf(id) == path) target = id;
+  }
+  const bool fail = BeginCall(Op::kOpen, target);
+  if (fail || !target || !devices_[*target].attached) {
+    Finish(Op::kOpen, target, kFailure);
+    return 0;
+  }
+  Device& d = devices_[*target];
+  ++d.counters.opens;
+  const std::uint32_t id = next_id_++;
+  handles_.emplace(id, OpenHandle{*target, d.generation, mode, {}});
+  Finish(Op::kOpen, target, kSuccess);
+  return id;
+}
+
+Result SimulatedHid::DoClose(std::uint32_t id) {
+  const auto it = handles_.find(id);
+  if (it == handles_.end()) {
+    ++misuse_;
+    BeginCall(Op::kClose, std::nullopt);
+    return Finish(Op::kClose, {}, kFailure);
+  }
+  const DeviceId device = it->second.device;
+  // A close always releases the handle, even when the call is made to fail.
+  const bool fail = BeginCall(Op::kClose, device);
+  handles_.erase(it);
+  ++devices_.at(device).counters.closes;
+  return Finish(Op::kClose, device, fail ? kFailure : kSuccess);
+}
+
+Result SimulatedHid::DoGetAttributes(std::uint32_t id, HidAttributes& out) {
+  std::optional<DeviceId> device;
+  const Device* d = LiveDevice(id, Op::kGetAttributes, device);
+  if (!d) return Finish(Op::kGetAttributes, device, kFailure);
+  out.VendorID = d->spec.vendor_id;
+  out.ProductID = d->spec.product_id;
+  out.VersionNumber = d->spec.version;
+  return Finish(Op::kGetAttributes, device, kSuccess);
+}
+
+Result SimulatedHid::GetString(std::uint32_t id, Op op,
+                               const std::u16string SimulatedDeviceSpec::*field,
+                               std::span<std::uint8_t> buffer) {
+  std::optional<DeviceId> device;
+  const Device* d = LiveDevice(id, op, device);
+  if (!d) return Finish(op, device, kFailure);
+  PutDeviceString(d->spec.*field, buffer);
+  return Finish(op, device, kSuccess);
+}
+
+Result SimulatedHid::DoGetSerialNumberString(std::uint32_t id, std::span<std::uint8_t> buffer) {
+  return GetString(id, Op::kGetSerial, &SimulatedDeviceSpec::serial, buffer);
+}
+
+Result SimulatedHid::DoGetManufacturerString(std::uint32_t id, std::span<std::uint8_t> buffer) {
+  return GetString(id, Op::kGetManufacturer, &SimulatedDeviceSpec::manufacturer, buffer);
+}
+
+Result SimulatedHid::DoGetProductString(std::uint32_t id, std::span<std::uint8_t> buffer) {
+  return GetString(id, Op::kGetProduct, &SimulatedDeviceSpec::product, buffer);
+}
+
+Result SimulatedHid::DoGetCaps(std::uint32_t id, HidCaps& out) {
+  std::optional<DeviceId> device;
+  const Device* d = LiveDevice(id, Op::kGetCaps, device);
+  if (!d) return Finish(Op::kGetCaps, device, kFailure);
+  out = HidCaps{};
+  out.Usage = 0x0001;
+  out.UsagePage = 0xFF00;
+  out.InputReportByteLength = d->spec.input_length;
+  out.FeatureReportByteLength = d->spec.feature_length;
+  return Finish(Op::kGetCaps, device, kSuccess);
+}
+
+Result SimulatedHid::DoGetFeature(std::uint32_t id, std::span<std::uint8_t> report) {
+  std::optional<DeviceId> device;
+  Device* d = LiveDevice(id, Op::kGetFeature, device);
+  if (!d || report.empty() || d->spec.feature_length == 0) {
+    return Finish(Op::kGetFeature, device, kFailure);
+  }
+  // The reply carries the device's own length; the caller's byte 0 stays.
+  std::vector<std::uint8_t> data(d->spec.feature_length - 1u, 0);
+  d->model.NextFeatureReply(data);
+  auto tail = report.subspan(1);
+  std::fill(tail.begin(), tail.end(), std::uint8_t{0});
+  std::copy_n(data.begin(), std::min(data.size(), tail.size()), tail.begin());
+  return Finish(Op::kGetFeature, device, kSuccess);
+}
+
+Result SimulatedHid::DoSetFeature(std::uint32_t id, std::span<const std::uint8_t> report) {
+  std::optional<DeviceId> device;
+  Device* d = LiveDevice(id, Op::kSetFeature, device);
+  if (!d || report.empty() || d->spec.feature_length == 0) {
+    return Finish(Op::kSetFeature, device, kFailure);
+  }
+  write_log_.push_back({*device, {report.begin(), report.end()}});
+  d->model.ApplyFeatureWrite(report.subspan(1));
+  return Finish(Op::kSetFeature, device, kSuccess);
+}
+
+Result SimulatedHid::DoReadInput(std::uint32_t id, const ReadOverlapped& overlapped,
+                                 std::span<std::uint8_t> buffer, std::uint32_t& count) {
+  count = 0;
+  std::optional<DeviceId> device;
+  const Device* d = LiveDevice(id, Op::kReadInput, device);
+  if (!d) {
+    if (const auto it = handles_.find(id); it != handles_.end()) it->second.queue.clear();
+    return Finish(Op::kReadInput, device, kFailure);
+  }
+  auto& handle = handles_.at(id);
+  if (overlapped.hEvent == 0 || handle.mode != OpenMode::kOverlapped) {
+    return Finish(Op::kReadInput, device, kFailure);
+  }
+  // The newest whole reports that fit, oldest first; the rest are dropped,
+  // as a reader that drains its queue would.
+  std::size_t bytes = 0;
+  auto first = handle.queue.end();
+  while (first != handle.queue.begin() && bytes + std::prev(first)->size() <= buffer.size()) {
+    --first;
+    bytes += first->size();
+  }
+  for (auto it = first; it != handle.queue.end(); ++it) {
+    std::copy(it->begin(), it->end(), buffer.begin() + count);
+    count += static_cast<std::uint32_t>(it->size());
+  }
+  handle.queue.clear();
+  return Finish(Op::kReadInput, device, count > 0 ? kSuccess : kFailure);
+}
+
+EventId SimulatedHid::DoCreateReadEvent() {
+  if (BeginCall(Op::kCreateEvent, std::nullopt)) {
+    Finish(Op::kCreateEvent, {}, kFailure);
+    return 0;
+  }
+  ++events_created_;
+  Finish(Op::kCreateEvent, {}, kSuccess);
+  return static_cast<EventId>(events_created_);
+}
+
+}  // namespace tensivo::platform

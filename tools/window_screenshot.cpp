@@ -1,0 +1,36 @@
+// Saves a picture of the demo's window after it has run for a while, for the
+// README and for looking at the window on a machine without a display.
+//
+//   tensivo-window-screenshot OUT.png [MILLISECONDS]
+#include <QApplication>
+#include <QFont>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/demo_world.h"
+#include "window/frm_main.h"
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s OUT.png [MILLISECONDS]\n", argv[0]);
+    return 2;
+  }
+  const int run_ms = argc > 2 ? std::atoi(argv[2]) : 1500;
+  auto hid = tensivo::platform::MakeDemoWorld();
+  QApplication app(argc, argv);
+  QFont::insertSubstitution("MS Sans Serif", "DejaVu Sans");
+  tensivo::window::frmMain window(*hid);
+  window.Form_Load();
+  int rc = 0;
+  QTimer::singleShot(run_ms, [&] {
+    if (!window.grab().save(QString::fromLocal8Bit(argv[1]))) {
+      std::fprintf(stderr, "cannot write %s\n", argv[1]);
+      rc = 1;
+    }
+    window.close();
+    app.quit();
+  });
+  app.exec();
+  return rc;
+}
