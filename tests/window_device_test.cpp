@@ -2,6 +2,7 @@
 // what a pick or the factory button sends, and what happens when the device
 // goes away or events arrive in the middle of a tick.
 #include <QCoreApplication>
+#include <QWheelEvent>
 
 #include "window_world.h"
 
@@ -207,6 +208,17 @@ TEST_F(ConnectedDevice, GainPicksSendExactlyTheirThreeRegisters) {
                                 Padded({0, 1, 8, 255})}));
   EXPECT_EQ(w->LC3_gain->currentIndex(), 2559);
   EXPECT_EQ(Calls(SimulatedHid::Op::kGetFeature), 0) << "no read-back after a pick";
+}
+
+TEST_F(ConnectedDevice, WheelOverAListNobodyPickedFromChangesNothing) {
+  StartWith();
+  w->Command1->setFocus();
+  const QPointF at(10, 10);
+  QWheelEvent wheel(at, w->LC1_gain->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                    Qt::NoModifier, Qt::NoScrollPhase, false);
+  QCoreApplication::sendEvent(w->LC1_gain, &wheel);
+  EXPECT_EQ(w->LC1_gain->currentIndex(), 2292);
+  EXPECT_TRUE(hid.write_log().empty());
 }
 
 TEST_F(ConnectedDevice, PicksMadeWhileAGuardIsFalseAreDroppedNotQueued) {

@@ -170,6 +170,9 @@ void frmMain::BuildControls() {
     w->setFocusPolicy(Qt::StrongFocus);
   }
   Command1->setFocusPolicy(Qt::StrongFocus);
+  // A wheel turned over a list the user has not picked from would change it,
+  // and a gain list writes every change to the device.
+  for (QComboBox* combo : {SerNo, LC1_gain, LC2_gain, LC3_gain}) combo->installEventFilter(this);
   setTabOrder(SerNo, LC1_gain);
   setTabOrder(LC1_gain, LC2_gain);
   setTabOrder(LC2_gain, LC3_gain);
@@ -266,6 +269,16 @@ void frmMain::Form_Unload() {
 void frmMain::closeEvent(QCloseEvent* event) {
   Form_Unload();
   event->accept();
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Wheel) {
+    if (auto* combo = qobject_cast<QComboBox*>(watched); combo && !combo->hasFocus()) {
+      event->ignore();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void frmMain::SerNo_Click() {
