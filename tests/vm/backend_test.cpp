@@ -1,0 +1,333 @@
+// The hidapi backend against devices in the kernel's own HID stack.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "device/discovery.h"
+#include "kernel_world.h"
+#include "platform/hidapi_hid.h"
+
+namespace tensivo::vm {
+namespace {
+
+using platform::HidapiHid;
+using platform::OpenMode;
+
+constexpr std::size_t kInputLength = 17;
+constexpr std::size_t kFeatureLength = 19;
+constexpr std::size_t kReadBytes = 1000;
+
+std::vector<std::string> EnumeratedPaths(platform::HidPlatform& hid, std::uint16_t vendor,
+                                         std::uint16_t product) {
+  std::vector<platform::InterfaceInfo> found;
+  EXPECT_NE(hid.Enumerate(vendor, product, found), 0);
+  std::vector<std::string> paths;
+  for (const auto& info : found) paths.push_back(info.path);
+  return paths;
+}
+
+struct Read {
+  platform::Result result = 0;
+  Bytes bytes;
+};
+
+Read ReadInput(platform::HidPlatform& hid, const platform::Handle& handle) {
+  std::array<std::uint8_t, kReadBytes> buffer{};
+  std::uint32_t count = 0;
+  const platform::Result result =
+      hid.ReadInput(handle, platform::ReadOverlapped{0, 0, 1}, buffer, count);
+  return {result, Bytes(buffer.begin(), buffer.begin() + std::min<std::size_t>(count, kReadBytes))};
+}
+
+// Checks a read as whole reports with the 0 id byte in front, consecutive in
+// the device's stream, and returns their sequence numbers.
+std::vector<std::uint64_t> CheckWholeReports(const UhidDevice& device, const Bytes& read) {
+  std::vector<std::uint64_t> sequences;
+  const auto reports = SplitReports(read, kInputLength);
+  EXPECT_TRUE(reports) << read.size() << " bytes are no whole number of 17-byte reports";
+  if (!reports) return sequences;
+  for (const Bytes& report : *reports) {
+    EXPECT_EQ(report[0], 0) << "report-id byte";
+    const auto sequence = SequenceOf(device, std::span(report).subspan(1));
+    EXPECT_TRUE(sequence) << "a report the device never sent";
+    if (!sequence) return {};
+    if (!sequences.empty()) {
+      EXPECT_EQ(*sequence, sequences.back() + 1) << "not consecutive";
+    }
+    sequences.push_back(*sequence);
+  }
+  return sequences;
+}
+
+TEST(KernelBackend, EnumerationFindsOurDevicesInPlugOrderAndASearchNeverOpensAForeignOne) {
+  auto foreign = PlugIn(ForeignDevice("FOREIGN-1"));
+  auto first = PlugIn(OurDevice("KB-0001"));
+  auto second = PlugIn(OurDevice("KB-0002"));
+  ASSERT_TRUE(foreign && first && second);
+  HidapiHid hid;
+
+  EXPECT_EQ(EnumeratedPaths(hid, device::kVendorId, device::kProductId),
+            (std::vector<std::string>{first->node, second->node}));
+  const auto all = EnumeratedPaths(hid, 0, 0);
+  EXPECT_NE(std::ranges::find(all, foreign->node), all.end()) << "the foreign device is present";
+
+  device::WindowState state;
+  EXPECT_EQ(device::Scan_USB_devices(hid, state), (std::vector<std::string>{"KB-0001", "KB-0002"}));
+  EXPECT_EQ(device::FindTheHid(hid, state, "KB-0002"), device::kTrue);
+  EXPECT_EQ(state.DevicePathName, second->node);
+
+  EXPECT_GT(second->device->activity().opens, 0) << "the kernel reports opens of our device";
+  EXPECT_EQ(foreign->device->activity().opens, 0) << "the search opened the foreign device";
+}
+
+TEST(KernelBackend, AttributesStringsAndReportLengthsComeFromTheKernel) {
+  auto dev = PlugIn(OurDevice("KB-LEN"));
+  ASSERT_TRUE(dev);
+  HidapiHid hid;
+  const platform::Handle handle = hid.Open(dev->node, OpenMode::kPlain);
+  ASSERT_TRUE(handle.IsOpen());
+
+  platform::HidCaps caps;
+  ASSERT_NE(hid.GetCaps(handle, caps), 0);
+  EXPECT_EQ(caps.InputReportByteLength, kInputLength);
+  EXPECT_EQ(caps.FeatureReportByteLength, kFeatureLength);
+  EXPECT_EQ(caps.OutputReportByteLength, 0);
+  EXPECT_EQ(caps.UsagePage, 0xFF00);
+  EXPECT_EQ(caps.Usage, 0x0001);
+
+  platform::HidAttributes attributes;
+  ASSERT_NE(hid.GetAttributes(handle, attributes), 0);
+  EXPECT_EQ(attributes.VendorID, 0xE31A);
+  EXPECT_EQ(attributes.ProductID, 0x5C07);
+  // A uhid device has no USB parent, so hidapi has no release number for it.
+  EXPECT_EQ(attributes.VersionNumber, 0);
+
+  std::array<std::uint8_t, 100> text{};
+  const auto units = [&](std::size_t n) { return Bytes(text.begin(), text.begin() + n); };
+  text.fill(0xFF);
+  ASSERT_NE(hid.GetSerialNumberString(handle, text), 0);
+  EXPECT_EQ(units(14), (Bytes{'K', 0, 'B', 0, '-', 0, 'L', 0, 'E', 0, 'N', 0, 0, 0}));
+  text.fill(0xFF);
+  ASSERT_NE(hid.GetManufacturerString(handle, text), 0);
+  EXPECT_EQ(units(2), (Bytes{0, 0})) << "hidapi gives an empty manufacturer for a uhid device";
+  text.fill(0xFF);
+  ASSERT_NE(hid.GetProductString(handle, text), 0);
+  Bytes name;
+  for (const char c : std::string("Tensivo Load Cell Interface")) name.insert(name.end(), {std::uint8_t(c), 0});
+  name.insert(name.end(), {0, 0});
+  EXPECT_EQ(units(name.size()), name) << "hidapi gives the whole HID name as the product";
+}
+
+TEST(KernelBackend, FeatureReadsGiveTheWholeReportWithTheIdByteFirstInTheReplyOrder) {
+  auto dev = PlugIn(OurDevice("KB-GET"));
+  ASSERT_TRUE(dev);
+  dev->device->WithModel([](platform::DeviceModel& model) {
+    for (std::size_t r = 0; r < 17; ++r) model.registers()[r] = static_cast<std::uint8_t>(0x40 + r);
+    model.set_input_mask(0x28);
+  });
+  HidapiHid hid;
+  const platform::Handle handle = hid.Open(dev->node, OpenMode::kPlain);
+  ASSERT_TRUE(handle.IsOpen());
+
+  Bytes block(kFeatureLength, 0xAA);
+  block[0] = 0;
+  ASSERT_NE(hid.GetFeature(handle, block), 0);
+  Bytes expected = {0, 0xEE, 0};
+  for (std::uint8_t r = 0; r < 16; ++r) expected.push_back(0x40 + r);
+  EXPECT_EQ(block, expected);
+
+  Bytes mask(kFeatureLength, 0xAA);
+  mask[0] = 0;
+  ASSERT_NE(hid.GetFeature(handle, mask), 0);
+  expected.assign(kFeatureLength, 0);
+  expected[1] = 0xCC;
+  expected[2] = 0x28;
+  EXPECT_EQ(mask, expected);
+
+  ASSERT_NE(hid.GetFeature(handle, block), 0);
+  EXPECT_EQ(block[1], 0xEE) << "the replies start over";
+  EXPECT_EQ(dev->device->activity().feature_gets, 3);
+}
+
+TEST(KernelBackend, FeatureWriteDeliversExactlyTheEighteenDataBytes) {
+  auto dev = PlugIn(OurDevice("KB-SET"));
+  ASSERT_TRUE(dev);
+  HidapiHid hid;
+  const platform::Handle handle = hid.Open(dev->node, OpenMode::kPlain);
+  ASSERT_TRUE(handle.IsOpen());
+
+  Bytes report(kFeatureLength, 0);
+  report[1] = 1, report[2] = 7, report[3] = 200, report[18] = 0x5A;
+  ASSERT_NE(hid.SetFeature(handle, report), 0);
+
+  const auto sets = dev->device->activity().feature_sets;
+  ASSERT_EQ(sets.size(), 1u);
+  EXPECT_EQ(sets[0], Bytes(report.begin() + 1, report.end()));
+  std::uint8_t stored = 0;
+  dev->device->WithModel([&](platform::DeviceModel& model) { stored = model.registers()[7]; });
+  EXPECT_EQ(stored, 200);
+
+  Bytes block(kFeatureLength, 0);
+  ASSERT_NE(hid.GetFeature(handle, block), 0);
+  EXPECT_EQ(block[3 + 7], 200) << "the configuration block shows the written register";
+}
+
+TEST(KernelBackend, FailedFeatureReadOnTheDeviceIsAFailedCall) {
+  auto dev = PlugIn(OurDevice("KB-ERR"));
+  ASSERT_TRUE(dev);
+  HidapiHid hid;
+  const platform::Handle handle = hid.Open(dev->node, OpenMode::kPlain);
+  ASSERT_TRUE(handle.IsOpen());
+  dev->device->FailNextGets(1, EPIPE);
+  Bytes report(kFeatureLength, 0);
+  EXPECT_EQ(hid.GetFeature(handle, report), 0);
+  EXPECT_NE(hid.GetFeature(handle, report), 0);
+  EXPECT_EQ(report[1], 0xEE);
+}
+
+TEST(KernelBackend, InputReadsGiveWholeReportsEachWithItsIdByteNewestLast) {
+  auto dev = PlugIn(OurDevice("KB-IN"));
+  ASSERT_TRUE(dev);
+  HidapiHid hid;
+  const platform::Handle handle = hid.Open(dev->node, OpenMode::kOverlapped);
+  ASSERT_TRUE(handle.IsOpen());
+  ASSERT_TRUE(WaitUntil([&] { return dev->device->inputs_sent() > 5; }, 2000));
+  ReadInput(hid, handle);
+
+  SleepMs(30);
+  const Read read = ReadInput(hid, handle);
+  const std::uint64_t sent = dev->device->inputs_sent();
+  EXPECT_NE(read.result, 0);
+  const auto sequences = CheckWholeReports(*dev->device, read.bytes);
+  EXPECT_GE(sequences.size(), 5u) << "several reports per read after a pause";
+  ASSERT_FALSE(sequences.empty());
+  EXPECT_LT(sent - sequences.back(), 20u) << "the last report of a read is the newest";
+}
+
+TEST(KernelBackend, EmptyQueueGivesZeroWithoutBlocking) {
+  auto dev = PlugIn(OurDevice("KB-IDLE"));
+  ASSERT_TRUE(dev);
+  HidapiHid hid;
+  const platform::Handle handle = hid.Open(dev->node, OpenMode::kOverlapped);
+  ASSERT_TRUE(handle.IsOpen());
+  ASSERT_TRUE(WaitUntil([&] { return dev->device->inputs_sent() > 0; }, 2000));
+  dev->device->SetStreaming(false);
+  SleepMs(10);
+  ReadInput(hid, handle);
+
+  const auto start = std::chrono::steady_clock::now();
+  const Read read = ReadInput(hid, handle);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(read.result, 0);
+  EXPECT_TRUE(read.bytes.empty());
+  EXPECT_LT(took, std::chrono::milliseconds(100));
+
+  dev->device->SetStreaming(true);
+  EXPECT_TRUE(WaitUntil([&] { return ReadInput(hid, handle).result != 0; }, 2000));
+}
+
+// hidraw queues 63 reports per reader and drops the newest once full, so the
+// first read after a long pause is stale, and the next one is fresh again.
+TEST(KernelBackend, AfterALongPauseTheFirstReadHoldsTheOldestQueuedReports) {
+  auto dev = PlugIn(OurDevice("KB-OVER"));
+  ASSERT_TRUE(dev);
+  HidapiHid hid;
+  const platform::Handle handle = hid.Open(dev->node, OpenMode::kOverlapped);
+  ASSERT_TRUE(handle.IsOpen());
+  ASSERT_TRUE(WaitUntil([&] { return dev->device->inputs_sent() > 0; }, 2000));
+  ReadInput(hid, handle);
+  const std::uint64_t pause_start = dev->device->inputs_sent();
+
+  SleepMs(300);
+  // Stopped, so that no report can slip into the queue while it drains.
+  dev->device->SetStreaming(false);
+  const Read stale = ReadInput(hid, handle);
+  const std::uint64_t sent = dev->device->inputs_sent();
+  const auto sequences = CheckWholeReports(*dev->device, stale.bytes);
+  EXPECT_EQ(stale.bytes.size(), 58 * kInputLength) << "the newest whole reports that fit 1000 bytes";
+  ASSERT_FALSE(sequences.empty());
+  EXPECT_LT(sequences.back() - pause_start, 64u) << "the queue kept the oldest reports";
+  EXPECT_GT(sent - sequences.back(), 100u);
+
+  dev->device->SetStreaming(true);
+  SleepMs(20);
+  const Read fresh = ReadInput(hid, handle);
+  const auto next = CheckWholeReports(*dev->device, fresh.bytes);
+  ASSERT_FALSE(next.empty());
+  EXPECT_LT(dev->device->inputs_sent() - next.back(), 20u);
+}
+
+TEST(KernelBackend, UnplugGivesFailedReadAndFeatureCalls) {
+  auto dev = PlugIn(OurDevice("KB-GONE"));
+  ASSERT_TRUE(dev);
+  HidapiHid hid;
+  const platform::Handle plain = hid.Open(dev->node, OpenMode::kPlain);
+  const platform::Handle input = hid.Open(dev->node, OpenMode::kOverlapped);
+  ASSERT_TRUE(plain.IsOpen() && input.IsOpen());
+  ASSERT_TRUE(WaitUntil([&] { return dev->device->inputs_sent() > 10; }, 2000));
+
+  ASSERT_EQ(dev->device->Unplug(), 0);
+  const Read read = ReadInput(hid, input);
+  EXPECT_EQ(read.result, 0);
+  EXPECT_TRUE(read.bytes.empty());
+  Bytes report(kFeatureLength, 0);
+  EXPECT_EQ(hid.GetFeature(plain, report), 0);
+  report[1] = 1;
+  EXPECT_EQ(hid.SetFeature(plain, report), 0);
+  EXPECT_TRUE(EnumeratedPaths(hid, device::kVendorId, device::kProductId).empty());
+}
+
+TEST(KernelBackend, ReplugIsFoundAgainUnderANewNodeWhileOldHandlesStayDead) {
+  auto dev = PlugIn(OurDevice("KB-BACK"));
+  ASSERT_TRUE(dev);
+  HidapiHid hid;
+  const platform::Handle old_plain = hid.Open(dev->node, OpenMode::kPlain);
+  const platform::Handle old_input = hid.Open(dev->node, OpenMode::kOverlapped);
+  ASSERT_TRUE(old_plain.IsOpen() && old_input.IsOpen());
+
+  const auto node = Replug(*dev->device);
+  ASSERT_TRUE(node);
+  EXPECT_NE(*node, dev->node) << "the old node stays taken while its handles are open";
+  EXPECT_EQ(EnumeratedPaths(hid, device::kVendorId, device::kProductId),
+            std::vector<std::string>{*node});
+
+  Bytes report(kFeatureLength, 0);
+  EXPECT_EQ(hid.GetFeature(old_plain, report), 0);
+  EXPECT_EQ(ReadInput(hid, old_input).result, 0);
+
+  const platform::Handle fresh = hid.Open(*node, OpenMode::kPlain);
+  ASSERT_TRUE(fresh.IsOpen());
+  EXPECT_NE(hid.GetFeature(fresh, report), 0);
+  EXPECT_EQ(report[1], 0xEE) << "a replugged device starts its replies over";
+}
+
+TEST(KernelBackend, HandlesAreCloseOnExec) {
+  auto dev = PlugIn(OurDevice("KB-EXEC"));
+  ASSERT_TRUE(dev);
+  HidapiHid hid;
+  const platform::Handle plain = hid.Open(dev->node, OpenMode::kPlain);
+  const platform::Handle input = hid.Open(dev->node, OpenMode::kOverlapped);
+  ASSERT_TRUE(plain.IsOpen() && input.IsOpen());
+
+  int checked = 0;
+  for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(fd.path(), error) != dev->node) continue;
+    std::ifstream info("/proc/self/fdinfo/" + fd.path().filename().string());
+    std::string key;
+    unsigned long flags = 0;
+    while (info >> key && key != "flags:") info.ignore(256, '\n');
+    info >> std::oct >> flags;
+    EXPECT_NE(flags & O_CLOEXEC, 0u) << "fd " << fd.path().filename() << " flags " << std::oct << flags;
+    ++checked;
+  }
+  EXPECT_EQ(checked, 2) << "one descriptor per handle";
+}
+
+}  // namespace
+}  // namespace tensivo::vm

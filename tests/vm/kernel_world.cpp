@@ -1,0 +1,82 @@
+#include "kernel_world.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace tensivo::vm {
+
+DeviceSpec OurDevice(std::string serial) {
+  DeviceSpec spec;
+  spec.serial = std::move(serial);
+  return spec;
+}
+
+DeviceSpec ForeignDevice(std::string serial) {
+  DeviceSpec spec;
+  spec.serial = std::move(serial);
+  spec.name = "Other Maker Receiver";
+  spec.vendor_id = kForeignVendor;
+  spec.product_id = kForeignProduct;
+  return spec;
+}
+
+std::optional<Plugged> PlugIn(DeviceSpec spec) {
+  int error = 0;
+  const std::string serial = spec.serial;
+  auto device = UhidDevice::Open(std::move(spec), error);
+  if (!device) {
+    ADD_FAILURE() << "cannot open /dev/uhid: errno " << error;
+    return std::nullopt;
+  }
+  if (const int plug = device->Plug(); plug != 0) {
+    ADD_FAILURE() << "UHID_CREATE2 for " << serial << " refused: errno " << plug;
+    return std::nullopt;
+  }
+  const auto node = device->WaitForNode(kNodeTimeoutMs);
+  if (!node) {
+    ADD_FAILURE() << serial << " got no hidraw node within " << kNodeTimeoutMs << " ms";
+    return std::nullopt;
+  }
+  return Plugged{std::move(device), *node};
+}
+
+std::optional<std::string> Replug(UhidDevice& device) {
+  EXPECT_EQ(device.Unplug(), 0);
+  EXPECT_EQ(device.Plug(), 0);
+  auto node = device.WaitForNode(kNodeTimeoutMs);
+  if (!node) ADD_FAILURE() << device.spec().serial << " got no hidraw node after replug";
+  return node;
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    SleepMs(2);
+  }
+  return true;
+}
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+std::optional<std::uint64_t> SequenceOf(const UhidDevice& device,
+                                        std::span<const std::uint8_t> data) {
+  const auto sent = device.SentInputs();
+  for (auto it = sent.rbegin(); it != sent.rend(); ++it) {
+    if (std::ranges::equal(it->data, data)) return it->sequence;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::vector<Bytes>> SplitReports(std::span<const std::uint8_t> read,
+                                               std::size_t length) {
+  if (length == 0 || read.size() % length != 0) return std::nullopt;
+  std::vector<Bytes> reports;
+  for (std::size_t at = 0; at < read.size(); at += length) {
+    const auto one = read.subspan(at, length);
+    reports.emplace_back(one.begin(), one.end());
+  }
+  return reports;
+}
+
+}  // namespace tensivo::vm

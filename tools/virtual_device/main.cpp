@@ -1,0 +1,185 @@
+// tensivo-virtual-device: virtual devices of our kind in the kernel's HID
+// stack, for trying the utility and testing it without hardware.
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "virtual_device/options.h"
+#include "virtual_device/uhid_device.h"
+
+namespace {
+
+using tensivo::virtual_device::Options;
+using tensivo::virtual_device::UhidDevice;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kProgram = "tensivo-virtual-device";
+constexpr int kNodeWaitMs = 3000;
+
+void ReportNode(const UhidDevice& device, std::size_t number) {
+  if (const auto node = device.WaitForNode(kNodeWaitMs)) {
+    std::printf("%zu %s: plugged in as %s\n", number, device.spec().serial.c_str(), node->c_str());
+  } else {
+    std::printf(
+        "%zu %s: created, but no driver took it within %d ms and it has no hidraw node; "
+        "is hid-generic loaded? (sudo modprobe hid-generic)\n",
+        number, device.spec().serial.c_str(), kNodeWaitMs);
+  }
+}
+
+class Session {
+ public:
+  explicit Session(std::vector<std::unique_ptr<UhidDevice>> devices)
+      : devices_(std::move(devices)) {}
+
+  // One command line from standard input; false to quit.
+  bool Command(const std::string& line) {
+    std::istringstream in(line);
+    std::string verb;
+    in >> verb;
+    if (verb.empty()) return true;
+    if (verb == "quit" || verb == "exit") return false;
+    if (verb == "status") {
+      for (std::size_t i = 0; i < devices_.size(); ++i) {
+        const UhidDevice& d = *devices_[i];
+        const auto node = d.plugged() ? d.HidrawNode() : std::nullopt;
+        std::printf("%zu %s: %s\n", i + 1, d.spec().serial.c_str(),
+                    !d.plugged() ? "unplugged" : node ? node->c_str() : "plugged, no hidraw node");
+      }
+      return true;
+    }
+    std::size_t number = 0;
+    if ((verb == "unplug" || verb == "replug") && (in >> number) && number >= 1 &&
+        number <= devices_.size()) {
+      UhidDevice& d = *devices_[number - 1];
+      if (verb == "unplug") {
+        const int error = d.Unplug();
+        if (error != 0) std::printf("unplug %zu: %s\n", number, std::strerror(error));
+        else std::printf("%zu %s: unplugged\n", number, d.spec().serial.c_str());
+      } else if (d.plugged()) {
+        std::printf("%zu %s: already plugged in\n", number, d.spec().serial.c_str());
+      } else if (const int error = d.Plug(); error != 0) {
+        std::printf("replug %zu: %s\n", number, std::strerror(error));
+      } else {
+        ReportNode(d, number);
+      }
+      return true;
+    }
+    std::printf("commands: unplug N, replug N (N from 1 to %zu), status, quit\n",
+                devices_.size());
+    return true;
+  }
+
+  // Follows the plug cycle; returns the milliseconds until its next change.
+  int FollowCycle(const tensivo::virtual_device::PlugCycle& cycle, Clock::time_point start) {
+    const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    const auto phase = since % cycle.period;
+    const auto present_for = cycle.period - cycle.absent;
+    const bool present = phase < present_for;
+    UhidDevice& last = *devices_.back();
+    if (present && !last.plugged()) Command("replug " + std::to_string(devices_.size()));
+    if (!present && last.plugged()) Command("unplug " + std::to_string(devices_.size()));
+    const auto next = present ? present_for - phase : cycle.period - phase;
+    return static_cast<int>(next.count()) + 1;
+  }
+
+  void DestroyAll() {
+    for (std::size_t i = 0; i < devices_.size(); ++i) {
+      const bool was_plugged = devices_[i]->plugged();
+      devices_[i]->Unplug();
+      if (was_plugged) std::printf("%zu %s: destroyed\n", i + 1, devices_[i]->spec().serial.c_str());
+    }
+    devices_.clear();
+  }
+
+ private:
+  std::vector<std::unique_ptr<UhidDevice>> devices_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  const std::vector<std::string_view> args(argv + 1, argv + argc);
+  const auto parsed = tensivo::virtual_device::ParseOptions(args);
+  if (!parsed.options) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, parsed.error.c_str(), kProgram);
+    return 2;
+  }
+  const Options& options = *parsed.options;
+  if (options.help) {
+    std::fputs(tensivo::virtual_device::HelpText(kProgram).c_str(), stdout);
+    return 0;
+  }
+
+  // Signals arrive through a descriptor, so that no device thread ever takes
+  // one and every exit path destroys the devices.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stop_signals, s);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  const int signal_fd = signalfd(-1, &stop_signals, SFD_CLOEXEC);
+
+  std::vector<std::unique_ptr<UhidDevice>> devices;
+  for (const auto& spec : options.devices) {
+    int error = 0;
+    auto device = UhidDevice::Open(spec, error, options.uhid_path);
+    if (!device) {
+      std::fprintf(stderr, "%s: %s\n", kProgram,
+                   tensivo::virtual_device::UhidOpenError(options.uhid_path, error).c_str());
+      return 1;
+    }
+    devices.push_back(std::move(device));
+  }
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    if (const int error = devices[i]->Plug(); error != 0) {
+      std::fprintf(stderr, "%s: the kernel refused device %s: %s\n", kProgram,
+                   devices[i]->spec().serial.c_str(), std::strerror(error));
+      return 1;  // the destructors unplug what was made
+    }
+  }
+  for (std::size_t i = 0; i < devices.size(); ++i) ReportNode(*devices[i], i + 1);
+
+  Session session(std::move(devices));
+  const Clock::time_point start = Clock::now();
+  bool read_stdin = true;
+  std::string pending;
+  for (;;) {
+    const int timeout = options.plug_cycle ? session.FollowCycle(*options.plug_cycle, start) : -1;
+    pollfd fds[2] = {{signal_fd, POLLIN, 0}, {read_stdin ? STDIN_FILENO : -1, POLLIN, 0}};
+    if (poll(fds, 2, timeout) < 0 && errno != EINTR) break;
+    if (fds[0].revents & POLLIN) {
+      signalfd_siginfo info{};
+      (void)!read(signal_fd, &info, sizeof info);
+      break;
+    }
+    if (fds[1].revents & (POLLIN | POLLHUP)) {
+      char chunk[256];
+      const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
+      // Without a terminal (a service, a script) the devices stay until a signal.
+      if (n <= 0) {
+        read_stdin = false;
+        continue;
+      }
+      pending.append(chunk, static_cast<std::size_t>(n));
+      bool quit = false;
+      for (auto eol = pending.find('\n'); eol != std::string::npos; eol = pending.find('\n')) {
+        quit = quit || !session.Command(pending.substr(0, eol));
+        pending.erase(0, eol + 1);
+      }
+      if (quit) break;
+    }
+  }
+  session.DestroyAll();
+  return 0;
+}
