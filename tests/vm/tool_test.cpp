@@ -131,6 +131,19 @@ TEST(KernelTool, UnplugsAndReplugsOnCommandAndQuits) {
   EXPECT_TRUE(OurPaths().empty());
 }
 
+TEST(KernelTool, PlugCycleTakesTheLastDeviceAwayAndBringsItBack) {
+  Tool tool({"--plug-cycle", "800,400", "TL-C1", "TL-C2"});
+  ASSERT_TRUE(tool.started());
+  const std::vector<std::string> both = {"TL-C1", "TL-C2"};
+  const std::vector<std::string> first = {"TL-C1"};
+  EXPECT_TRUE(WaitUntil([&] { return Serials() == both; }, 3000)) << tool.output();
+  EXPECT_TRUE(WaitUntil([&] { return Serials() == first; }, 3000)) << tool.output();
+  EXPECT_TRUE(WaitUntil([&] { return Serials() == both; }, 3000)) << tool.output();
+  tool.Signal(SIGTERM);
+  EXPECT_EQ(tool.Wait(5000), 0) << tool.output();
+  EXPECT_TRUE(OurPaths().empty());
+}
+
 TEST(KernelTool, RefusesBadInputWithAClearMessageAndMakesNoDevice) {
   struct Case {
     std::vector<std::string> args;
