@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <utility>
 
@@ -30,12 +32,14 @@ constexpr int kMaxReadsPerCall = 512;
 // The kernel's limit on report descriptors.
 constexpr std::size_t kMaxDescriptorBytes = 4096;
 
+// A HID device's uevent holds a few short lines.
+constexpr std::size_t kMaxUeventBytes = 4096;
+
 // hid_init and hid_exit act on library-wide state, so only the last backend
 // alive may finalise it.
 std::mutex g_library_mutex;
 int g_library_users = 0;
 
-#if HID_API_VERSION < HID_API_MAKE_VERSION(0, 14, 0)
 std::vector<std::uint8_t> ReadFileUpTo(const std::string& path, std::size_t limit) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return {};
@@ -56,7 +60,20 @@ std::vector<std::uint8_t> ReadFileUpTo(const std::string& path, std::size_t limi
   data.resize(got);
   return data;
 }
-#endif
+
+std::string ReadText(const std::string& path, std::size_t limit) {
+  const std::vector<std::uint8_t> data = ReadFileUpTo(path, limit);
+  return std::string(data.begin(), data.end());
+}
+
+// A sysfs attribute's one line of text; nothing when the file is missing.
+std::optional<std::string> ReadAttribute(const std::filesystem::path& path) {
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) return std::nullopt;
+  std::string text = ReadText(path.string(), kMaxUeventBytes);
+  if (const std::size_t eol = text.find('\n'); eol != std::string::npos) text.resize(eol);
+  return text;
+}
 
 // hidapi 0.13.1 writes its error into the device it has just freed when a
 // path opens but is no hidraw node (hid_close, then the error for the failed
@@ -129,6 +146,69 @@ std::optional<std::string> SysfsDescriptorPath(std::string_view device_path) {
   return "/sys/class/hidraw/hidraw" + std::string(number) + "/device/report_descriptor";
 }
 
+std::optional<std::string_view> UeventValue(std::string_view uevent, std::string_view key) {
+  while (!uevent.empty()) {
+    const std::size_t eol = uevent.find('\n');
+    const std::string_view line = uevent.substr(0, eol);
+    if (line.size() > key.size() && line.starts_with(key) && line[key.size()] == '=') {
+      return line.substr(key.size() + 1);
+    }
+    if (eol == std::string_view::npos) break;
+    uevent.remove_prefix(eol + 1);
+  }
+  return std::nullopt;
+}
+
+std::optional<HidIds> ParseHidId(std::string_view uevent) {
+  const std::optional<std::string_view> id = UeventValue(uevent, "HID_ID");
+  if (!id) return std::nullopt;
+  // BUS:VENDOR:PRODUCT in hex, e.g. 0003:0000E31A:00005C07.
+  std::uint32_t fields[3] = {};
+  std::size_t from = 0;
+  for (int i = 0; i < 3; ++i) {
+    const std::size_t end = i < 2 ? id->find(':', from) : id->size();
+    if (end == std::string_view::npos || end == from) return std::nullopt;
+    const char* const first = id->data() + from;
+    const char* const last = id->data() + end;
+    const auto [stop, error] = std::from_chars(first, last, fields[i], 16);
+    if (error != std::errc() || stop != last || fields[i] > 0xFFFF) return std::nullopt;
+    from = end + 1;
+  }
+  return HidIds{static_cast<std::uint16_t>(fields[0]), static_cast<std::uint16_t>(fields[1]),
+                static_cast<std::uint16_t>(fields[2])};
+}
+
+std::wstring Utf8ToWide(std::string_view text) {
+  std::wstring out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = 0;
+    std::uint32_t code_point = 0;
+    if (lead < 0x80) {
+      length = 1, code_point = lead;
+    } else if ((lead & 0xE0) == 0xC0) {
+      length = 2, code_point = lead & 0x1Fu;
+    } else if ((lead & 0xF0) == 0xE0) {
+      length = 3, code_point = lead & 0x0Fu;
+    } else if ((lead & 0xF8) == 0xF0) {
+      length = 4, code_point = lead & 0x07u;
+    }
+    bool valid = length != 0 && i + length <= text.size();
+    for (std::size_t k = 1; valid && k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      valid = (next & 0xC0) == 0x80;
+      code_point = (code_point << 6) | (next & 0x3F);
+    }
+    constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    valid = valid && code_point >= kSmallest[length] && code_point <= 0x10FFFF &&
+            (code_point < 0xD800 || code_point > 0xDFFF);
+    out.push_back(valid ? static_cast<wchar_t>(code_point) : L'\uFFFD');
+    i += valid ? length : 1;
+  }
+  return out;
+}
+
 bool ReportWindow::Append(std::span<const std::uint8_t> data, bool add_zero_id) {
   const std::size_t length = data.size() + (add_zero_id ? 1 : 0);
   if (length == 0 || length > buffer_.size()) return false;
@@ -175,25 +255,37 @@ HidapiHid::Device* HidapiHid::Find(std::uint32_t id) {
   return it == devices_.end() ? nullptr : &it->second;
 }
 
+// hidapi 0.13.1's hid_enumerate crashes (strlen of a null uevent) when a HID
+// device goes away while it reads it, as happens when anything is unplugged
+// during a search. The hidraw nodes are listed from sysfs here instead, in
+// the order udev gives: by sysfs path, so devices of one kind in plug order.
 Result HidapiHid::DoEnumerate(std::uint16_t vendor_id, std::uint16_t product_id,
                               std::vector<InterfaceInfo>& out) {
-  hid_device_info* const list = hid_enumerate(vendor_id, product_id);
-  if (list == nullptr) {
-    // NULL also means none present (0.13.1 then says "No HID devices ... found"); else an error.
-    const wchar_t* const why = hid_error(nullptr);
-    const std::wstring_view message = why == nullptr ? std::wstring_view() : why;
-    const bool nothing_present =
-        message.empty() || message == L"Success" || message.starts_with(L"No HID devices");
-    return nothing_present ? kSuccess : kFailure;
+  namespace fs = std::filesystem;
+  std::error_code error;
+  fs::directory_iterator nodes("/sys/class/hidraw", error);
+  // Without the hidraw class nothing can be present.
+  if (error) return error == std::errc::no_such_file_or_directory ? kSuccess : kFailure;
+
+  std::vector<std::pair<std::string, InterfaceInfo>> found;  // by sysfs path
+  for (; nodes != fs::directory_iterator(); nodes.increment(error)) {
+    if (error) return kFailure;
+    const fs::path& node = nodes->path();
+    // A node that vanishes meanwhile has no uevent or no canonical path left.
+    const std::optional<detail::HidIds> ids =
+        detail::ParseHidId(ReadText((node / "device" / "uevent").string(), kMaxUeventBytes));
+    if (!ids) continue;
+    if (vendor_id != 0 && ids->vendor_id != vendor_id) continue;
+    if (product_id != 0 && ids->product_id != product_id) continue;
+    std::error_code gone;
+    const fs::path sysfs = fs::canonical(node, gone);
+    if (gone) continue;
+    found.emplace_back(sysfs.string(), InterfaceInfo{.path = "/dev/" + node.filename().string(),
+                                                     .vendor_id = ids->vendor_id,
+                                                     .product_id = ids->product_id});
   }
-  for (const hid_device_info* info = list; info != nullptr; info = info->next) {
-    out.push_back(InterfaceInfo{
-        .path = info->path == nullptr ? std::string() : std::string(info->path),
-        .vendor_id = info->vendor_id,
-        .product_id = info->product_id,
-    });
-  }
-  hid_free_enumeration(list);
+  std::ranges::sort(found, {}, &std::pair<std::string, InterfaceInfo>::first);
+  for (auto& [sysfs, info] : found) out.push_back(std::move(info));
   return kSuccess;
 }
 
@@ -225,38 +317,71 @@ Result HidapiHid::DoClose(std::uint32_t id) {
   return kSuccess;
 }
 
+// hidapi 0.13.1 reads a device's identity on first use through the same code
+// that crashes when the device has just gone away, so it is read here from
+// sysfs, as hidapi would: ids and serial from the HID device, maker, product
+// and release from its USB device; a device without one (uhid, Bluetooth)
+// has no maker, its HID name as the product and release 0.
+bool HidapiHid::LoadIdentity(Device& device) {
+  namespace fs = std::filesystem;
+  if (device.identity) return true;
+  const std::optional<std::string> descriptor = detail::SysfsDescriptorPath(device.path);
+  if (!descriptor) return false;
+  const fs::path hid_device = fs::path(*descriptor).parent_path();
+  // The handle keeps the node's number reserved, so this is still our device
+  // or nothing at all.
+  const std::string uevent = ReadText((hid_device / "uevent").string(), kMaxUeventBytes);
+  const std::optional<detail::HidIds> ids = detail::ParseHidId(uevent);
+  if (!ids) return false;
+
+  Device::Identity identity;
+  identity.attributes.VendorID = ids->vendor_id;
+  identity.attributes.ProductID = ids->product_id;
+  if (const auto uniq = detail::UeventValue(uevent, "HID_UNIQ")) identity.serial = std::string(*uniq);
+
+  constexpr std::uint16_t kBusUsb = 3;
+  std::error_code error;
+  fs::path usb_device;
+  if (ids->bus == kBusUsb) {
+    for (fs::path at = fs::canonical(hid_device, error); !error && at.has_relative_path();
+         at = at.parent_path()) {
+      if (fs::exists(at / "idVendor", error) && fs::exists(at / "bcdDevice", error)) {
+        usb_device = at;
+        break;
+      }
+    }
+  }
+  if (usb_device.empty()) {
+    identity.manufacturer = std::string();
+    if (const auto name = detail::UeventValue(uevent, "HID_NAME")) identity.product = std::string(*name);
+  } else {
+    identity.manufacturer = ReadAttribute(usb_device / "manufacturer");
+    identity.product = ReadAttribute(usb_device / "product");
+    const std::string release = ReadAttribute(usb_device / "bcdDevice").value_or("");
+    std::uint16_t bcd = 0;
+    std::from_chars(release.data(), release.data() + release.size(), bcd, 16);
+    identity.attributes.VersionNumber = bcd;
+  }
+  device.identity = std::move(identity);
+  return true;
+}
+
 Result HidapiHid::DoGetAttributes(std::uint32_t id, HidAttributes& out) {
   Device* const device = Find(id);
-  if (device == nullptr) return kFailure;
-  const hid_device_info* const info = hid_get_device_info(device->dev);
-  if (info == nullptr) return kFailure;
-  out.VendorID = info->vendor_id;
-  out.ProductID = info->product_id;
-  out.VersionNumber = info->release_number;
+  if (device == nullptr || !LoadIdentity(*device)) return kFailure;
+  out = device->identity->attributes;
   return kSuccess;
 }
 
 Result HidapiHid::GetString(std::uint32_t id, StringKind kind, std::span<std::uint8_t> buffer) {
   Device* const device = Find(id);
-  if (device == nullptr) return kFailure;
-  // No character yields less than one whole code unit, so this many characters
-  // can fill the buffer; the extra one is room for hidapi's terminator.
-  std::vector<wchar_t> text(buffer.size() / 2 + 1, L'\0');
-  int result = -1;
-  switch (kind) {
-    case StringKind::kSerialNumber:
-      result = hid_get_serial_number_string(device->dev, text.data(), text.size());
-      break;
-    case StringKind::kManufacturer:
-      result = hid_get_manufacturer_string(device->dev, text.data(), text.size());
-      break;
-    case StringKind::kProduct:
-      result = hid_get_product_string(device->dev, text.data(), text.size());
-      break;
-  }
-  if (result != 0) return kFailure;
-  const auto end = std::ranges::find(text, L'\0');
-  detail::WideToUtf16Le(std::wstring_view(text.begin(), end), buffer);
+  if (device == nullptr || !LoadIdentity(*device)) return kFailure;
+  const Device::Identity& identity = *device->identity;
+  const std::optional<std::string>& text = kind == StringKind::kSerialNumber   ? identity.serial
+                                           : kind == StringKind::kManufacturer ? identity.manufacturer
+                                                                               : identity.product;
+  if (!text) return kFailure;
+  detail::WideToUtf16Le(detail::Utf8ToWide(*text), buffer);
   return kSuccess;
 }
 

@@ -31,6 +31,23 @@ std::size_t WideToUtf16Le(std::wstring_view text, std::span<std::uint8_t> buffer
 // nullopt for any other path.
 std::optional<std::string> SysfsDescriptorPath(std::string_view device_path);
 
+// The value of `key` in a sysfs uevent text ("KEY=value" lines).
+std::optional<std::string_view> UeventValue(std::string_view uevent, std::string_view key);
+
+struct HidIds {
+  std::uint16_t bus = 0;
+  std::uint16_t vendor_id = 0;
+  std::uint16_t product_id = 0;
+};
+
+// The ids in a HID device's uevent ("HID_ID=0003:0000E31A:00005C07"); nullopt
+// when it has no well-formed HID_ID line.
+std::optional<HidIds> ParseHidId(std::string_view uevent);
+
+// UTF-8 as the kernel hands out device strings, one wide character per code
+// point; bytes that are no valid UTF-8 become U+FFFD.
+std::wstring Utf8ToWide(std::string_view text);
+
 // Lays input reports back to back at the front of `buffer`, oldest first, and
 // keeps only the newest whole reports that fit: appending a report that does
 // not fit drops the oldest ones until it does. A report longer than the whole
@@ -85,12 +102,20 @@ class HidapiHid final : public HidPlatform {
     // From the report descriptor, read once when first needed.
     std::optional<HidCaps> caps;
     bool uses_report_ids = false;
+    // From sysfs, read once when first needed; a string the device does not
+    // have is none, and asking for it fails.
+    struct Identity {
+      HidAttributes attributes;
+      std::optional<std::string> serial, manufacturer, product;  // UTF-8
+    };
+    std::optional<Identity> identity;
   };
 
   enum class StringKind { kSerialNumber, kManufacturer, kProduct };
 
   Device* Find(std::uint32_t id);
   bool LoadCaps(Device& device);
+  bool LoadIdentity(Device& device);
   Result GetString(std::uint32_t id, StringKind kind, std::span<std::uint8_t> buffer);
 
   std::map<std::uint32_t, Device> devices_;
