@@ -83,8 +83,10 @@ TEST(KernelBackend, EnumerationFindsOurDevicesInPlugOrderAndASearchNeverOpensAFo
   EXPECT_EQ(device::FindTheHid(hid, state, "KB-0002"), device::kTrue);
   EXPECT_EQ(state.DevicePathName, second->node);
 
-  EXPECT_GT(second->device->activity().opens, 0) << "the kernel reports opens of our device";
-  EXPECT_EQ(foreign->device->activity().opens, 0) << "the search opened the foreign device";
+  // The kernel tells a device of its first reader asynchronously.
+  EXPECT_TRUE(WaitUntil([&] { return second->device->activity().opens > 0; }, 2000));
+  EXPECT_FALSE(WaitUntil([&] { return foreign->device->activity().opens > 0; }, 200))
+      << "the search opened the foreign device";
 }
 
 // The window searches several times a second; any HID device, ours or not,
@@ -257,7 +259,7 @@ TEST(KernelBackend, InputReadsGiveWholeReportsEachWithItsIdByteNewestLast) {
   const auto sequences = CheckWholeReports(*dev->device, read.bytes);
   EXPECT_GE(sequences.size(), 5u) << "several reports per read after a pause";
   ASSERT_FALSE(sequences.empty());
-  EXPECT_LT(sent - sequences.back(), 20u) << "the last report of a read is the newest";
+  EXPECT_LT(sent - sequences.back(), 50u) << "the last report of a read is the newest";
 }
 
 TEST(KernelBackend, EmptyQueueGivesZeroWithoutBlocking) {
@@ -310,7 +312,7 @@ TEST(KernelBackend, AfterALongPauseTheFirstReadHoldsTheOldestQueuedReports) {
   const Read fresh = ReadInput(hid, handle);
   const auto next = CheckWholeReports(*dev->device, fresh.bytes);
   ASSERT_FALSE(next.empty());
-  EXPECT_LT(dev->device->inputs_sent() - next.back(), 20u);
+  EXPECT_LT(dev->device->inputs_sent() - next.back(), 50u);
 }
 
 TEST(KernelBackend, UnplugGivesFailedReadAndFeatureCalls) {
