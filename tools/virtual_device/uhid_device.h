@@ -35,19 +35,19 @@ inline constexpr std::size_t kFeatureDataBytes = 18;  // the report, without an 
 
 // Vendor-defined page, no report ids: one input report and one feature report.
 inline constexpr std::array<std::uint8_t, 27> kReportDescriptor = {
-    0x06, 0x00, 0xFF,  // Usage Page (0xFF00)
-    0x09, 0x01,        // Usage (1)
-    0xA1, 0x01,        // Collection (Application)
-    0x15, 0x00,        //   Logical Minimum (0)
-    0x26, 0xFF, 0x00,  //   Logical Maximum (255)
-    0x75, 0x08,        //   Report Size (8)
+    0x06, 0x00, 0xFF,         // Usage Page (0xFF00)
+    0x09, 0x01,               // Usage (1)
+    0xA1, 0x01,               // Collection (Application)
+    0x15, 0x00,               //   Logical Minimum (0)
+    0x26, 0xFF, 0x00,         //   Logical Maximum (255)
+    0x75, 0x08,               //   Report Size (8)
     0x95, kInputDataBytes,    //   Report Count
-    0x09, 0x02,        //   Usage (2)
-    0x81, 0x02,        //   Input (Data, Variable, Absolute)
+    0x09, 0x02,               //   Usage (2)
+    0x81, 0x02,               //   Input (Data, Variable, Absolute)
     0x95, kFeatureDataBytes,  //   Report Count
-    0x09, 0x03,        //   Usage (3)
-    0xB1, 0x02,        //   Feature (Data, Variable, Absolute)
-    0xC0,              // End Collection
+    0x09, 0x03,               //   Usage (3)
+    0xB1, 0x02,               //   Feature (Data, Variable, Absolute)
+    0xC0,                     // End Collection
 };
 
 struct DeviceSpec {
