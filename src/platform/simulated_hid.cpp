@@ -73,6 +73,15 @@ void SimulatedHid::PushInput(DeviceId device, std::span<const std::uint8_t> repo
   }
 }
 
+bool SimulatedHid::HasReader(DeviceId device) const {
+  const Device& d = devices_.at(device);
+  return std::any_of(handles_.begin(), handles_.end(), [&](const auto& entry) {
+    const OpenHandle& handle = entry.second;
+    return handle.device == device && handle.generation == d.generation &&
+           handle.mode == OpenMode::kOverlapped;
+  });
+}
+
 void SimulatedHid::PushModelInput(DeviceId device, double t) {
   const Device& d = devices_.at(device);
   std::vector<std::uint8_t> report(std::max<std::size_t>(d.spec.input_length, 1), 0);
@@ -92,7 +101,11 @@ void SimulatedHid::SetPlugCycle(DeviceId device, std::chrono::milliseconds perio
 
 void SimulatedHid::AdvanceTime(std::chrono::microseconds by) { RunClock(now_ + by); }
 
-void SimulatedHid::FollowWallClock() { wall_start_ = std::chrono::steady_clock::now() - now_; }
+void SimulatedHid::FollowWallClock() {
+  wall_start_ = std::chrono::steady_clock::now() - now_;
+  keep_logs_ = false;
+  ClearLogs();
+}
 
 void SimulatedHid::SyncClock() {
   if (!wall_start_) return;
@@ -117,6 +130,12 @@ void SimulatedHid::RunClock(std::chrono::microseconds to) {
     // A queue holds only its newest reports, so older ones need not be made.
     const auto earliest = now_ - step * static_cast<long>(kQueueCapacity);
     d.next_report = std::max({d.next_report, from, earliest});
+    if (d.next_report > now_) continue;
+    // Reports nobody reads would be dropped on arrival, so they are not made.
+    if (!HasReader(id)) {
+      d.next_report += step * ((now_ - d.next_report) / step + 1);
+      continue;
+    }
     for (; d.next_report <= now_; d.next_report += step) {
       PushModelInput(id, std::chrono::duration<double>(d.next_report).count());
     }
@@ -180,7 +199,7 @@ bool SimulatedHid::BeginCall(Op op, std::optional<DeviceId> device) {
 }
 
 Result SimulatedHid::Finish(Op op, std::optional<DeviceId> device, Result result) {
-  call_log_.push_back({op, device, result});
+  if (keep_logs_) call_log_.push_back({op, device, result});
   return result;
 }
 
@@ -310,7 +329,7 @@ Result SimulatedHid::DoSetFeature(std::uint32_t id, std::span<const std::uint8_t
   if (!d || report.empty() || d->spec.feature_length == 0) {
     return Finish(Op::kSetFeature, device, kFailure);
   }
-  write_log_.push_back({*device, {report.begin(), report.end()}});
+  if (keep_logs_) write_log_.push_back({*device, {report.begin(), report.end()}});
   d->model.ApplyFeatureWrite(report.subspan(1));
   return Finish(Op::kSetFeature, device, kSuccess);
 }

@@ -94,7 +94,9 @@ class SimulatedHid final : public HidPlatform {
   void SetPlugCycle(DeviceId device, std::chrono::milliseconds period,
                     std::chrono::milliseconds absent_from, std::chrono::milliseconds absent_until);
   void AdvanceTime(std::chrono::microseconds by);
-  // Moves the clock to the wall clock before every call.
+  // Moves the clock to the wall clock before every call. Such a world runs
+  // for hours with nobody reading its logs, so from now on it keeps none and
+  // its memory stays flat.
   void FollowWallClock();
 
   // --- faults ---
@@ -168,6 +170,8 @@ class SimulatedHid final : public HidPlatform {
   Device* LiveDevice(std::uint32_t id, Op op, std::optional<DeviceId>& device_for_log);
   Result GetString(std::uint32_t id, Op op, const std::u16string SimulatedDeviceSpec::*field,
                    std::span<std::uint8_t> buffer);
+  // Whether a handle open for input would receive the device's reports.
+  bool HasReader(DeviceId device) const;
   void SyncClock();
   void RunClock(std::chrono::microseconds to);
 
@@ -178,6 +182,7 @@ class SimulatedHid final : public HidPlatform {
   int misuse_ = 0;
 
   std::uint64_t calls_made_ = 0;
+  bool keep_logs_ = true;
   std::vector<Call> call_log_;
   std::vector<WrittenReport> write_log_;
   std::vector<std::uint64_t> failing_calls_;
