@@ -70,9 +70,12 @@ void BM_ReadDeviceDetails(benchmark::State& state) {
 BENCHMARK(BM_ReadDeviceDetails)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 // One connected tick: read of one new report, decode, the bars that moved set
-// and repainted by the tick's own event pump. Every value changes on every
-// tick, so all seven fitted bars move each time: the dearest tick there is.
+// and repainted by the tick's own event pump. The argument is how many of the
+// seven fitted bars move on every tick, each to a new random place, so that
+// about half grow and half shrink: 7 is the dearest tick there is, 0 a device
+// at rest.
 void BM_ConnectedTick(benchmark::State& state) {
+  const auto moving = static_cast<std::size_t>(state.range(0));
   Connected world;
   if (world.window->state().DeviceFound != tensivo::device::kTrue) {
     state.SkipWithError("the device was not found");
@@ -80,28 +83,34 @@ void BM_ConnectedTick(benchmark::State& state) {
   }
   const auto bars = world.window->Bars();
   std::vector<std::uint8_t> report(17, 0);
+  // Values in report order: LC1..LC3, then inputs 4..8; input 4 is masked.
+  constexpr std::array<std::size_t, 7> kFitted = {0, 1, 2, 4, 5, 6, 7};
   std::array<std::uint16_t, 8> values{};
-  std::uint16_t v = 0;
+  values.fill(20000);
+  std::uint32_t seed = 1;
   std::int64_t moved = 0;
   for (auto _ : state) {
-    values.fill(v += 997);
+    for (std::size_t i = 0; i < moving; ++i) {
+      seed = seed * 1664525u + 1013904223u;
+      values[kFitted[i]] = static_cast<std::uint16_t>(seed >> 16);
+    }
     DeviceModel::EncodeInputReport(values, kInputMask, std::span(report).subspan(1));
     world.hid.PushInput(world.device, report);
     world.hid.ClearLogs();
-    const double before = bars[0]->Width();
+    std::array<double, tensivo::device::kBarCount> before{};
+    for (std::size_t i = 0; i < bars.size(); ++i) before[i] = bars[i]->Width();
     const auto start = Clock::now();
     world.window->Timer_Timer();
     state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
-    moved += bars[0]->Width() != before ? 1 : 0;
+    for (std::size_t i = 0; i < bars.size(); ++i) moved += bars[i]->Width() != before[i] ? 1 : 0;
   }
   if (world.window->state().DeviceFound != tensivo::device::kTrue) {
     state.SkipWithError("the device was lost during the ticks");
   }
-  // Share of ticks that moved LC1's bar; 1 unless rounding kept a width.
-  state.counters["moved"] = benchmark::Counter(static_cast<double>(moved),
-                                               benchmark::Counter::kAvgIterations);
+  state.counters["bars_moved"] =
+      benchmark::Counter(static_cast<double>(moved), benchmark::Counter::kAvgIterations);
 }
-BENCHMARK(BM_ConnectedTick)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ConnectedTick)->Arg(7)->Arg(1)->Arg(0)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 // One search tick with no device of ours and 64 foreign interfaces present:
 // enumeration, both searches and the details reset. `foreign_opens` counts
