@@ -1,0 +1,216 @@
+// The search on the real backend, inside a VM whose kernel holds virtual
+// devices made through uhid (bench/vm-search boots it): three devices of ours
+// and one foreign, then 64 foreign and none of ours. The simulated search runs
+// beside it so that the VM's own slowness can be told from ours.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QFont>
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device/discovery.h"
+#include "platform/hidapi_hid.h"
+#include "platform/simulated_hid.h"
+#include "virtual_device/uhid_device.h"
+#include "window/frm_main.h"
+
+namespace {
+
+using tensivo::virtual_device::DeviceSpec;
+using tensivo::virtual_device::UhidDevice;
+using tensivo::window::frmMain;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kNodeTimeoutMs = 10000;
+constexpr int kForeignInterfaces = 64;
+
+// Plugged-in virtual devices; empty when the kernel would not make them all.
+std::vector<std::unique_ptr<UhidDevice>> PlugAll(const std::vector<DeviceSpec>& specs,
+                                                 std::string& problem) {
+  std::vector<std::unique_ptr<UhidDevice>> devices;
+  for (const DeviceSpec& spec : specs) {
+    int error = 0;
+    auto device = UhidDevice::Open(spec, error);
+    if (!device) {
+      problem = "cannot open /dev/uhid: errno " + std::to_string(error);
+      return {};
+    }
+    if (const int plug = device->Plug(); plug != 0) {
+      problem = "UHID_CREATE2 refused for " + spec.serial + ": errno " + std::to_string(plug);
+      return {};
+    }
+    devices.push_back(std::move(device));
+  }
+  for (const auto& device : devices) {
+    if (!device->WaitForNode(kNodeTimeoutMs)) {
+      problem = device->spec().serial + " got no hidraw node";
+      return {};
+    }
+  }
+  return devices;
+}
+
+DeviceSpec Ours(int n) {
+  DeviceSpec spec;
+  spec.serial = "VM-000" + std::to_string(n);
+  return spec;
+}
+
+DeviceSpec Foreign(int n) {
+  DeviceSpec spec;
+  spec.serial = "FOREIGN-" + std::to_string(n);
+  spec.name = "Other Maker Receiver";
+  spec.vendor_id = static_cast<std::uint16_t>(0x1000 + n);
+  spec.product_id = 0x0001;
+  spec.reports_per_second = 0;
+  return spec;
+}
+
+// The virtual devices stay plugged across the benchmark's runs; only one set
+// is in the kernel at a time (hidraw has 64 minors).
+struct World {
+  std::vector<std::unique_ptr<UhidDevice>> devices;
+  std::string problem;
+};
+
+World& UseWorld(const std::vector<DeviceSpec>& specs) {
+  static World world;
+  static std::vector<std::string> serials;
+  std::vector<std::string> wanted;
+  for (const DeviceSpec& spec : specs) wanted.push_back(spec.serial);
+  if (wanted != serials) {
+    world.devices.clear();
+    world.problem.clear();
+    world.devices = PlugAll(specs, world.problem);
+    serials = wanted;
+  }
+  return world;
+}
+
+World& ThreeOfOursAndOneForeign() { return UseWorld({Ours(1), Ours(2), Ours(3), Foreign(1)}); }
+
+World& SixtyFourForeign() {
+  std::vector<DeviceSpec> specs;
+  for (int i = 0; i < kForeignInterfaces; ++i) specs.push_back(Foreign(i));
+  return UseWorld(specs);
+}
+
+// Opens of foreign devices reach the device thread a moment later.
+int ForeignOpens(const std::vector<std::unique_ptr<UhidDevice>>& devices) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  int opens = 0;
+  for (const auto& device : devices) {
+    if (device->spec().vendor_id != tensivo::virtual_device::kVendorId) {
+      opens += device->activity().opens;
+    }
+  }
+  return opens;
+}
+
+// Enumeration of our interfaces alone, with three of ours and one foreign.
+void BM_VmEnumerateThreeDevices(benchmark::State& state) {
+  const World& world = ThreeOfOursAndOneForeign();
+  if (world.devices.empty()) {
+    state.SkipWithError(world.problem.c_str());
+    return;
+  }
+  tensivo::platform::HidapiHid hid;
+  std::vector<tensivo::platform::InterfaceInfo> found;
+  for (auto _ : state) {
+    hid.Enumerate(tensivo::device::kVendorId, tensivo::device::kProductId, found);
+  }
+  state.counters["found"] = static_cast<double>(found.size());
+}
+BENCHMARK(BM_VmEnumerateThreeDevices)->Unit(benchmark::kMicrosecond);
+
+// The window's search with three devices of ours and one foreign: the scan
+// that lists the serials (opening each of ours), then the find that opens the
+// selected one through both handles. The handles are closed between rounds.
+void BM_VmSearchThreeDevices(benchmark::State& state) {
+  const World& world = ThreeOfOursAndOneForeign();
+  if (world.devices.empty()) {
+    state.SkipWithError(world.problem.c_str());
+    return;
+  }
+  tensivo::platform::HidapiHid hid;
+  std::size_t listed = 0;
+  int found = 0;
+  for (auto _ : state) {
+    tensivo::device::WindowState window_state;
+    const auto start = Clock::now();
+    const auto serials = tensivo::device::Scan_USB_devices(hid, window_state);
+    const std::string selected = serials.empty() ? std::string() : serials.back();
+    found += tensivo::device::FindTheHid(hid, window_state, selected) == tensivo::device::kTrue;
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    listed = serials.size();
+  }
+  state.counters["listed"] = static_cast<double>(listed);
+  state.counters["found"] =
+      benchmark::Counter(static_cast<double>(found), benchmark::Counter::kAvgIterations);
+  state.counters["foreign_opens"] = ForeignOpens(world.devices);
+}
+BENCHMARK(BM_VmSearchThreeDevices)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+// The window's search tick with no device of ours and 64 foreign ones, and
+// the repaint it leaves to the event loop. None may be opened.
+void BM_VmSearchTick64Foreign(benchmark::State& state) {
+  const World& world = SixtyFourForeign();
+  if (world.devices.empty()) {
+    state.SkipWithError(world.problem.c_str());
+    return;
+  }
+  tensivo::platform::HidapiHid hid;
+  frmMain window(hid);
+  window.Form_Load();
+  window.Timer->stop();
+  QCoreApplication::processEvents();
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    window.Timer_Timer();
+    QCoreApplication::processEvents();
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+  }
+  state.counters["interfaces"] = static_cast<double>(world.devices.size());
+  state.counters["foreign_opens"] = ForeignOpens(world.devices);
+}
+BENCHMARK(BM_VmSearchTick64Foreign)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+// The same tick on the simulated backend, as on the host: the ratio of the
+// two runs says how much slower the VM itself is.
+void BM_VmSimulatedSearchTick64Foreign(benchmark::State& state) {
+  tensivo::platform::SimulatedHid hid;
+  for (int i = 0; i < kForeignInterfaces; ++i) {
+    hid.AddForeign(static_cast<std::uint16_t>(0x1000 + i), 0x0001);
+  }
+  frmMain window(hid);
+  window.Form_Load();
+  window.Timer->stop();
+  QCoreApplication::processEvents();
+  for (auto _ : state) {
+    hid.ClearLogs();
+    const auto start = Clock::now();
+    window.Timer_Timer();
+    QCoreApplication::processEvents();
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+  }
+}
+BENCHMARK(BM_VmSimulatedSearchTick64Foreign)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  QFont::insertSubstitution("MS Sans Serif", "DejaVu Sans");
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
