@@ -2,8 +2,8 @@
 // devices keep device I/O next to nothing, so what is left is ours: reading
 // and decoding the reports, setting the bars, repainting them, searching.
 //
-// Ticks are timed by hand around Timer_Timer alone, so that queueing the
-// next report and clearing the backend's call log stay outside the figure.
+// Each figure is timed by hand around the window's own call, so that queueing
+// the next report and clearing the backend's call log stay outside it.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
