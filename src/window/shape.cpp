@@ -24,7 +24,8 @@ void Shape::Place(double left, double top, double width, double height) {
 
 void Shape::SetWidth(double width) {
   width_ = std::max(0.0, width);
-  UpdateGeometry();
+  // Only the size changes: a resize spares the move event a geometry sends.
+  resize(TwipsToPixels(width_, dpi_), TwipsToPixels(height_, dpi_));
 }
 
 void Shape::UpdateGeometry() {
