@@ -220,6 +220,9 @@ void frmMain::RaiseClick(QComboBox* list) {
 }
 
 void frmMain::ClearList(QComboBox* list) {
+  // Emptying an empty list would still reset its model and repaint it, on
+  // every search tick.
+  if (list->count() == 0) return;
   if (auto* model = qobject_cast<QStringListModel*>(list->model())) {
     model->setStringList({});
   } else {
@@ -336,9 +339,10 @@ void frmMain::Read_Device_Details() {
 
   // Reset.
   state_.DetailsValid = kFalse;
-  lblManuf->clear();
-  lblProduct->clear();
-  lblVersion->clear();
+  // clear() repaints a label even when it is already empty.
+  for (QLabel* label : {lblManuf, lblProduct, lblVersion}) {
+    if (!label->text().isEmpty()) label->clear();
+  }
   for (QComboBox* list : gains) {
     ClearList(list);
     list->setEnabled(false);
