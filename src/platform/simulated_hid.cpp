@@ -8,9 +8,9 @@ namespace tensivo::platform {
 
 namespace {
 
-// hidraw keeps 64 reports per reader; we keep the newest, which is what a
-// live display wants.
-constexpr std::size_t kQueueCapacity = 64;
+// hidraw keeps 63 reports per reader and drops what arrives while they wait,
+// so a reader that pauses sees old reports once.
+constexpr std::size_t kQueueCapacity = 63;
 
 constexpr std::string_view kPathPrefix = "sim:hid/";
 
@@ -22,6 +22,7 @@ SimulatedHid::DeviceId SimulatedHid::AddDevice(SimulatedDeviceSpec spec, bool at
   Device device;
   device.spec = std::move(spec);
   device.attached = attached;
+  device.plug_order = next_plug_order_++;
   devices_.push_back(std::move(device));
   return static_cast<DeviceId>(devices_.size() - 1);
 }
@@ -44,6 +45,7 @@ void SimulatedHid::Attach(DeviceId device) {
   if (d.attached) return;
   d.attached = true;
   ++d.generation;
+  d.plug_order = next_plug_order_++;
   d.model.RestartReplies();
 }
 
@@ -68,8 +70,7 @@ void SimulatedHid::PushInput(DeviceId device, std::span<const std::uint8_t> repo
         handle.mode != OpenMode::kOverlapped) {
       continue;
     }
-    handle.queue.emplace_back(report.begin(), report.end());
-    if (handle.queue.size() > kQueueCapacity) handle.queue.pop_front();
+    if (handle.queue.size() < kQueueCapacity) handle.queue.emplace_back(report.begin(), report.end());
   }
 }
 
@@ -127,18 +128,16 @@ void SimulatedHid::RunClock(std::chrono::microseconds to) {
     }
     if (!d.streaming || !d.attached || d.spec.reports_per_second <= 0) continue;
     const std::chrono::microseconds step(1'000'000 / d.spec.reports_per_second);
-    // A queue holds only its newest reports, so older ones need not be made.
-    const auto earliest = now_ - step * static_cast<long>(kQueueCapacity);
-    d.next_report = std::max({d.next_report, from, earliest});
+    d.next_report = std::max(d.next_report, from);
     if (d.next_report > now_) continue;
-    // Reports nobody reads would be dropped on arrival, so they are not made.
-    if (!HasReader(id)) {
-      d.next_report += step * ((now_ - d.next_report) / step + 1);
-      continue;
+    const auto due = (now_ - d.next_report) / step + 1;
+    // Reports nobody reads, and those past a full queue, are dropped on
+    // arrival, so they are not made.
+    const auto made = HasReader(id) ? std::min<long long>(due, kQueueCapacity) : 0;
+    for (long long i = 0; i < made; ++i) {
+      PushModelInput(id, std::chrono::duration<double>(d.next_report + step * i).count());
     }
-    for (; d.next_report <= now_; d.next_report += step) {
-      PushModelInput(id, std::chrono::duration<double>(d.next_report).count());
-    }
+    d.next_report += step * due;
   }
 }
 
@@ -221,7 +220,14 @@ SimulatedHid::Device* SimulatedHid::LiveDevice(std::uint32_t id, Op op,
 Result SimulatedHid::DoEnumerate(std::uint16_t vendor_id, std::uint16_t product_id,
                                  std::vector<InterfaceInfo>& out) {
   if (BeginCall(Op::kEnumerate, std::nullopt)) return Finish(Op::kEnumerate, {}, kFailure);
-  for (DeviceId id = 0; id < static_cast<DeviceId>(devices_.size()); ++id) {
+  // Listed in plug order, as the kernel's nodes are: a replugged device comes
+  // after those that stayed.
+  std::vector<DeviceId> order(devices_.size());
+  for (DeviceId id = 0; id < static_cast<DeviceId>(devices_.size()); ++id) order[id] = id;
+  std::sort(order.begin(), order.end(), [&](DeviceId x, DeviceId y) {
+    return devices_[x].plug_order < devices_[y].plug_order;
+  });
+  for (const DeviceId id : order) {
     const Device& d = devices_[id];
     if (!d.attached) continue;
     if (vendor_id != 0 && d.spec.vendor_id != vendor_id) continue;

@@ -148,6 +148,7 @@ class SimulatedHid final : public HidPlatform {
     DeviceModel model;
     bool attached = true;
     int generation = 0;  // bumped on every attach, so old handles stay dead
+    std::uint64_t plug_order = 0;
     bool streaming = false;
     std::optional<PlugCycle> cycle;
     std::chrono::microseconds next_report{0};
@@ -178,6 +179,7 @@ class SimulatedHid final : public HidPlatform {
   std::vector<Device> devices_;
   std::map<std::uint32_t, OpenHandle> handles_;
   std::uint32_t next_id_ = 1;
+  std::uint64_t next_plug_order_ = 0;
   int events_created_ = 0;
   int misuse_ = 0;
 
