@@ -128,7 +128,7 @@ TEST_F(ConnectedDevice, BarsFollowTheNewestReportOfEachRead) {
   Tick();
   EXPECT_EQ(BarWidths(), (std::vector<double>{0, 2306, kFull, kEmpty, 922, kEmpty, 1844, 2767}));
   EXPECT_EQ(w->Timer->interval(), 20);
-  EXPECT_EQ(w->Ch_bar(5)->width(), TwipsToPixels(922, w->logicalDpiX()));
+  EXPECT_EQ(w->Ch_bar(5)->FilledRect().width(), TwipsToPixels(922, w->logicalDpiX()));
 }
 
 TEST_F(ConnectedDevice, AllInputsMaskedMovesOnlyTheLoadCells) {

@@ -21,7 +21,7 @@ TEST_F(LayoutAndCaptions, ControlsSitWhereTheDesignPutsThemAt96Dpi) {
   EXPECT_EQ(w->Label10->geometry(), QRect(13, 33, 53, 21));
   EXPECT_EQ(w->Frame4->geometry(), QRect(7, 287, 547, 207));
   EXPECT_EQ(w->Ch_frame(8)->geometry(), QRect(67, 165, 313, 19));
-  EXPECT_EQ(w->Ch_bar(8)->geometry(), QRect(70, 168, 1, 13));
+  EXPECT_EQ(w->Ch_bar(8)->FilledRect(), QRect(70, 168, 1, 13));
   EXPECT_EQ(w->Command1->geometry(), QRect(182, 511, 193, 33));
   EXPECT_EQ(w->LC1_frame->Width(), 4695);
   EXPECT_EQ(w->LC1_bar->parentWidget(), w->Frame2);

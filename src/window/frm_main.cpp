@@ -199,6 +199,11 @@ void frmMain::ApplyLayout() {
                           TwipsToPixels(place.width, dpi_), TwipsToPixels(place.height, dpi_));
     }
   }
+  const std::array<Shape*, device::kBarCount> outlines = {
+      LC1_frame, LC2_frame, LC3_frame, ch_frame_[0], ch_frame_[1], ch_frame_[2], ch_frame_[3],
+      ch_frame_[4]};
+  const auto bars = Bars();
+  for (std::size_t i = 0; i < bars.size(); ++i) bars[i]->SetTrack(outlines[i]);
 }
 
 std::array<Shape*, device::kBarCount> frmMain::Bars() const {

@@ -22,19 +22,51 @@ void Shape::Place(double left, double top, double width, double height) {
   UpdateGeometry();
 }
 
-void Shape::SetWidth(double width) {
-  width_ = std::max(0.0, width);
-  // Only the size changes: a resize spares the move event a geometry sends.
-  resize(TwipsToPixels(width_, dpi_), TwipsToPixels(height_, dpi_));
+void Shape::SetTrack(const Shape* outline) {
+  track_ = outline;
+  UpdateGeometry();
 }
 
+void Shape::SetWidth(double width) {
+  const int before = FilledPixels();
+  width_ = std::max(0.0, width);
+  if (!track_) {
+    // Only the size changes: a resize spares the move event a geometry sends.
+    resize(TwipsToPixels(width_, dpi_), TwipsToPixels(height_, dpi_));
+    return;
+  }
+  const int after = FilledPixels();
+  if (after != before) update(std::min(before, after), 0, std::abs(after - before), height());
+}
+
+int Shape::FilledPixels() const {
+  const int filled = TwipsToPixels(width_, dpi_);
+  return track_ ? std::min(filled, width()) : filled;
+}
+
+QRect Shape::FilledRect() const { return QRect(pos(), QSize(FilledPixels(), height())); }
+
 void Shape::UpdateGeometry() {
-  setGeometry(TwipsToPixels(left_, dpi_), TwipsToPixels(top_, dpi_), TwipsToPixels(width_, dpi_),
-              TwipsToPixels(height_, dpi_));
+  const int left = TwipsToPixels(left_, dpi_);
+  const int top = TwipsToPixels(top_, dpi_);
+  const int height = TwipsToPixels(height_, dpi_);
+  if (track_) {
+    // Up to the outline's border, which stays the outline's to draw.
+    const int right = track_->geometry().right();
+    setGeometry(left, top, std::max(0, right - left), height);
+  } else {
+    setGeometry(left, top, TwipsToPixels(width_, dpi_), height);
+  }
 }
 
 void Shape::paintEvent(QPaintEvent*) {
   QPainter painter(this);
+  if (track_) {
+    const int filled = FilledPixels();
+    painter.fillRect(QRect(0, 0, filled, height()), fill_);
+    painter.fillRect(QRect(filled, 0, width() - filled, height()), track_->fill_);
+    return;
+  }
   if (border_ == fill_ || width() <= 1 || height() <= 1) {
     painter.fillRect(rect(), fill_);
   } else if (devicePixelRatio() == 1.0) {

@@ -18,18 +18,29 @@ class Shape : public QWidget {
 
   void Place(double left, double top, double width, double height);
 
+  // Makes this a bar that grows inside `outline`: the widget covers the
+  // outline's interior from the bar's left edge on and paints the part past
+  // the bar in the outline's fill, so a change of width repaints only the
+  // strip that changed and never moves, resizes or uncovers anything.
+  void SetTrack(const Shape* outline);
+
   double Width() const { return width_; }
   void SetWidth(double width);
+
+  // Where the shape shows its fill, in its parent's pixels.
+  QRect FilledRect() const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
   void UpdateGeometry();
+  int FilledPixels() const;
 
   QColor fill_;
   QColor border_;
   double dpi_;
+  const Shape* track_ = nullptr;
   double left_ = 0, top_ = 0, width_ = 0, height_ = 0;
 };
 
