@@ -51,8 +51,9 @@ void Shape::UpdateGeometry() {
   const int top = TwipsToPixels(top_, dpi_);
   const int height = TwipsToPixels(height_, dpi_);
   if (track_) {
-    // Up to the outline's border, which stays the outline's to draw.
-    const int right = track_->geometry().right();
+    // Short of the outline's border by a pixel, so that at fractional scale
+    // factors no device pixel of the border is painted over.
+    const int right = track_->geometry().right() - 1;
     setGeometry(left, top, std::max(0, right - left), height);
   } else {
     setGeometry(left, top, TwipsToPixels(width_, dpi_), height);
