@@ -37,12 +37,14 @@ QString FromDeviceText(const std::string& text) {
 // the lists are refilled.
 const QStringList& GainTexts() {
   static const QStringList texts = [] {
+    // The user's decimal separator, where it is one 8-bit character.
     const QString point = QLocale().decimalPoint();
-    const char decimal_point = point.size() == 1 ? point.at(0).toLatin1() : '.';
+    const char latin1 = point.size() == 1 ? point.at(0).toLatin1() : '\0';
+    const char decimal_point = latin1 != '\0' ? latin1 : '.';
     QStringList list;
     list.reserve(device::kGainCount);
     for (int p = 0; p < device::kGainCount; ++p) {
-      list.append(QString::fromLatin1(device::GainText(p, decimal_point ? decimal_point : '.')));
+      list.append(QString::fromLatin1(device::GainText(p, decimal_point)));
     }
     return list;
   }();
