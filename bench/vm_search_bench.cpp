@@ -34,22 +34,22 @@ constexpr int kForeignInterfaces = 64;
 std::vector<std::unique_ptr<UhidDevice>> PlugAll(const std::vector<DeviceSpec>& specs,
                                                  std::string& problem) {
   std::vector<std::unique_ptr<UhidDevice>> devices;
-  for (const DeviceSpec& spec : specs) {
+  for (const DeviceSpec& profile : specs) {
     int error = 0;
-    auto device = UhidDevice::Open(spec, error);
+    auto device = UhidDevice::Open(profile, error);
     if (!device) {
       problem = "cannot open /dev/uhid: errno " + std::to_string(error);
       return {};
     }
     if (const int plug = device->Plug(); plug != 0) {
-      problem = "UHID_CREATE2 refused for " + spec.serial + ": errno " + std::to_string(plug);
+      problem = "UHID_CREATE2 refused for " + profile.serial + ": errno " + std::to_string(plug);
       return {};
     }
     devices.push_back(std::move(device));
   }
   for (const auto& device : devices) {
     if (!device->WaitForNode(kNodeTimeoutMs)) {
-      problem = device->spec().serial + " got no hidraw node";
+      problem = device->profile().serial + " got no hidraw node";
       return {};
     }
   }
@@ -57,19 +57,19 @@ std::vector<std::unique_ptr<UhidDevice>> PlugAll(const std::vector<DeviceSpec>& 
 }
 
 DeviceSpec Ours(int n) {
-  DeviceSpec spec;
-  spec.serial = "VM-000" + std::to_string(n);
-  return spec;
+  DeviceSpec profile;
+  profile.serial = "VM-000" + std::to_string(n);
+  return profile;
 }
 
 DeviceSpec Foreign(int n) {
-  DeviceSpec spec;
-  spec.serial = "FOREIGN-" + std::to_string(n);
-  spec.name = "Other Maker Receiver";
-  spec.vendor_id = static_cast<std::uint16_t>(0x1000 + n);
-  spec.product_id = 0x0001;
-  spec.reports_per_second = 0;
-  return spec;
+  DeviceSpec profile;
+  profile.serial = "FOREIGN-" + std::to_string(n);
+  profile.name = "Other Maker Receiver";
+  profile.vendor_id = static_cast<std::uint16_t>(0x1000 + n);
+  profile.product_id = 0x0001;
+  profile.reports_per_second = 0;
+  return profile;
 }
 
 // The virtual devices stay plugged across the benchmark's runs; only one set
@@ -83,7 +83,7 @@ World& UseWorld(const std::vector<DeviceSpec>& specs) {
   static World world;
   static std::vector<std::string> serials;
   std::vector<std::string> wanted;
-  for (const DeviceSpec& spec : specs) wanted.push_back(spec.serial);
+  for (const DeviceSpec& profile : specs) wanted.push_back(profile.serial);
   if (wanted != serials) {
     world.devices.clear();
     world.problem.clear();
@@ -106,7 +106,7 @@ int ForeignOpens(const std::vector<std::unique_ptr<UhidDevice>>& devices) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   int opens = 0;
   for (const auto& device : devices) {
-    if (device->spec().vendor_id != tensivo::virtual_device::kVendorId) {
+    if (device->profile().vendor_id != tensivo::virtual_device::kVendorId) {
       opens += device->activity().opens;
     }
   }

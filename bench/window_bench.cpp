@@ -41,9 +41,9 @@ struct Connected {
   std::unique_ptr<frmMain> window;
 
   Connected() {
-    tensivo::platform::SimulatedDeviceSpec spec;
-    spec.serial = u"BENCH";
-    device = hid.AddDevice(spec);
+    tensivo::platform::SimulatedDeviceSpec profile;
+    profile.serial = u"BENCH";
+    device = hid.AddDevice(profile);
     hid.model(device).set_input_mask(kInputMask);
     window = std::make_unique<frmMain>(hid);
     LoadWithoutTimer(*window);

@@ -12,10 +12,10 @@ using namespace tensivo;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
   platform::SimulatedHid hid;
-  platform::SimulatedDeviceSpec spec;
-  spec.serial = u"F";
-  spec.feature_length = static_cast<std::uint16_t>((data[0] | data[1] << 8) % 1001);
-  const auto device = hid.AddDevice(spec);
+  platform::SimulatedDeviceSpec profile;
+  profile.serial = u"F";
+  profile.feature_length = static_cast<std::uint16_t>((data[0] | data[1] << 8) % 1001);
+  const auto device = hid.AddDevice(profile);
 
   // The rest is cut into up to five replies at the separators the input names.
   std::vector<platform::FeatureReply> replies;

@@ -13,10 +13,10 @@ using platform::SimulatedHid;
 class World : public ::testing::Test {
  protected:
   SimulatedHid::DeviceId Add(std::u16string serial, std::uint16_t version = 0x0101) {
-    platform::SimulatedDeviceSpec spec;
-    spec.serial = std::move(serial);
-    spec.version = version;
-    return hid_.AddDevice(spec);
+    platform::SimulatedDeviceSpec profile;
+    profile.serial = std::move(serial);
+    profile.version = version;
+    return hid_.AddDevice(profile);
   }
 
   bool NothingOpen() const { return hid_.open_handles() == 0 && hid_.misuse() == 0; }

@@ -39,11 +39,11 @@ struct World {
 
   World() {
     keyboard = hid.AddForeign(0x046D, 0xC31C);
-    platform::SimulatedDeviceSpec spec;
-    spec.serial = u"A";
-    a = hid.AddDevice(spec);
-    spec.serial = u"B";
-    b = hid.AddDevice(spec);
+    platform::SimulatedDeviceSpec profile;
+    profile.serial = u"A";
+    a = hid.AddDevice(profile);
+    profile.serial = u"B";
+    b = hid.AddDevice(profile);
     hid.model(a).set_input_mask(0x08);
     hid.model(b).set_input_mask(0x08);
     // Stored gains that differ from anything the window starts with.

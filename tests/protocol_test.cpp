@@ -87,10 +87,10 @@ TEST(GainText, EveryEntryIsAPrefixOfItsExactValue) {
 class OpenDevice : public ::testing::Test {
  protected:
   void Open(std::uint16_t feature_length = 19) {
-    platform::SimulatedDeviceSpec spec;
-    spec.serial = u"A1";
-    spec.feature_length = feature_length;
-    device_ = hid_.AddDevice(spec);
+    platform::SimulatedDeviceSpec profile;
+    profile.serial = u"A1";
+    profile.feature_length = feature_length;
+    device_ = hid_.AddDevice(profile);
     Scan_USB_devices(hid_, state_);
     ASSERT_EQ(FindTheHid(hid_, state_, "A1"), kTrue);
     hid_.ClearLogs();

@@ -15,9 +15,9 @@ using std::chrono::milliseconds;
 class Simulated : public ::testing::Test {
  protected:
   SimulatedHid::DeviceId AddOne(std::u16string serial = u"S") {
-    SimulatedDeviceSpec spec;
-    spec.serial = std::move(serial);
-    return hid_.AddDevice(spec);
+    SimulatedDeviceSpec profile;
+    profile.serial = std::move(serial);
+    return hid_.AddDevice(profile);
   }
 
   std::string OnlyPath() {

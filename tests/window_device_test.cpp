@@ -77,7 +77,7 @@ TEST_F(ConnectedDevice, OnlyTheLowByteOfTheVersionGatesConfiguration) {
 TEST_F(ConnectedDevice, UnreadableManufacturerLeavesConfigurationDisabled) {
   id = Add(u"DEV-1");
   hid.FailAlways(SimulatedHid::Op::kGetManufacturer, id);
-  hid.spec(id).product = u"P";
+  hid.profile(id).product = u"P";
   Start();
   EXPECT_TRUE(w->lblManuf->text().isEmpty());
   EXPECT_TRUE(w->lblVersion->text().isEmpty());
@@ -88,8 +88,8 @@ TEST_F(ConnectedDevice, UnreadableManufacturerLeavesConfigurationDisabled) {
 
 TEST_F(ConnectedDevice, ProductShorterThanManufacturerShowsNoRemnant) {
   id = Add(u"DEV-1");
-  hid.spec(id).manufacturer = std::u16string(50, u'M');  // fills all 100 bytes
-  hid.spec(id).product = u"\u0141B";
+  hid.profile(id).manufacturer = std::u16string(50, u'M');  // fills all 100 bytes
+  hid.profile(id).product = u"\u0141B";
   Start();
   EXPECT_EQ(w->lblManuf->text(), " " + QString(50, 'M'));
   EXPECT_EQ(w->lblProduct->text(), " AB");

@@ -25,10 +25,10 @@ class WindowWorld : public ::testing::Test {
  protected:
   SimulatedHid::DeviceId Add(std::u16string serial, std::uint16_t version = 0x0101,
                              std::uint8_t mask = 0x08) {
-    platform::SimulatedDeviceSpec spec;
-    spec.serial = std::move(serial);
-    spec.version = version;
-    const auto id = hid.AddDevice(spec);
+    platform::SimulatedDeviceSpec profile;
+    profile.serial = std::move(serial);
+    profile.version = version;
+    const auto id = hid.AddDevice(profile);
     hid.model(id).set_input_mask(mask);
     return id;
   }
@@ -47,7 +47,7 @@ class WindowWorld : public ::testing::Test {
   }
 
   void Push(SimulatedHid::DeviceId device, const Values& values) {
-    Bytes report(hid.spec(device).input_length, 0);
+    Bytes report(hid.profile(device).input_length, 0);
     platform::DeviceModel::EncodeInputReport(values, hid.model(device).input_mask(),
                                              std::span(report).subspan(1));
     hid.PushInput(device, report);

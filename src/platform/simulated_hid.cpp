@@ -18,9 +18,9 @@ constexpr std::string_view kPathPrefix = "sim:hid/";
 
 // --- the world ---
 
-SimulatedHid::DeviceId SimulatedHid::AddDevice(SimulatedDeviceSpec spec, bool attached) {
+SimulatedHid::DeviceId SimulatedHid::AddDevice(SimulatedDeviceSpec profile, bool attached) {
   Device device;
-  device.spec = std::move(spec);
+  device.profile = std::move(profile);
   device.attached = attached;
   device.plug_order = next_plug_order_++;
   devices_.push_back(std::move(device));
@@ -29,15 +29,15 @@ SimulatedHid::DeviceId SimulatedHid::AddDevice(SimulatedDeviceSpec spec, bool at
 
 SimulatedHid::DeviceId SimulatedHid::AddForeign(std::uint16_t vendor_id,
                                                 std::uint16_t product_id) {
-  SimulatedDeviceSpec spec;
-  spec.serial = u"FOREIGN";
-  spec.manufacturer = u"Other maker";
-  spec.product = u"Keyboard";
-  spec.vendor_id = vendor_id;
-  spec.product_id = product_id;
-  spec.input_length = 9;
-  spec.feature_length = 0;
-  return AddDevice(std::move(spec));
+  SimulatedDeviceSpec profile;
+  profile.serial = u"FOREIGN";
+  profile.manufacturer = u"Other maker";
+  profile.product = u"Keyboard";
+  profile.vendor_id = vendor_id;
+  profile.product_id = product_id;
+  profile.input_length = 9;
+  profile.feature_length = 0;
+  return AddDevice(std::move(profile));
 }
 
 void SimulatedHid::Attach(DeviceId device) {
@@ -53,7 +53,7 @@ void SimulatedHid::Detach(DeviceId device) { devices_.at(device).attached = fals
 
 bool SimulatedHid::IsAttached(DeviceId device) const { return devices_.at(device).attached; }
 
-SimulatedDeviceSpec& SimulatedHid::spec(DeviceId device) { return devices_.at(device).spec; }
+SimulatedDeviceSpec& SimulatedHid::profile(DeviceId device) { return devices_.at(device).profile; }
 
 DeviceModel& SimulatedHid::model(DeviceId device) { return devices_.at(device).model; }
 
@@ -85,7 +85,7 @@ bool SimulatedHid::HasReader(DeviceId device) const {
 
 void SimulatedHid::PushModelInput(DeviceId device, double t) {
   const Device& d = devices_.at(device);
-  std::vector<std::uint8_t> report(std::max<std::size_t>(d.spec.input_length, 1), 0);
+  std::vector<std::uint8_t> report(std::max<std::size_t>(d.profile.input_length, 1), 0);
   d.model.InputReport(t, std::span(report).subspan(1));
   PushInput(device, report);
 }
@@ -126,8 +126,8 @@ void SimulatedHid::RunClock(std::chrono::microseconds to) {
       if (present && !d.attached) Attach(id);
       if (!present && d.attached) Detach(id);
     }
-    if (!d.streaming || !d.attached || d.spec.reports_per_second <= 0) continue;
-    const std::chrono::microseconds step(1'000'000 / d.spec.reports_per_second);
+    if (!d.streaming || !d.attached || d.profile.reports_per_second <= 0) continue;
+    const std::chrono::microseconds step(1'000'000 / d.profile.reports_per_second);
     d.next_report = std::max(d.next_report, from);
     if (d.next_report > now_) continue;
     const auto due = (now_ - d.next_report) / step + 1;
@@ -230,9 +230,9 @@ Result SimulatedHid::DoEnumerate(std::uint16_t vendor_id, std::uint16_t product_
   for (const DeviceId id : order) {
     const Device& d = devices_[id];
     if (!d.attached) continue;
-    if (vendor_id != 0 && d.spec.vendor_id != vendor_id) continue;
-    if (product_id != 0 && d.spec.product_id != product_id) continue;
-    out.push_back({PathOf(id), d.spec.vendor_id, d.spec.product_id});
+    if (vendor_id != 0 && d.profile.vendor_id != vendor_id) continue;
+    if (product_id != 0 && d.profile.product_id != product_id) continue;
+    out.push_back({PathOf(id), d.profile.vendor_id, d.profile.product_id});
   }
   return Finish(Op::kEnumerate, {}, kSuccess);
 }
@@ -274,9 +274,9 @@ Result SimulatedHid::DoGetAttributes(std::uint32_t id, HidAttributes& out) {
   std::optional<DeviceId> device;
   const Device* d = LiveDevice(id, Op::kGetAttributes, device);
   if (!d) return Finish(Op::kGetAttributes, device, kFailure);
-  out.VendorID = d->spec.vendor_id;
-  out.ProductID = d->spec.product_id;
-  out.VersionNumber = d->spec.version;
+  out.VendorID = d->profile.vendor_id;
+  out.ProductID = d->profile.product_id;
+  out.VersionNumber = d->profile.version;
   return Finish(Op::kGetAttributes, device, kSuccess);
 }
 
@@ -286,7 +286,7 @@ Result SimulatedHid::GetString(std::uint32_t id, Op op,
   std::optional<DeviceId> device;
   const Device* d = LiveDevice(id, op, device);
   if (!d) return Finish(op, device, kFailure);
-  PutDeviceString(d->spec.*field, buffer);
+  PutDeviceString(d->profile.*field, buffer);
   return Finish(op, device, kSuccess);
 }
 
@@ -309,19 +309,19 @@ Result SimulatedHid::DoGetCaps(std::uint32_t id, HidCaps& out) {
   out = HidCaps{};
   out.Usage = 0x0001;
   out.UsagePage = 0xFF00;
-  out.InputReportByteLength = d->spec.input_length;
-  out.FeatureReportByteLength = d->spec.feature_length;
+  out.InputReportByteLength = d->profile.input_length;
+  out.FeatureReportByteLength = d->profile.feature_length;
   return Finish(Op::kGetCaps, device, kSuccess);
 }
 
 Result SimulatedHid::DoGetFeature(std::uint32_t id, std::span<std::uint8_t> report) {
   std::optional<DeviceId> device;
   Device* d = LiveDevice(id, Op::kGetFeature, device);
-  if (!d || report.empty() || d->spec.feature_length == 0) {
+  if (!d || report.empty() || d->profile.feature_length == 0) {
     return Finish(Op::kGetFeature, device, kFailure);
   }
   // The reply carries the device's own length; the caller's byte 0 stays.
-  std::vector<std::uint8_t> data(d->spec.feature_length - 1u, 0);
+  std::vector<std::uint8_t> data(d->profile.feature_length - 1u, 0);
   d->model.NextFeatureReply(data);
   auto tail = report.subspan(1);
   std::fill(tail.begin(), tail.end(), std::uint8_t{0});
@@ -332,7 +332,7 @@ Result SimulatedHid::DoGetFeature(std::uint32_t id, std::span<std::uint8_t> repo
 Result SimulatedHid::DoSetFeature(std::uint32_t id, std::span<const std::uint8_t> report) {
   std::optional<DeviceId> device;
   Device* d = LiveDevice(id, Op::kSetFeature, device);
-  if (!d || report.empty() || d->spec.feature_length == 0) {
+  if (!d || report.empty() || d->profile.feature_length == 0) {
     return Finish(Op::kSetFeature, device, kFailure);
   }
   if (keep_logs_) write_log_.push_back({*device, {report.begin(), report.end()}});

@@ -69,7 +69,7 @@ class SimulatedHid final : public HidPlatform {
   ~SimulatedHid() override = default;
 
   // --- the world ---
-  DeviceId AddDevice(SimulatedDeviceSpec spec, bool attached = true);
+  DeviceId AddDevice(SimulatedDeviceSpec profile, bool attached = true);
   // Another maker's HID interface: enumerated, and never to be opened by us.
   DeviceId AddForeign(std::uint16_t vendor_id, std::uint16_t product_id);
   void Attach(DeviceId device);
@@ -77,7 +77,7 @@ class SimulatedHid final : public HidPlatform {
   // to it fails from now on except the close.
   void Detach(DeviceId device);
   bool IsAttached(DeviceId device) const;
-  SimulatedDeviceSpec& spec(DeviceId device);
+  SimulatedDeviceSpec& profile(DeviceId device);
   DeviceModel& model(DeviceId device);
 
   // Queues one input report (id byte first) on every handle open for input
@@ -144,7 +144,7 @@ class SimulatedHid final : public HidPlatform {
   };
 
   struct Device {
-    SimulatedDeviceSpec spec;
+    SimulatedDeviceSpec profile;
     DeviceModel model;
     bool attached = true;
     int generation = 0;  // bumped on every attach, so old handles stay dead

@@ -28,9 +28,9 @@ struct SimulatedTwin {
   WindowState state;
 
   explicit SimulatedTwin(const std::u16string& serial, const std::string& text_serial) {
-    platform::SimulatedDeviceSpec spec;
-    spec.serial = serial;
-    id = hid.AddDevice(spec);
+    platform::SimulatedDeviceSpec profile;
+    profile.serial = serial;
+    id = hid.AddDevice(profile);
     device::Scan_USB_devices(hid, state);
     EXPECT_EQ(device::FindTheHid(hid, state, text_serial), device::kTrue);
   }
@@ -159,9 +159,9 @@ TEST(KernelDeviceLayer, GainWritesAndFactorySequenceChangeTheDeviceAsOnTheSimula
 }
 
 TEST(KernelDeviceLayer, PollDecodesTheNewestReportTheDeviceSent) {
-  DeviceSpec spec = OurDevice("DL-POLL");
-  spec.input_mask = 0x28;
-  auto dev = PlugIn(spec);
+  DeviceSpec profile = OurDevice("DL-POLL");
+  profile.input_mask = 0x28;
+  auto dev = PlugIn(profile);
   ASSERT_TRUE(dev);
   HidapiHid hid;
   WindowState state;

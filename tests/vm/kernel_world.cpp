@@ -6,24 +6,24 @@
 namespace tensivo::vm {
 
 DeviceSpec OurDevice(std::string serial) {
-  DeviceSpec spec;
-  spec.serial = std::move(serial);
-  return spec;
+  DeviceSpec profile;
+  profile.serial = std::move(serial);
+  return profile;
 }
 
 DeviceSpec ForeignDevice(std::string serial) {
-  DeviceSpec spec;
-  spec.serial = std::move(serial);
-  spec.name = "Other Maker Receiver";
-  spec.vendor_id = kForeignVendor;
-  spec.product_id = kForeignProduct;
-  return spec;
+  DeviceSpec profile;
+  profile.serial = std::move(serial);
+  profile.name = "Other Maker Receiver";
+  profile.vendor_id = kForeignVendor;
+  profile.product_id = kForeignProduct;
+  return profile;
 }
 
-std::optional<Plugged> PlugIn(DeviceSpec spec) {
+std::optional<Plugged> PlugIn(DeviceSpec profile) {
   int error = 0;
-  const std::string serial = spec.serial;
-  auto device = UhidDevice::Open(std::move(spec), error);
+  const std::string serial = profile.serial;
+  auto device = UhidDevice::Open(std::move(profile), error);
   if (!device) {
     ADD_FAILURE() << "cannot open /dev/uhid: errno " << error;
     return std::nullopt;
@@ -44,7 +44,7 @@ std::optional<std::string> Replug(UhidDevice& device) {
   EXPECT_EQ(device.Unplug(), 0);
   EXPECT_EQ(device.Plug(), 0);
   auto node = device.WaitForNode(kNodeTimeoutMs);
-  if (!node) ADD_FAILURE() << device.spec().serial << " got no hidraw node after replug";
+  if (!node) ADD_FAILURE() << device.profile().serial << " got no hidraw node after replug";
   return node;
 }
 

@@ -31,10 +31,10 @@ struct Plugged {
   std::string node;  // its /dev/hidrawN
 };
 
-// A device of our kind (or any kind, by spec) plugged in and bound by the
+// A device of our kind (or any kind, by profile) plugged in and bound by the
 // kernel's generic driver. Fails the test and returns nothing when the kernel
 // does not make it.
-std::optional<Plugged> PlugIn(DeviceSpec spec);
+std::optional<Plugged> PlugIn(DeviceSpec profile);
 DeviceSpec OurDevice(std::string serial);
 DeviceSpec ForeignDevice(std::string serial);
 

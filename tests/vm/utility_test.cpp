@@ -39,7 +39,7 @@ std::optional<std::uint64_t> ShownReport(const frmMain& window, const UhidDevice
                                          std::uint64_t since = 0) {
   const auto bars = window.Bars();
   const double full_scale = device::FullScale(window.LC1_frame->Width());
-  const std::uint8_t mask = device.spec().input_mask;
+  const std::uint8_t mask = device.profile().input_mask;
   const auto sent = device.SentInputs();
   for (auto it = sent.rbegin(); it != sent.rend() && it->sequence >= since; ++it) {
     const auto values = platform::DeviceModel().InputValues(static_cast<double>(it->sequence) / 1000);
@@ -56,9 +56,9 @@ std::optional<std::uint64_t> ShownReport(const frmMain& window, const UhidDevice
 }
 
 TEST(KernelUtility, StartUpShowsTheDeviceAndItsStoredGainsWithTheListsLockedForVersionZero) {
-  DeviceSpec spec = OurDevice("UT-0001");
-  spec.input_mask = 0x28;
-  auto dev = PlugIn(spec);
+  DeviceSpec profile = OurDevice("UT-0001");
+  profile.input_mask = 0x28;
+  auto dev = PlugIn(profile);
   ASSERT_TRUE(dev);
   constexpr int kLc1Position = 3 * 256 + 17;
   dev->device->WithModel([](platform::DeviceModel& model) {
@@ -95,9 +95,9 @@ TEST(KernelUtility, StartUpShowsTheDeviceAndItsStoredGainsWithTheListsLockedForV
 }
 
 TEST(KernelUtility, BarsFollowTheDeviceInputs) {
-  DeviceSpec spec = OurDevice("UT-BARS");
-  spec.input_mask = 0x80;
-  auto dev = PlugIn(spec);
+  DeviceSpec profile = OurDevice("UT-BARS");
+  profile.input_mask = 0x80;
+  auto dev = PlugIn(profile);
   ASSERT_TRUE(dev);
   platform::HidapiHid hid;
   frmMain window(hid);

@@ -27,12 +27,12 @@ constexpr int kNodeWaitMs = 3000;
 
 void ReportNode(const UhidDevice& device, std::size_t number) {
   if (const auto node = device.WaitForNode(kNodeWaitMs)) {
-    std::printf("%zu %s: plugged in as %s\n", number, device.spec().serial.c_str(), node->c_str());
+    std::printf("%zu %s: plugged in as %s\n", number, device.profile().serial.c_str(), node->c_str());
   } else {
     std::printf(
         "%zu %s: created, but no driver took it within %d ms and it has no hidraw node; "
         "is hid-generic loaded? (sudo modprobe hid-generic)\n",
-        number, device.spec().serial.c_str(), kNodeWaitMs);
+        number, device.profile().serial.c_str(), kNodeWaitMs);
   }
 }
 
@@ -52,7 +52,7 @@ class Session {
       for (std::size_t i = 0; i < devices_.size(); ++i) {
         const UhidDevice& d = *devices_[i];
         const auto node = d.plugged() ? d.HidrawNode() : std::nullopt;
-        std::printf("%zu %s: %s\n", i + 1, d.spec().serial.c_str(),
+        std::printf("%zu %s: %s\n", i + 1, d.profile().serial.c_str(),
                     !d.plugged() ? "unplugged" : node ? node->c_str() : "plugged, no hidraw node");
       }
       return true;
@@ -64,9 +64,9 @@ class Session {
       if (verb == "unplug") {
         const int error = d.Unplug();
         if (error != 0) std::printf("unplug %zu: %s\n", number, std::strerror(error));
-        else std::printf("%zu %s: unplugged\n", number, d.spec().serial.c_str());
+        else std::printf("%zu %s: unplugged\n", number, d.profile().serial.c_str());
       } else if (d.plugged()) {
-        std::printf("%zu %s: already plugged in\n", number, d.spec().serial.c_str());
+        std::printf("%zu %s: already plugged in\n", number, d.profile().serial.c_str());
       } else if (const int error = d.Plug(); error != 0) {
         std::printf("replug %zu: %s\n", number, std::strerror(error));
       } else {
@@ -96,7 +96,7 @@ class Session {
     for (std::size_t i = 0; i < devices_.size(); ++i) {
       const bool was_plugged = devices_[i]->plugged();
       devices_[i]->Unplug();
-      if (was_plugged) std::printf("%zu %s: destroyed\n", i + 1, devices_[i]->spec().serial.c_str());
+      if (was_plugged) std::printf("%zu %s: destroyed\n", i + 1, devices_[i]->profile().serial.c_str());
     }
     devices_.clear();
   }
@@ -131,9 +131,9 @@ int main(int argc, char** argv) {
   const int signal_fd = signalfd(-1, &stop_signals, SFD_CLOEXEC);
 
   std::vector<std::unique_ptr<UhidDevice>> devices;
-  for (const auto& spec : options.devices) {
+  for (const auto& profile : options.devices) {
     int error = 0;
-    auto device = UhidDevice::Open(spec, error, options.uhid_path);
+    auto device = UhidDevice::Open(profile, error, options.uhid_path);
     if (!device) {
       std::fprintf(stderr, "%s: %s\n", kProgram,
                    tensivo::virtual_device::UhidOpenError(options.uhid_path, error).c_str());
@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
   for (std::size_t i = 0; i < devices.size(); ++i) {
     if (const int error = devices[i]->Plug(); error != 0) {
       std::fprintf(stderr, "%s: the kernel refused device %s: %s\n", kProgram,
-                   devices[i]->spec().serial.c_str(), std::strerror(error));
+                   devices[i]->profile().serial.c_str(), std::strerror(error));
       return 1;  // the destructors unplug what was made
     }
   }

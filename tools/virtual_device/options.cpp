@@ -105,9 +105,9 @@ ParsedOptions ParseOptions(const std::vector<std::string_view>& args) {
       return Fail("malformed serial '" + serial + "': " + *problem);
     }
     if (!seen.insert(serial).second) return Fail("serial '" + serial + "' is given twice");
-    DeviceSpec spec = common;
-    spec.serial = serial;
-    options.devices.push_back(std::move(spec));
+    DeviceSpec profile = common;
+    profile.serial = serial;
+    options.devices.push_back(std::move(profile));
   }
   return {std::move(options), {}};
 }

@@ -58,7 +58,7 @@ std::optional<std::string> SerialProblem(std::string_view serial) {
   return std::nullopt;
 }
 
-std::unique_ptr<UhidDevice> UhidDevice::Open(DeviceSpec spec, int& error_number,
+std::unique_ptr<UhidDevice> UhidDevice::Open(DeviceSpec profile, int& error_number,
                                              const std::string& uhid_path) {
   error_number = 0;
   const int uhid = ::open(uhid_path.c_str(), O_RDWR | O_CLOEXEC);
@@ -75,11 +75,11 @@ std::unique_ptr<UhidDevice> UhidDevice::Open(DeviceSpec spec, int& error_number,
     }
     return nullptr;
   }
-  return std::unique_ptr<UhidDevice>(new UhidDevice(std::move(spec), uhid, wake, timer));
+  return std::unique_ptr<UhidDevice>(new UhidDevice(std::move(profile), uhid, wake, timer));
 }
 
-UhidDevice::UhidDevice(DeviceSpec spec, int uhid_fd, int wake_fd, int timer_fd)
-    : spec_(std::move(spec)),
+UhidDevice::UhidDevice(DeviceSpec profile, int uhid_fd, int wake_fd, int timer_fd)
+    : spec_(std::move(profile)),
       phys_("tensivo-vd-" + std::to_string(::getpid()) + "-" +
             std::to_string(g_devices_made.fetch_add(1)) + "/input0"),
       uhid_fd_(uhid_fd),
@@ -216,14 +216,14 @@ void UhidDevice::FailNextGets(int n, int error_number) {
 void UhidDevice::UpdateTimer() {
   const bool on = plugged_ && activity_.started && activity_.open && streaming_ &&
                   spec_.reports_per_second > 0;
-  itimerspec spec{};
+  itimerspec profile{};
   if (on) {
     const long period_ns = 1'000'000'000L / spec_.reports_per_second;
-    spec.it_interval.tv_sec = period_ns / 1'000'000'000L;
-    spec.it_interval.tv_nsec = period_ns % 1'000'000'000L;
-    spec.it_value = spec.it_interval;
+    profile.it_interval.tv_sec = period_ns / 1'000'000'000L;
+    profile.it_interval.tv_nsec = period_ns % 1'000'000'000L;
+    profile.it_value = profile.it_interval;
   }
-  ::timerfd_settime(timer_fd_, 0, &spec, nullptr);
+  ::timerfd_settime(timer_fd_, 0, &profile, nullptr);
 }
 
 void UhidDevice::SendInputs(std::uint64_t ticks) {

@@ -90,13 +90,13 @@ struct DeviceActivity {
 class UhidDevice {
  public:
   // Opens `uhid_path`. On failure returns null and sets `error_number`.
-  static std::unique_ptr<UhidDevice> Open(DeviceSpec spec, int& error_number,
+  static std::unique_ptr<UhidDevice> Open(DeviceSpec profile, int& error_number,
                                           const std::string& uhid_path = "/dev/uhid");
   ~UhidDevice();  // unplugs and releases /dev/uhid
   UhidDevice(const UhidDevice&) = delete;
   UhidDevice& operator=(const UhidDevice&) = delete;
 
-  const DeviceSpec& spec() const { return spec_; }
+  const DeviceSpec& profile() const { return spec_; }
   // HID_PHYS of this device: unique per object, so its hidraw node can be told
   // apart from others with the same ids and serial.
   const std::string& phys() const { return phys_; }
@@ -128,7 +128,7 @@ class UhidDevice {
   void FailNextGets(int n, int error_number);
 
  private:
-  UhidDevice(DeviceSpec spec, int uhid_fd, int wake_fd, int timer_fd);
+  UhidDevice(DeviceSpec profile, int uhid_fd, int wake_fd, int timer_fd);
   void Loop();
   void HandleEvent();
   void SendInputs(std::uint64_t ticks);
