@@ -2,13 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QFont>
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen"
                                                                     : qgetenv("QT_QPA_PLATFORM"));
   QApplication app(argc, argv);
-  QFont::insertSubstitution("MS Sans Serif", "DejaVu Sans");
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }

@@ -3,7 +3,6 @@
 //
 //   tensivo-window-screenshot OUT.png [MILLISECONDS]
 #include <QApplication>
-#include <QFont>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +18,6 @@ int main(int argc, char** argv) {
   const int run_ms = argc > 2 ? std::atoi(argv[2]) : 1500;
   auto hid = tensivo::platform::MakeDemoWorld();
   QApplication app(argc, argv);
-  QFont::insertSubstitution("MS Sans Serif", "DejaVu Sans");
   tensivo::window::frmMain window(*hid);
   window.Form_Load();
   int rc = 0;

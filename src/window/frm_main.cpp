@@ -64,6 +64,9 @@ frmMain::frmMain(platform::HidPlatform& hid, QWidget* parent)
   setObjectName("frmMain");
   setWindowTitle("Tensivo Configuration");
   setWindowIcon(WindowIcon());
+  // The window asks for its classic face; DejaVu Sans stands in where it is
+  // missing, whoever opens the window.
+  QFont::insertSubstitution("MS Sans Serif", "DejaVu Sans");
   QFont font("MS Sans Serif");
   font.setPointSizeF(9.75);
   font.setStyleHint(QFont::SansSerif);

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <QApplication>
-#include <QFont>
 
 namespace {
 
@@ -36,7 +35,6 @@ int main(int argc, char** argv) {
   signal(SIGABRT, Crash);
   alarm(kWatchdogSeconds);
   QApplication app(argc, argv);
-  QFont::insertSubstitution("MS Sans Serif", "DejaVu Sans");
   testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
