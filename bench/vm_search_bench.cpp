@@ -5,7 +5,6 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QFont>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
@@ -203,14 +202,3 @@ void BM_VmSimulatedSearchTick64Foreign(benchmark::State& state) {
 BENCHMARK(BM_VmSimulatedSearchTick64Foreign)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  QFont::insertSubstitution("MS Sans Serif", "DejaVu Sans");
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

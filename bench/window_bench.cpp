@@ -8,7 +8,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QFont>
 #include <QTimer>
 #include <chrono>
 #include <memory>
@@ -176,14 +175,3 @@ void BM_SearchTickHidapi(benchmark::State& state) {
 BENCHMARK(BM_SearchTickHidapi)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  if (qgetenv("QT_QPA_PLATFORM").isEmpty()) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  QFont::insertSubstitution("MS Sans Serif", "DejaVu Sans");
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
