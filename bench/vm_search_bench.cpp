@@ -15,7 +15,7 @@
 
 #include "device/discovery.h"
 #include "platform/hidapi_hid.h"
-#include "platform/simulated_hid.h"
+#include "sim/simulated_hid.h"
 #include "virtual_device/uhid_device.h"
 #include "window/frm_main.h"
 
@@ -183,7 +183,7 @@ BENCHMARK(BM_VmSearchTick64Foreign)->UseManualTime()->Unit(benchmark::kMicroseco
 // The same tick on the simulated backend, as on the host: the ratio of the
 // two runs says how much slower the VM itself is.
 void BM_VmSimulatedSearchTick64Foreign(benchmark::State& state) {
-  tensivo::platform::SimulatedHid hid;
+  tensivo::sim::SimulatedHid hid;
   for (int i = 0; i < kForeignInterfaces; ++i) {
     hid.AddForeign(static_cast<std::uint16_t>(0x1000 + i), 0x0001);
   }

@@ -13,14 +13,14 @@
 #include <memory>
 
 #include "platform/hidapi_hid.h"
-#include "platform/simulated_hid.h"
+#include "sim/simulated_hid.h"
 #include "window/frm_main.h"
 #include "window/shape.h"
 
 namespace {
 
-using tensivo::platform::DeviceModel;
-using tensivo::platform::SimulatedHid;
+using tensivo::sim::DeviceModel;
+using tensivo::sim::SimulatedHid;
 using tensivo::window::frmMain;
 using Clock = std::chrono::steady_clock;
 
@@ -40,7 +40,7 @@ struct Connected {
   std::unique_ptr<frmMain> window;
 
   Connected() {
-    tensivo::platform::SimulatedDeviceSpec profile;
+    tensivo::sim::SimulatedDeviceSpec profile;
     profile.serial = u"BENCH";
     device = hid.AddDevice(profile);
     hid.model(device).set_input_mask(kInputMask);

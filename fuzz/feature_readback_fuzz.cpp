@@ -5,31 +5,31 @@
 
 #include "device/discovery.h"
 #include "device/protocol.h"
-#include "platform/simulated_hid.h"
+#include "sim/simulated_hid.h"
 
 using namespace tensivo;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
-  platform::SimulatedHid hid;
-  platform::SimulatedDeviceSpec profile;
+  sim::SimulatedHid hid;
+  sim::SimulatedDeviceSpec profile;
   profile.serial = u"F";
   profile.feature_length = static_cast<std::uint16_t>((data[0] | data[1] << 8) % 1001);
   const auto device = hid.AddDevice(profile);
 
   // The rest is cut into up to five replies at the separators the input names.
-  std::vector<platform::FeatureReply> replies;
+  std::vector<sim::FeatureReply> replies;
   const std::uint8_t separator = data[2];
   std::vector<std::uint8_t> current;
   for (std::size_t i = 3; i < size; ++i) {
     if (data[i] == separator && replies.size() < 4) {
-      replies.push_back(platform::FeatureReply::Raw(current));
+      replies.push_back(sim::FeatureReply::Raw(current));
       current.clear();
     } else {
       current.push_back(data[i]);
     }
   }
-  replies.push_back(platform::FeatureReply::Raw(current));
+  replies.push_back(sim::FeatureReply::Raw(current));
   hid.model(device).SetReplies(replies);
 
   device::WindowState state;

@@ -3,17 +3,17 @@
 
 #include "device/device_text.h"
 #include "device/discovery.h"
-#include "platform/simulated_hid.h"
+#include "sim/simulated_hid.h"
 
 namespace tensivo::device {
 namespace {
 
-using platform::SimulatedHid;
+using sim::SimulatedHid;
 
 class World : public ::testing::Test {
  protected:
   SimulatedHid::DeviceId Add(std::u16string serial, std::uint16_t version = 0x0101) {
-    platform::SimulatedDeviceSpec profile;
+    sim::SimulatedDeviceSpec profile;
     profile.serial = std::move(serial);
     profile.version = version;
     return hid_.AddDevice(profile);

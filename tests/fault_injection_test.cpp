@@ -12,7 +12,7 @@
 #include <QTimer>
 #include <functional>
 
-#include "platform/simulated_hid.h"
+#include "sim/simulated_hid.h"
 #include "window/frm_main.h"
 #include "window/shape.h"
 
@@ -21,7 +21,7 @@ namespace {
 
 using device::kFalse;
 using device::kTrue;
-using platform::SimulatedHid;
+using sim::SimulatedHid;
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes Report(std::initializer_list<std::uint8_t> head) {
@@ -39,7 +39,7 @@ struct World {
 
   World() {
     keyboard = hid.AddForeign(0x046D, 0xC31C);
-    platform::SimulatedDeviceSpec profile;
+    sim::SimulatedDeviceSpec profile;
     profile.serial = u"A";
     a = hid.AddDevice(profile);
     profile.serial = u"B";

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "device/input_report.h"
-#include "platform/device_model.h"
+#include "sim/device_model.h"
 
 namespace tensivo::device {
 namespace {
@@ -18,7 +18,7 @@ std::vector<std::uint8_t> Reports(std::initializer_list<Values> values, std::uin
   std::vector<std::uint8_t> bytes;
   for (const Values& v : values) {
     std::vector<std::uint8_t> report(length, 0);
-    platform::DeviceModel::EncodeInputReport(v, mask, std::span(report).subspan(1));
+    sim::DeviceModel::EncodeInputReport(v, mask, std::span(report).subspan(1));
     bytes.insert(bytes.end(), report.begin(), report.end());
   }
   return bytes;

@@ -8,13 +8,13 @@
 #include "device/device_text.h"
 #include "device/discovery.h"
 #include "device/protocol.h"
-#include "platform/simulated_hid.h"
+#include "sim/simulated_hid.h"
 
 namespace tensivo::device {
 namespace {
 
-using platform::FeatureReply;
-using platform::SimulatedHid;
+using sim::FeatureReply;
+using sim::SimulatedHid;
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes Padded(std::initializer_list<std::uint8_t> head, std::size_t length) {
@@ -87,7 +87,7 @@ TEST(GainText, EveryEntryIsAPrefixOfItsExactValue) {
 class OpenDevice : public ::testing::Test {
  protected:
   void Open(std::uint16_t feature_length = 19) {
-    platform::SimulatedDeviceSpec profile;
+    sim::SimulatedDeviceSpec profile;
     profile.serial = u"A1";
     profile.feature_length = feature_length;
     device_ = hid_.AddDevice(profile);
@@ -187,7 +187,7 @@ TEST_F(OpenDevice, ReadBackTakesBlockAndMaskInAnyOrderWithoutWriting) {
   EXPECT_EQ(CallsOf(SimulatedHid::Op::kGetFeature), 5);
   EXPECT_TRUE(Written().empty());
   EXPECT_EQ(state_.InputMask, 0x28);
-  for (std::size_t r = 0; r < 12; ++r) EXPECT_EQ(image[r], platform::kPowerOnRegisters[r]);
+  for (std::size_t r = 0; r < 12; ++r) EXPECT_EQ(image[r], sim::kPowerOnRegisters[r]);
   EXPECT_EQ(image[15], 77);
   EXPECT_EQ(image[16], 0) << "a block from register 0 ends at register 15";
 }

@@ -3,13 +3,15 @@
 // demo's clock-driven devices.
 #include <gtest/gtest.h>
 
-#include "platform/demo_world.h"
-#include "platform/simulated_hid.h"
+#include "sim/demo_world.h"
+#include "sim/simulated_hid.h"
 
-namespace tensivo::platform {
+namespace tensivo::sim {
 namespace {
 
 using Op = SimulatedHid::Op;
+using platform::Handle;
+using platform::OpenMode;
 using std::chrono::milliseconds;
 
 class Simulated : public ::testing::Test {
@@ -145,4 +147,4 @@ TEST(DemoWorld, DevicesStreamAndFollowTheirPlugCycles) {
 }
 
 }  // namespace
-}  // namespace tensivo::platform
+}  // namespace tensivo::sim

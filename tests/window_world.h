@@ -11,13 +11,13 @@
 #include <QTimer>
 #include <memory>
 
-#include "platform/simulated_hid.h"
+#include "sim/simulated_hid.h"
 #include "window/frm_main.h"
 #include "window/shape.h"
 
 namespace tensivo::window::testing {
 
-using platform::SimulatedHid;
+using sim::SimulatedHid;
 using Bytes = std::vector<std::uint8_t>;
 using Values = std::array<std::uint16_t, 8>;
 
@@ -25,7 +25,7 @@ class WindowWorld : public ::testing::Test {
  protected:
   SimulatedHid::DeviceId Add(std::u16string serial, std::uint16_t version = 0x0101,
                              std::uint8_t mask = 0x08) {
-    platform::SimulatedDeviceSpec profile;
+    sim::SimulatedDeviceSpec profile;
     profile.serial = std::move(serial);
     profile.version = version;
     const auto id = hid.AddDevice(profile);
@@ -48,7 +48,7 @@ class WindowWorld : public ::testing::Test {
 
   void Push(SimulatedHid::DeviceId device, const Values& values) {
     Bytes report(hid.profile(device).input_length, 0);
-    platform::DeviceModel::EncodeInputReport(values, hid.model(device).input_mask(),
+    sim::DeviceModel::EncodeInputReport(values, hid.model(device).input_mask(),
                                              std::span(report).subspan(1));
     hid.PushInput(device, report);
   }

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/demo_world.h"
+#include "sim/demo_world.h"
 #include "window/frm_main.h"
 
 int main(int argc, char** argv) {
@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int run_ms = argc > 2 ? std::atoi(argv[2]) : 1500;
-  auto hid = tensivo::platform::MakeDemoWorld();
+  auto hid = tensivo::sim::MakeDemoWorld();
   QApplication app(argc, argv);
   tensivo::window::frmMain window(*hid);
   window.Form_Load();

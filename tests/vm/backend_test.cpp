@@ -179,7 +179,7 @@ TEST(KernelBackend, AttributesStringsAndReportLengthsComeFromTheKernel) {
 TEST(KernelBackend, FeatureReadsGiveTheWholeReportWithTheIdByteFirstInTheReplyOrder) {
   auto dev = PlugIn(OurDevice("KB-GET"));
   ASSERT_TRUE(dev);
-  dev->device->WithModel([](platform::DeviceModel& model) {
+  dev->device->WithModel([](sim::DeviceModel& model) {
     for (std::size_t r = 0; r < 17; ++r) model.registers()[r] = static_cast<std::uint8_t>(0x40 + r);
     model.set_input_mask(0x28);
   });
@@ -222,7 +222,7 @@ TEST(KernelBackend, FeatureWriteDeliversExactlyTheEighteenDataBytes) {
   ASSERT_EQ(sets.size(), 1u);
   EXPECT_EQ(sets[0], Bytes(report.begin() + 1, report.end()));
   std::uint8_t stored = 0;
-  dev->device->WithModel([&](platform::DeviceModel& model) { stored = model.registers()[7]; });
+  dev->device->WithModel([&](sim::DeviceModel& model) { stored = model.registers()[7]; });
   EXPECT_EQ(stored, 200);
 
   Bytes block(kFeatureLength, 0);

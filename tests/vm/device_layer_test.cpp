@@ -8,7 +8,7 @@
 #include "device/protocol.h"
 #include "kernel_world.h"
 #include "platform/hidapi_hid.h"
-#include "platform/simulated_hid.h"
+#include "sim/simulated_hid.h"
 
 namespace tensivo::vm {
 namespace {
@@ -17,7 +17,7 @@ using device::Bool16;
 using device::LoadCell;
 using device::WindowState;
 using platform::HidapiHid;
-using platform::SimulatedHid;
+using sim::SimulatedHid;
 
 constexpr std::size_t kInputLength = 17;
 
@@ -28,7 +28,7 @@ struct SimulatedTwin {
   WindowState state;
 
   explicit SimulatedTwin(const std::u16string& serial, const std::string& text_serial) {
-    platform::SimulatedDeviceSpec profile;
+    sim::SimulatedDeviceSpec profile;
     profile.serial = serial;
     id = hid.AddDevice(profile);
     device::Scan_USB_devices(hid, state);
@@ -36,7 +36,7 @@ struct SimulatedTwin {
   }
 };
 
-std::array<std::uint8_t, 17> FirstRegisters(platform::DeviceModel& model) {
+std::array<std::uint8_t, 17> FirstRegisters(sim::DeviceModel& model) {
   std::array<std::uint8_t, 17> registers{};
   std::copy_n(model.registers().begin(), registers.size(), registers.begin());
   return registers;
@@ -44,7 +44,7 @@ std::array<std::uint8_t, 17> FirstRegisters(platform::DeviceModel& model) {
 
 std::array<std::uint8_t, 17> KernelRegisters(UhidDevice& device) {
   std::array<std::uint8_t, 17> registers{};
-  device.WithModel([&](platform::DeviceModel& model) { registers = FirstRegisters(model); });
+  device.WithModel([&](sim::DeviceModel& model) { registers = FirstRegisters(model); });
   return registers;
 }
 
@@ -88,11 +88,11 @@ TEST(KernelDeviceLayer, ReadBackGivesTheRegistersAndMaskTheDeviceHolds) {
   auto dev = PlugIn(OurDevice("DL-READ"));
   ASSERT_TRUE(dev);
   SimulatedTwin twin(u"DL-READ", "DL-READ");
-  const auto configure = [](platform::DeviceModel& model) {
+  const auto configure = [](sim::DeviceModel& model) {
     for (std::size_t r = 0; r < 17; ++r) model.registers()[r] = static_cast<std::uint8_t>(3 * r + 1);
     model.set_input_mask(0xF8);
-    model.SetReplies({platform::FeatureReply::ConfigBlock(0), platform::FeatureReply::InputMask(),
-                      platform::FeatureReply::ConfigBlock(1)});
+    model.SetReplies({sim::FeatureReply::ConfigBlock(0), sim::FeatureReply::InputMask(),
+                      sim::FeatureReply::ConfigBlock(1)});
   };
   dev->device->WithModel(configure);
   configure(twin.hid.model(twin.id));
@@ -153,7 +153,7 @@ TEST(KernelDeviceLayer, GainWritesAndFactorySequenceChangeTheDeviceAsOnTheSimula
     EXPECT_EQ(all[i], Bytes(logged[i].bytes.begin() + 1, logged[i].bytes.end())) << "write " << i;
   }
   const auto registers = KernelRegisters(*dev->device);
-  EXPECT_TRUE(std::equal(platform::kPowerOnRegisters.begin(), platform::kPowerOnRegisters.end(),
+  EXPECT_TRUE(std::equal(sim::kPowerOnRegisters.begin(), sim::kPowerOnRegisters.end(),
                          registers.begin()));
   EXPECT_EQ(registers, FirstRegisters(twin.hid.model(twin.id)));
 }
@@ -186,7 +186,7 @@ TEST(KernelDeviceLayer, PollDecodesTheNewestReportTheDeviceSent) {
   const auto newest = std::span(buffer).subspan(count - kInputLength + 1, kInputLength - 1);
   const auto sequence = SequenceOf(*dev->device, newest);
   ASSERT_TRUE(sequence);
-  const auto values = platform::DeviceModel().InputValues(static_cast<double>(*sequence) / 1000);
+  const auto values = sim::DeviceModel().InputValues(static_cast<double>(*sequence) / 1000);
   for (std::size_t i = 0; i < widths.size(); ++i) {
     const bool absent = i >= 3 && (0x28 & (0x08u << (i - 3)));
     if (absent) {

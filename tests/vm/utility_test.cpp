@@ -42,7 +42,7 @@ std::optional<std::uint64_t> ShownReport(const frmMain& window, const UhidDevice
   const std::uint8_t mask = device.profile().input_mask;
   const auto sent = device.SentInputs();
   for (auto it = sent.rbegin(); it != sent.rend() && it->sequence >= since; ++it) {
-    const auto values = platform::DeviceModel().InputValues(static_cast<double>(it->sequence) / 1000);
+    const auto values = sim::DeviceModel().InputValues(static_cast<double>(it->sequence) / 1000);
     bool all = true;
     for (std::size_t i = 0; i < bars.size() && all; ++i) {
       const bool absent = i >= 3 && (mask & (0x08u << (i - 3)));
@@ -61,7 +61,7 @@ TEST(KernelUtility, StartUpShowsTheDeviceAndItsStoredGainsWithTheListsLockedForV
   auto dev = PlugIn(profile);
   ASSERT_TRUE(dev);
   constexpr int kLc1Position = 3 * 256 + 17;
-  dev->device->WithModel([](platform::DeviceModel& model) {
+  dev->device->WithModel([](sim::DeviceModel& model) {
     const auto lc1 = device::EncodeGain(kLc1Position);
     const auto lc3 = device::EncodeGain(0);
     auto& r = model.registers();

@@ -181,7 +181,7 @@ bool UhidDevice::WaitForStart(int timeout_ms) const {
                            [this] { return activity_.started; });
 }
 
-void UhidDevice::WithModel(const std::function<void(platform::DeviceModel&)>& fn) {
+void UhidDevice::WithModel(const std::function<void(sim::DeviceModel&)>& fn) {
   const std::lock_guard lock(mutex_);
   fn(model_);
 }

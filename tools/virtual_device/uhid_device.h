@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/device_model.h"
+#include "sim/device_model.h"
 
 namespace tensivo::virtual_device {
 
@@ -116,7 +116,7 @@ class UhidDevice {
   bool WaitForStart(int timeout_ms) const;
 
   // Runs `fn` on the model with the device's lock held.
-  void WithModel(const std::function<void(platform::DeviceModel&)>& fn);
+  void WithModel(const std::function<void(sim::DeviceModel&)>& fn);
   DeviceActivity activity() const;
 
   // The newest input reports sent, oldest first (a few seconds' worth).
@@ -143,7 +143,7 @@ class UhidDevice {
 
   mutable std::mutex mutex_;
   mutable std::condition_variable started_;
-  platform::DeviceModel model_;
+  sim::DeviceModel model_;
   DeviceActivity activity_;
   bool plugged_ = false;
   bool streaming_ = true;

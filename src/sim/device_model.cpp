@@ -1,10 +1,10 @@
-#include "platform/device_model.h"
+#include "sim/device_model.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 
-namespace tensivo::platform {
+namespace tensivo::sim {
 
 namespace {
 
@@ -96,4 +96,4 @@ void DeviceModel::EncodeInputReport(const std::array<std::uint16_t, 8>& values,
   }
 }
 
-}  // namespace tensivo::platform
+}  // namespace tensivo::sim

@@ -12,10 +12,19 @@
 #include <string>
 #include <vector>
 
-#include "platform/device_model.h"
+#include "sim/device_model.h"
 #include "platform/hid_platform.h"
 
-namespace tensivo::platform {
+namespace tensivo::sim {
+
+using platform::EventId;
+using platform::HidAttributes;
+using platform::HidCaps;
+using platform::HidPlatform;
+using platform::InterfaceInfo;
+using platform::OpenMode;
+using platform::ReadOverlapped;
+using platform::Result;
 
 struct SimulatedDeviceSpec {
   std::u16string serial = u"SIM-0001";
@@ -195,4 +204,4 @@ class SimulatedHid final : public HidPlatform {
   std::optional<std::chrono::steady_clock::time_point> wall_start_;
 };
 
-}  // namespace tensivo::platform
+}  // namespace tensivo::sim

@@ -1,6 +1,6 @@
-#include "platform/demo_world.h"
+#include "sim/demo_world.h"
 
-namespace tensivo::platform {
+namespace tensivo::sim {
 
 std::unique_ptr<SimulatedHid> MakeDemoWorld() {
   using std::chrono::milliseconds;
@@ -28,4 +28,4 @@ std::unique_ptr<SimulatedHid> MakeDemoWorld() {
   return hid;
 }
 
-}  // namespace tensivo::platform
+}  // namespace tensivo::sim

@@ -11,7 +11,7 @@
 #include <span>
 #include <vector>
 
-namespace tensivo::platform {
+namespace tensivo::sim {
 
 // Register values a device holds when it leaves the factory: registers 0 to 11.
 inline constexpr std::array<std::uint8_t, 12> kPowerOnRegisters = {15,  1,   15,  1,   15,  1,
@@ -83,4 +83,4 @@ class DeviceModel {
   std::size_t next_reply_ = 0;
 };
 
-}  // namespace tensivo::platform
+}  // namespace tensivo::sim

@@ -2,9 +2,9 @@
 
 #include <memory>
 
-#include "platform/simulated_hid.h"
+#include "sim/simulated_hid.h"
 
-namespace tensivo::platform {
+namespace tensivo::sim {
 
 // The demo's world on the wall clock: two devices of our kind with moving
 // inputs and different stored gains, beside a foreign keyboard. Within every
@@ -13,4 +13,4 @@ namespace tensivo::platform {
 // search with none, and both coming back.
 std::unique_ptr<SimulatedHid> MakeDemoWorld();
 
-}  // namespace tensivo::platform
+}  // namespace tensivo::sim

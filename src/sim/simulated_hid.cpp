@@ -1,10 +1,14 @@
-#include "platform/simulated_hid.h"
+#include "sim/simulated_hid.h"
 
 #include <algorithm>
 
 #include "platform/device_string.h"
 
-namespace tensivo::platform {
+namespace tensivo::sim {
+
+using platform::kFailure;
+using platform::kSuccess;
+using platform::PutDeviceString;
 
 namespace {
 
@@ -379,4 +383,4 @@ EventId SimulatedHid::DoCreateReadEvent() {
   return static_cast<EventId>(events_created_);
 }
 
-}  // namespace tensivo::platform
+}  // namespace tensivo::sim
