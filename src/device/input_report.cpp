@@ -15,29 +15,37 @@ double RoundHalfEven(double x) {
 
 double FullScale(double outline_width) { return RoundHalfEven(outline_width - kOutlineMargin); }
 
+std::array<std::optional<std::uint16_t>, kBarCount> NewestReportValues(
+    std::span<const std::uint8_t> buffer, std::uint32_t count, std::uint16_t report_length,
+    std::uint8_t input_mask) {
+  std::array<std::optional<std::uint16_t>, kBarCount> values;
+  const std::size_t read = std::min<std::size_t>(count, buffer.size());
+  if (report_length == 0 || report_length > kReadRequestBytes || read < report_length) {
+    return values;
+  }
+  const std::size_t p = read - report_length + 1;  // first data byte of the newest report
+  auto value_at = [&](std::size_t offset) -> std::optional<std::uint16_t> {
+    if (p + offset + 1 >= read) return std::nullopt;
+    return static_cast<std::uint16_t>(buffer[p + offset] | buffer[p + offset + 1] << 8);
+  };
+
+  for (std::size_t k = 0; k < 3; ++k) values[k] = value_at(2 * k);
+  std::size_t cursor = 6;
+  for (std::size_t n = 0; n < 5; ++n) {
+    if (input_mask & (0x08u << n)) continue;
+    values[3 + n] = value_at(cursor);
+    cursor += 2;
+  }
+  return values;
+}
+
 std::array<std::optional<double>, kBarCount> NewestReportWidths(
     std::span<const std::uint8_t> buffer, std::uint32_t count, std::uint16_t report_length,
     std::uint8_t input_mask, double full_scale) {
   std::array<std::optional<double>, kBarCount> widths;
-  const std::size_t read = std::min<std::size_t>(count, buffer.size());
-  if (report_length == 0 || report_length > kReadRequestBytes || read < report_length) {
-    return widths;
-  }
-  const std::size_t p = read - report_length + 1;  // first data byte of the newest report
-  auto value_at = [&](std::size_t offset) -> std::optional<double> {
-    if (p + offset + 1 >= read) return std::nullopt;
-    return buffer[p + offset] + 256.0 * buffer[p + offset + 1];
-  };
-  auto width_of = [&](double v) { return RoundHalfEven(full_scale * v / kFullScaleValue); };
-
-  for (std::size_t k = 0; k < 3; ++k) {
-    if (auto v = value_at(2 * k)) widths[k] = width_of(*v);
-  }
-  std::size_t cursor = 6;
-  for (std::size_t n = 0; n < 5; ++n) {
-    if (input_mask & (0x08u << n)) continue;
-    if (auto v = value_at(cursor)) widths[3 + n] = width_of(*v);
-    cursor += 2;
+  const auto values = NewestReportValues(buffer, count, report_length, input_mask);
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (values[i]) widths[i] = RoundHalfEven(full_scale * *values[i] / kFullScaleValue);
   }
   return widths;
 }

@@ -23,6 +23,14 @@ double RoundHalfEven(double x);
 // Full-scale bar width (twips) for an outline of the given width.
 double FullScale(double outline_width);
 
+// The eight input values (LC1..LC3, then inputs 4..8) of the newest whole
+// report among the `count` bytes read, or none for an input the read cannot
+// give: masked out, past the bytes read, or no whole report at all. No byte
+// past `count` is ever used.
+std::array<std::optional<std::uint16_t>, kBarCount> NewestReportValues(
+    std::span<const std::uint8_t> buffer, std::uint32_t count, std::uint16_t report_length,
+    std::uint8_t input_mask);
+
 // New widths of the eight bars from the newest whole report among the
 // `count` bytes read, or none for a bar the read cannot set. Nothing is shown
 // when the read holds no whole report or the report length is unusable, and no

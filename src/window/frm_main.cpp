@@ -10,6 +10,7 @@
 #include <QStringListModel>
 #include <QTimer>
 
+#include "device/device_steps.h"
 #include "device/device_text.h"
 #include "device/discovery.h"
 #include "window/layout.h"
@@ -49,12 +50,6 @@ const QStringList& GainTexts() {
     return list;
   }();
   return texts;
-}
-
-// The platform's closes are never refused; a handle that is not open is
-// left alone and its result is not stored.
-void CloseIfOpen(platform::Handle& handle, platform::Result& last_result) {
-  if (handle.IsOpen()) last_result = handle.Close();
 }
 
 }  // namespace
@@ -252,10 +247,7 @@ void frmMain::SetTimerEnabled(bool enabled) {
   }
 }
 
-void frmMain::CloseDevice() {
-  CloseIfOpen(state_.DeviceHandle, state_.LastResult);
-  CloseIfOpen(state_.ReadHandle, state_.LastResult);
-}
+void frmMain::CloseDevice() { device::CloseDevice(state_); }
 
 // --- lifecycle ---
 
@@ -372,26 +364,17 @@ void frmMain::Read_Device_Details() {
   for (QComboBox* list : gains) SetListIndex(list, 0);
   state_.GainEventsEnabled = kTrue;
 
-  // Strings and version; one buffer for both strings, of which only the
-  // first 100 bytes are offered, so a text always ends inside it.
-  std::array<std::uint8_t, 201> strings{};
-  const auto request = std::span(strings).first(100);
-  state_.LastResult = hid_.GetManufacturerString(state_.ReadHandle, request);
-  const bool have_manufacturer = state_.LastResult != 0;
-  const std::uint16_t version = state_.DeviceAttributes.VersionNumber;
-  if (have_manufacturer) {
-    lblManuf->setText(" " + FromDeviceText(device::DeviceStringToText(strings)));
-    lblVersion->setText(QString::fromLatin1(device::VersionText(version)));
+  // Strings, version and the read-back. DetailsValid is still 0, so the
+  // selections below are shown and never written back to the device.
+  const device::DeviceDetails details = device::ReadDetails(hid_, state_);
+  if (details.manufacturer) {
+    lblManuf->setText(" " + FromDeviceText(*details.manufacturer));
+    lblVersion->setText(QString::fromLatin1(device::VersionText(details.version)));
   }
-  state_.LastResult = hid_.GetProductString(state_.ReadHandle, request);
-  if (state_.LastResult != 0) {
-    lblProduct->setText(" " + FromDeviceText(device::DeviceStringToText(strings)));
-  }
+  if (details.product) lblProduct->setText(" " + FromDeviceText(*details.product));
   Frame1->setEnabled(true);
 
-  // Devices before minor version 1 cannot be configured; only the low byte
-  // counts.
-  if (have_manufacturer && (version & 0xFF) >= 1) {
+  if (device::CanConfigure(details)) {
     for (QComboBox* list : gains) {
       SetListIndex(list, 0);
       list->setEnabled(true);
@@ -400,16 +383,8 @@ void frmMain::Read_Device_Details() {
       if (w) w->setEnabled(true);
     }
   }
-
-  // Read-back. DetailsValid is still 0, so the selections below are shown
-  // and never written back to the device.
-  const device::RegisterImage image = device::ReadConfiguration(hid_, state_);
   for (std::size_t cell = 0; cell < gains.size(); ++cell) {
-    const device::GainRegisters& regs = device::kLoadCellRegisters[cell];
-    if (const auto position =
-            device::DecodeGainPosition(image[regs.amplifier], image[regs.shift], image[regs.fine])) {
-      SetListIndex(gains[cell], *position);
-    }
+    if (const auto& position = details.gain_positions[cell]) SetListIndex(gains[cell], *position);
   }
 
   state_.FormReady = kTrue;
