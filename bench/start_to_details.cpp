@@ -13,7 +13,7 @@
 #include <sys/resource.h>
 
 #include "sim/demo_world.h"
-#include "window/run_utility.h"
+#include "window/qt/run_utility.h"
 
 namespace {
 
@@ -70,7 +70,7 @@ Q_COREAPP_STARTUP_FUNCTION(InstallWatch)
 int main(int argc, char** argv) {
   g_main_ns = RealtimeNs();
   auto hid = tensivo::sim::MakeDemoWorld();
-  const int status = tensivo::window::RunUtility(*hid, argc, argv);
+  const int status = tensivo::window::qt::RunUtility(*hid, argc, argv);
   if (g_painted_ns == 0) {
     std::fprintf(stderr, "the details were never painted\n");
     return 1;

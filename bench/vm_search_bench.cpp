@@ -18,12 +18,14 @@
 #include "sim/simulated_hid.h"
 #include "virtual_device/uhid_device.h"
 #include "window/frm_main.h"
+#include "window/qt/qt_form.h"
 
 namespace {
 
 using tensivo::virtual_device::DeviceSpec;
 using tensivo::virtual_device::UhidDevice;
 using tensivo::window::frmMain;
+using tensivo::window::qt::QtForm;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kNodeTimeoutMs = 10000;
@@ -165,9 +167,10 @@ void BM_VmSearchTick64Foreign(benchmark::State& state) {
     return;
   }
   tensivo::platform::HidapiHid hid;
-  frmMain window(hid);
+  QtForm form;
+  frmMain window(hid, form);
   window.Form_Load();
-  window.Timer->stop();
+  window.Timer.SetEnabled(false);
   QCoreApplication::processEvents();
   for (auto _ : state) {
     const auto start = Clock::now();
@@ -187,9 +190,10 @@ void BM_VmSimulatedSearchTick64Foreign(benchmark::State& state) {
   for (int i = 0; i < kForeignInterfaces; ++i) {
     hid.AddForeign(static_cast<std::uint16_t>(0x1000 + i), 0x0001);
   }
-  frmMain window(hid);
+  QtForm form;
+  frmMain window(hid, form);
   window.Form_Load();
-  window.Timer->stop();
+  window.Timer.SetEnabled(false);
   QCoreApplication::processEvents();
   for (auto _ : state) {
     hid.ClearLogs();

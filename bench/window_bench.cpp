@@ -7,7 +7,6 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QComboBox>
 #include <QTimer>
 #include <chrono>
 #include <memory>
@@ -15,13 +14,14 @@
 #include "platform/hidapi_hid.h"
 #include "sim/simulated_hid.h"
 #include "window/frm_main.h"
-#include "window/shape.h"
+#include "window/qt/qt_form.h"
 
 namespace {
 
 using tensivo::sim::DeviceModel;
 using tensivo::sim::SimulatedHid;
 using tensivo::window::frmMain;
+using tensivo::window::qt::QtForm;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::uint8_t kInputMask = 0x08;  // input 4 not fitted: seven bars move
@@ -30,13 +30,14 @@ constexpr int kForeignInterfaces = 64;
 // A shown window whose ticks the benchmark drives.
 void LoadWithoutTimer(frmMain& window) {
   window.Form_Load();
-  window.Timer->stop();
+  window.Timer.SetEnabled(false);
   QCoreApplication::processEvents();  // the first paint is not part of any tick
 }
 
 struct Connected {
   SimulatedHid hid;
   SimulatedHid::DeviceId device;
+  QtForm form;
   std::unique_ptr<frmMain> window;
 
   Connected() {
@@ -44,7 +45,7 @@ struct Connected {
     profile.serial = u"BENCH";
     device = hid.AddDevice(profile);
     hid.model(device).set_input_mask(kInputMask);
-    window = std::make_unique<frmMain>(hid);
+    window = std::make_unique<frmMain>(hid, form);
     LoadWithoutTimer(*window);
   }
 };
@@ -63,7 +64,7 @@ void BM_ReadDeviceDetails(benchmark::State& state) {
     world.window->Read_Device_Details();
     state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
   }
-  state.counters["gain_entries"] = world.window->LC3_gain->count();
+  state.counters["gain_entries"] = world.window->LC3_gain.ListCount();
   QCoreApplication::processEvents();
 }
 BENCHMARK(BM_ReadDeviceDetails)->UseManualTime()->Unit(benchmark::kMicrosecond);
@@ -120,7 +121,8 @@ void BM_SearchTick64Foreign(benchmark::State& state) {
   for (int i = 0; i < kForeignInterfaces; ++i) {
     foreign.push_back(hid.AddForeign(static_cast<std::uint16_t>(0x1000 + i), 0x0001));
   }
-  frmMain window(hid);
+  QtForm form;
+  frmMain window(hid, form);
   LoadWithoutTimer(window);
   for (auto _ : state) {
     hid.ClearLogs();
@@ -143,7 +145,8 @@ void BM_SearchTick64ForeignAndRepaint(benchmark::State& state) {
   for (int i = 0; i < kForeignInterfaces; ++i) {
     hid.AddForeign(static_cast<std::uint16_t>(0x1000 + i), 0x0001);
   }
-  frmMain window(hid);
+  QtForm form;
+  frmMain window(hid, form);
   LoadWithoutTimer(window);
   for (auto _ : state) {
     hid.ClearLogs();
@@ -159,7 +162,8 @@ BENCHMARK(BM_SearchTick64ForeignAndRepaint)->UseManualTime()->Unit(benchmark::kM
 // (on a host without hidraw: none), repaint included.
 void BM_SearchTickHidapi(benchmark::State& state) {
   tensivo::platform::HidapiHid hid;
-  frmMain window(hid);
+  QtForm form;
+  frmMain window(hid, form);
   LoadWithoutTimer(window);
   if (window.state().DeviceFound == tensivo::device::kTrue) {
     state.SkipWithError("a device is attached; this measures the search without one");

@@ -19,7 +19,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "window/window_icon.h"
+#include "window/qt/window_icon.h"
 
 namespace {
 
@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot create %s\n", argv[1]);
     return 1;
   }
-  const QIcon icon = tensivo::window::WindowIcon();
+  const QIcon icon = tensivo::window::qt::WindowIcon();
   const QImage small = Render(icon, 16);
   const QImage large = Render(icon, 32);
   if (small.size() != QSize(16, 16) || large.size() != QSize(32, 32)) {

@@ -9,6 +9,7 @@
 
 #include "sim/demo_world.h"
 #include "window/frm_main.h"
+#include "window/qt/qt_form.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {
@@ -18,15 +19,16 @@ int main(int argc, char** argv) {
   const int run_ms = argc > 2 ? std::atoi(argv[2]) : 1500;
   auto hid = tensivo::sim::MakeDemoWorld();
   QApplication app(argc, argv);
-  tensivo::window::frmMain window(*hid);
+  tensivo::window::qt::QtForm form;
+  tensivo::window::frmMain window(*hid, form);
   window.Form_Load();
   int rc = 0;
   QTimer::singleShot(run_ms, [&] {
-    if (!window.grab().save(QString::fromLocal8Bit(argv[1]))) {
+    if (!form.grab().save(QString::fromLocal8Bit(argv[1]))) {
       std::fprintf(stderr, "cannot write %s\n", argv[1]);
       rc = 1;
     }
-    window.close();
+    form.close();
     app.quit();
   });
   app.exec();

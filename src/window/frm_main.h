@@ -1,30 +1,29 @@
-// The utility's one window: its controls, its state record and the handlers
-// that map the window's events onto the device procedures.
+// The utility's one window: its state record and the handlers that map the
+// window's events onto the device procedures. It works on the control
+// contract of controls.h, so the same logic runs behind every front-end.
 #pragma once
 
-#include <QWidget>
 #include <array>
+#include <span>
+#include <string>
+#include <vector>
 
 #include "device/input_report.h"
 #include "device/protocol.h"
 #include "device/window_state.h"
 #include "platform/hid_platform.h"
-
-class QComboBox;
-class QGroupBox;
-class QLabel;
-class QPushButton;
-class QStringListModel;
-class QTimer;
+#include "window/controls.h"
 
 namespace tensivo::window {
 
-class Shape;
-
-class frmMain : public QWidget {
+class frmMain {
  public:
-  explicit frmMain(platform::HidPlatform& hid, QWidget* parent = nullptr);
-  ~frmMain() override;
+  // The form must hold every control of the layout table; both must outlive
+  // the window.
+  frmMain(platform::HidPlatform& hid, ui::Form& form);
+  ~frmMain();
+  frmMain(const frmMain&) = delete;
+  frmMain& operator=(const frmMain&) = delete;
 
   // --- events ---
   void Form_Load();
@@ -45,77 +44,66 @@ class frmMain : public QWidget {
   device::WindowState& state() { return state_; }
   const device::WindowState& state() const { return state_; }
   bool unloaded() const { return unloaded_; }
-
-  // Sets a list's selected position the way the window always has: the
-  // list's selection handler runs at once, also when the position is the
-  // same as before.
-  void SetListIndex(QComboBox* list, int index);
+  ui::Form& form() { return form_; }
 
   // --- controls, by the names the window gives them ---
-  QGroupBox* Frame1;
-  QLabel* Label5;
-  QLabel* lblProduct;
-  QLabel* Label4;
-  QLabel* lblManuf;
-  QLabel* Label2;
-  QLabel* lblVersion;
-  QLabel* Label3;
-  QComboBox* SerNo;
-  QTimer* Timer;
+  ui::Frame& Frame1;
+  ui::Label& Label5;
+  ui::Label& lblProduct;
+  ui::Label& Label4;
+  ui::Label& lblManuf;
+  ui::Label& Label2;
+  ui::Label& lblVersion;
+  ui::Label& Label3;
+  ui::List& SerNo;
+  ui::Timer& Timer;
 
-  QGroupBox* Frame2;
-  QLabel* Label10;
-  QLabel* Label9;
-  QLabel* Label11;
-  Shape* LC1_frame;
-  Shape* LC2_frame;
-  Shape* LC3_frame;
-  Shape* LC1_bar;
-  Shape* LC2_bar;
-  Shape* LC3_bar;
-  QComboBox* LC1_gain;
-  QComboBox* LC2_gain;
-  QComboBox* LC3_gain;
-  QLabel* Label6;
-  QLabel* Label8;
-  QLabel* Label7;
+  ui::Frame& Frame2;
+  ui::Label& Label10;
+  ui::Label& Label9;
+  ui::Label& Label11;
+  ui::Shape& LC1_frame;
+  ui::Shape& LC2_frame;
+  ui::Shape& LC3_frame;
+  ui::Shape& LC1_bar;
+  ui::Shape& LC2_bar;
+  ui::Shape& LC3_bar;
+  ui::List& LC1_gain;
+  ui::List& LC2_gain;
+  ui::List& LC3_gain;
+  ui::Label& Label6;
+  ui::Label& Label8;
+  ui::Label& Label7;
 
-  QGroupBox* Frame4;
-  QPushButton* Command1;
+  ui::Frame& Frame4;
+  ui::Button& Command1;
 
   // Control arrays, indexed 4..8 like the inputs they show.
-  QLabel* Ch_label(int n) const { return ch_label_.at(static_cast<std::size_t>(n - 4)); }
-  Shape* Ch_frame(int n) const { return ch_frame_.at(static_cast<std::size_t>(n - 4)); }
-  Shape* Ch_bar(int n) const { return ch_bar_.at(static_cast<std::size_t>(n - 4)); }
+  ui::Label& Ch_label(int n) const { return *ch_label_.at(static_cast<std::size_t>(n - 4)); }
+  ui::Shape& Ch_frame(int n) const { return *ch_frame_.at(static_cast<std::size_t>(n - 4)); }
+  ui::Shape& Ch_bar(int n) const { return *ch_bar_.at(static_cast<std::size_t>(n - 4)); }
 
   // The eight bars in report order: LC1..LC3, then inputs 4..8.
-  std::array<Shape*, device::kBarCount> Bars() const;
-
- protected:
-  void closeEvent(QCloseEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
+  const std::array<ui::Shape*, device::kBarCount>& Bars() const { return bars_; }
 
  private:
-  void BuildControls();
-  void ApplyLayout();
-  void RaiseClick(QComboBox* list);
-  void GainClick(QComboBox* list, device::LoadCell cell);
-  void ClearList(QComboBox* list);
-  void FillGainList(QComboBox* list);
+  void GainClick(ui::List& list, device::LoadCell cell);
   void CloseDevice();
   void SetTimerEnabled(bool enabled);
   void ShowReport(std::span<const std::uint8_t> buffer, std::uint32_t count);
 
   platform::HidPlatform& hid_;
+  ui::Form& form_;
   device::WindowState state_;
-  double dpi_;
   bool unloaded_ = false;
   bool polling_ = false;
 
-  std::array<QLabel*, 5> ch_label_{};
-  std::array<Shape*, 5> ch_frame_{};
-  std::array<Shape*, 5> ch_bar_{};
-  std::array<QStringListModel*, 3> gain_models_{};
+  std::array<ui::Label*, 5> ch_label_{};
+  std::array<ui::Shape*, 5> ch_frame_{};
+  std::array<ui::Shape*, 5> ch_bar_{};
+  std::array<ui::Shape*, device::kBarCount> bars_{};
+  // The 2560 entry texts, made once: every refill hands the lists the same.
+  std::vector<std::string> gain_texts_;
 };
 
 }  // namespace tensivo::window

@@ -1,5 +1,7 @@
-// Where every control of the window sits, in twips (1/1440 inch), relative to
-// its frame or, for the frames and the button, to the client area.
+// Every control of the window: what it is, its caption, and where it sits in
+// twips (1/1440 inch), relative to its frame or, for the frames and the
+// button, to the client area. Frames come before what they hold, outlines
+// before their bars, so that building in table order stacks them right.
 #pragma once
 
 #include <array>
@@ -11,57 +13,103 @@ inline constexpr double kClientWidth = 8445;
 inline constexpr double kClientHeight = 8370;
 inline constexpr double kEmptyBarWidth = 15;
 
+enum class Kind {
+  kFrame,
+  kLabel,
+  kValueLabel,  // shows device data: window-background fill, window-text colour
+  kList,
+  kOutline,     // white rectangle with a black border
+  kBar,         // green rectangle that grows inside its outline
+  kButton,
+};
+
 struct ControlPlace {
   std::string_view name;
+  std::string_view container;  // a frame's name, or empty for the client area
+  Kind kind;
+  std::string_view caption;
   double left, top, width, height;
 };
 
 inline constexpr std::array<ControlPlace, 42> kLayout = {{
-    {"Frame1", 100, 120, 8200, 1935},
-    {"Label5", 240, 360, 1740, 285},
-    {"lblProduct", 1980, 360, 3300, 330},
-    {"Label4", 240, 720, 1215, 285},
-    {"lblManuf", 1980, 720, 3300, 330},
-    {"Label2", 240, 1080, 1455, 285},
-    {"lblVersion", 1980, 1080, 3300, 330},
-    {"Label3", 240, 1440, 1815, 285},
-    {"SerNo", 2055, 1380, 1320, 360},
+    {"Frame1", "", Kind::kFrame, "Details", 100, 120, 8200, 1935},
+    {"Label5", "Frame1", Kind::kLabel, "Device name", 240, 360, 1740, 285},
+    {"lblProduct", "Frame1", Kind::kValueLabel, "", 1980, 360, 3300, 330},
+    {"Label4", "Frame1", Kind::kLabel, "Made by", 240, 720, 1215, 285},
+    {"lblManuf", "Frame1", Kind::kValueLabel, "", 1980, 720, 3300, 330},
+    {"Label2", "Frame1", Kind::kLabel, "Version", 240, 1080, 1455, 285},
+    {"lblVersion", "Frame1", Kind::kValueLabel, "", 1980, 1080, 3300, 330},
+    {"Label3", "Frame1", Kind::kLabel, "Serial Number", 240, 1440, 1815, 285},
+    {"SerNo", "Frame1", Kind::kList, "", 2055, 1380, 1320, 360},
 
-    {"Frame2", 100, 2160, 8200, 2055},
-    {"Label10", 195, 500, 795, 315},
-    {"Label9", 200, 1000, 795, 315},
-    {"Label11", 200, 1500, 795, 315},
-    {"LC1_frame", 1000, 480, 4695, 285},
-    {"LC2_frame", 1000, 975, 4695, 285},
-    {"LC3_frame", 1000, 1485, 4695, 285},
-    {"LC1_bar", 1050, 525, kEmptyBarWidth, 195},
-    {"LC2_bar", 1050, 1020, kEmptyBarWidth, 195},
-    {"LC3_bar", 1050, 1530, kEmptyBarWidth, 195},
-    {"LC1_gain", 5900, 450, 1200, 360},
-    {"LC2_gain", 5900, 950, 1200, 360},
-    {"LC3_gain", 5900, 1450, 1200, 360},
-    {"Label6", 7200, 500, 900, 315},
-    {"Label8", 7200, 1000, 900, 315},
-    {"Label7", 7200, 1500, 900, 315},
+    {"Frame2", "", Kind::kFrame, "Load cell inputs", 100, 2160, 8200, 2055},
+    {"Label10", "Frame2", Kind::kLabel, "LC1", 195, 500, 795, 315},
+    {"Label9", "Frame2", Kind::kLabel, "LC2", 200, 1000, 795, 315},
+    {"Label11", "Frame2", Kind::kLabel, "LC3", 200, 1500, 795, 315},
+    {"LC1_frame", "Frame2", Kind::kOutline, "", 1000, 480, 4695, 285},
+    {"LC2_frame", "Frame2", Kind::kOutline, "", 1000, 975, 4695, 285},
+    {"LC3_frame", "Frame2", Kind::kOutline, "", 1000, 1485, 4695, 285},
+    {"LC1_bar", "Frame2", Kind::kBar, "", 1050, 525, kEmptyBarWidth, 195},
+    {"LC2_bar", "Frame2", Kind::kBar, "", 1050, 1020, kEmptyBarWidth, 195},
+    {"LC3_bar", "Frame2", Kind::kBar, "", 1050, 1530, kEmptyBarWidth, 195},
+    {"LC1_gain", "Frame2", Kind::kList, "", 5900, 450, 1200, 360},
+    {"LC2_gain", "Frame2", Kind::kList, "", 5900, 950, 1200, 360},
+    {"LC3_gain", "Frame2", Kind::kList, "", 5900, 1450, 1200, 360},
+    {"Label6", "Frame2", Kind::kLabel, "LC1 gain", 7200, 500, 900, 315},
+    {"Label8", "Frame2", Kind::kLabel, "LC2 gain", 7200, 1000, 900, 315},
+    {"Label7", "Frame2", Kind::kLabel, "LC3 gain", 7200, 1500, 900, 315},
 
-    {"Frame4", 100, 4305, 8200, 3105},
-    {"Ch_label(4)", 200, 500, 795, 315},
-    {"Ch_label(5)", 200, 1000, 795, 315},
-    {"Ch_label(6)", 200, 1500, 795, 315},
-    {"Ch_label(7)", 200, 2000, 795, 315},
-    {"Ch_label(8)", 200, 2500, 795, 315},
-    {"Ch_frame(4)", 1000, 480, 4695, 285},
-    {"Ch_frame(5)", 1000, 975, 4695, 285},
-    {"Ch_frame(6)", 1000, 1485, 4695, 285},
-    {"Ch_frame(7)", 1000, 1980, 4695, 285},
-    {"Ch_frame(8)", 1000, 2475, 4695, 285},
-    {"Ch_bar(4)", 1050, 525, kEmptyBarWidth, 195},
-    {"Ch_bar(5)", 1050, 1020, kEmptyBarWidth, 195},
-    {"Ch_bar(6)", 1050, 1530, kEmptyBarWidth, 195},
-    {"Ch_bar(7)", 1050, 2025, kEmptyBarWidth, 195},
-    {"Ch_bar(8)", 1050, 2520, kEmptyBarWidth, 195},
+    {"Frame4", "", Kind::kFrame, "Potentiometer inputs", 100, 4305, 8200, 3105},
+    {"Ch_label(4)", "Frame4", Kind::kLabel, "Input 4", 200, 500, 795, 315},
+    {"Ch_label(5)", "Frame4", Kind::kLabel, "Input 5", 200, 1000, 795, 315},
+    {"Ch_label(6)", "Frame4", Kind::kLabel, "Input 6", 200, 1500, 795, 315},
+    {"Ch_label(7)", "Frame4", Kind::kLabel, "Input 7", 200, 2000, 795, 315},
+    {"Ch_label(8)", "Frame4", Kind::kLabel, "Input 8", 200, 2500, 795, 315},
+    {"Ch_frame(4)", "Frame4", Kind::kOutline, "", 1000, 480, 4695, 285},
+    {"Ch_frame(5)", "Frame4", Kind::kOutline, "", 1000, 975, 4695, 285},
+    {"Ch_frame(6)", "Frame4", Kind::kOutline, "", 1000, 1485, 4695, 285},
+    {"Ch_frame(7)", "Frame4", Kind::kOutline, "", 1000, 1980, 4695, 285},
+    {"Ch_frame(8)", "Frame4", Kind::kOutline, "", 1000, 2475, 4695, 285},
+    {"Ch_bar(4)", "Frame4", Kind::kBar, "", 1050, 525, kEmptyBarWidth, 195},
+    {"Ch_bar(5)", "Frame4", Kind::kBar, "", 1050, 1020, kEmptyBarWidth, 195},
+    {"Ch_bar(6)", "Frame4", Kind::kBar, "", 1050, 1530, kEmptyBarWidth, 195},
+    {"Ch_bar(7)", "Frame4", Kind::kBar, "", 1050, 2025, kEmptyBarWidth, 195},
+    {"Ch_bar(8)", "Frame4", Kind::kBar, "", 1050, 2520, kEmptyBarWidth, 195},
 
-    {"Command1", 2730, 7665, 2895, 495},
+    {"Command1", "", Kind::kButton, "Restore factory settings", 2730, 7665, 2895, 495},
 }};
+
+inline constexpr std::string_view kWindowCaption = "Tensivo Configuration";
+inline constexpr std::string_view kTimerName = "Timer";
+inline constexpr int kTimerInitialInterval = 50;
+
+// The controls the user reaches with Tab, in that order.
+inline constexpr std::array<std::string_view, 5> kTabOrder = {"SerNo", "LC1_gain", "LC2_gain",
+                                                              "LC3_gain", "Command1"};
+
+// The eight bars in report order (LC1..LC3, then inputs 4..8), each with the
+// outline it grows in.
+struct BarPlace {
+  std::string_view bar;
+  std::string_view outline;
+};
+inline constexpr std::array<BarPlace, 8> kBars = {{
+    {"LC1_bar", "LC1_frame"},
+    {"LC2_bar", "LC2_frame"},
+    {"LC3_bar", "LC3_frame"},
+    {"Ch_bar(4)", "Ch_frame(4)"},
+    {"Ch_bar(5)", "Ch_frame(5)"},
+    {"Ch_bar(6)", "Ch_frame(6)"},
+    {"Ch_bar(7)", "Ch_frame(7)"},
+    {"Ch_bar(8)", "Ch_frame(8)"},
+}};
+
+// The place of a control by name, or null.
+constexpr const ControlPlace* FindPlace(std::string_view name) {
+  for (const ControlPlace& place : kLayout) {
+    if (place.name == name) return &place;
+  }
+  return nullptr;
+}
 
 }  // namespace tensivo::window

@@ -1,9 +1,6 @@
 // The whole utility, its window offscreen, on the hidapi backend and a device
 // in the kernel.
-#include <QComboBox>
 #include <QEventLoop>
-#include <QLabel>
-#include <QPushButton>
 #include <QTimer>
 
 #include "device/input_report.h"
@@ -11,12 +8,19 @@
 #include "kernel_world.h"
 #include "platform/hidapi_hid.h"
 #include "window/frm_main.h"
-#include "window/shape.h"
+#include "window/qt/qt_form.h"
 
 namespace tensivo::vm {
 namespace {
 
 using window::frmMain;
+
+// The utility as a user starts it: the Qt window on the real backend.
+struct Utility {
+  explicit Utility(platform::HidPlatform& hid) : window(hid, form) { window.Form_Load(); }
+  window::qt::QtForm form;
+  frmMain window;
+};
 
 void RunEvents(int ms) {
   QEventLoop loop;
@@ -38,7 +42,7 @@ bool RunUntil(const std::function<bool()>& done, int timeout_ms) {
 std::optional<std::uint64_t> ShownReport(const frmMain& window, const UhidDevice& device,
                                          std::uint64_t since = 0) {
   const auto bars = window.Bars();
-  const double full_scale = device::FullScale(window.LC1_frame->Width());
+  const double full_scale = device::FullScale(window.LC1_frame.Width());
   const std::uint8_t mask = device.profile().input_mask;
   const auto sent = device.SentInputs();
   for (auto it = sent.rbegin(); it != sent.rend() && it->sequence >= since; ++it) {
@@ -47,8 +51,8 @@ std::optional<std::uint64_t> ShownReport(const frmMain& window, const UhidDevice
     for (std::size_t i = 0; i < bars.size() && all; ++i) {
       const bool absent = i >= 3 && (mask & (0x08u << (i - 3)));
       const double expected =
-          absent ? bars[i]->Width() : device::RoundHalfEven(full_scale * values[i] / 65535);
-      all = bars[i]->Width() == expected;
+          absent ? bars[i].Width() : device::RoundHalfEven(full_scale * values[i] / 65535);
+      all = bars[i].Width() == expected;
     }
     if (all) return it->sequence;
   }
@@ -69,27 +73,27 @@ TEST(KernelUtility, StartUpShowsTheDeviceAndItsStoredGainsWithTheListsLockedForV
     r[4] = lc3.amplifier, r[5] = lc3.shift, r[8] = lc3.fine;
   });
   platform::HidapiHid hid;
-  frmMain window(hid);
-  window.Form_Load();
+  Utility utility(hid);
+  frmMain& window = utility.window;
 
   EXPECT_EQ(window.state().DeviceFound, device::kTrue);
-  ASSERT_EQ(window.SerNo->count(), 1);
-  EXPECT_EQ(window.SerNo->currentText(), "UT-0001");
-  EXPECT_EQ(window.lblProduct->text(), " Tensivo Load Cell Interface");
-  EXPECT_EQ(window.LC1_gain->currentIndex(), kLc1Position);
-  EXPECT_EQ(window.LC2_gain->currentIndex(), device::kFactoryGainPosition);
-  EXPECT_EQ(window.LC3_gain->currentIndex(), 0);
+  ASSERT_EQ(window.SerNo.ListCount(), 1);
+  EXPECT_EQ(window.SerNo.Text(), "UT-0001");
+  EXPECT_EQ(window.lblProduct.Caption(), " Tensivo Load Cell Interface");
+  EXPECT_EQ(window.LC1_gain.ListIndex(), kLc1Position);
+  EXPECT_EQ(window.LC2_gain.ListIndex(), device::kFactoryGainPosition);
+  EXPECT_EQ(window.LC3_gain.ListIndex(), 0);
   // hidapi shows version 0 for a device without a USB parent: no configuring.
-  EXPECT_FALSE(window.LC1_gain->isEnabled());
-  EXPECT_FALSE(window.LC2_gain->isEnabled());
-  EXPECT_FALSE(window.LC3_gain->isEnabled());
-  EXPECT_FALSE(window.Command1->isEnabled());
-  EXPECT_TRUE(window.Ch_label(5)->isEnabled());
-  EXPECT_FALSE(window.Ch_label(6)->isEnabled());
+  EXPECT_FALSE(window.LC1_gain.Enabled());
+  EXPECT_FALSE(window.LC2_gain.Enabled());
+  EXPECT_FALSE(window.LC3_gain.Enabled());
+  EXPECT_FALSE(window.Command1.Enabled());
+  EXPECT_TRUE(window.Ch_label(5).Enabled());
+  EXPECT_FALSE(window.Ch_label(6).Enabled());
 
   RunEvents(200);
   EXPECT_TRUE(dev->device->activity().feature_sets.empty()) << "start-up wrote to the device";
-  window.close();
+  utility.form.close();
   EXPECT_TRUE(WaitUntil([&] { return !dev->device->activity().open; }, 2000))
       << "closing the window releases the device";
 }
@@ -100,43 +104,43 @@ TEST(KernelUtility, BarsFollowTheDeviceInputs) {
   auto dev = PlugIn(profile);
   ASSERT_TRUE(dev);
   platform::HidapiHid hid;
-  frmMain window(hid);
-  window.Form_Load();
+  Utility utility(hid);
+  frmMain& window = utility.window;
 
   std::optional<std::uint64_t> first;
   EXPECT_TRUE(RunUntil([&] { return (first = ShownReport(window, *dev->device)).has_value(); }, 3000))
       << "the bars never showed a report the device sent";
-  EXPECT_EQ(window.Timer->interval(), 20);
+  EXPECT_EQ(window.Timer.Interval(), 20);
   ASSERT_TRUE(first);
-  const double lc1 = window.LC1_bar->Width();
+  const double lc1 = window.LC1_bar.Width();
   EXPECT_NE(lc1, 15.0);
 
   std::optional<std::uint64_t> later;
   EXPECT_TRUE(RunUntil(
       [&] { return (later = ShownReport(window, *dev->device, *first + 300)).has_value(); }, 3000))
       << "the bars stopped following the device";
-  EXPECT_NE(window.LC1_bar->Width(), lc1);
+  EXPECT_NE(window.LC1_bar.Width(), lc1);
 }
 
 TEST(KernelUtility, UnplugBlanksTheWindowAndReplugReconnects) {
   auto dev = PlugIn(OurDevice("UT-PLUG"));
   ASSERT_TRUE(dev);
   platform::HidapiHid hid;
-  frmMain window(hid);
-  window.Form_Load();
+  Utility utility(hid);
+  frmMain& window = utility.window;
   ASSERT_TRUE(RunUntil([&] { return ShownReport(window, *dev->device).has_value(); }, 3000));
 
   ASSERT_EQ(dev->device->Unplug(), 0);
   EXPECT_TRUE(RunUntil([&] { return window.state().DeviceFound == device::kFalse; }, 2000));
-  EXPECT_TRUE(window.lblProduct->text().isEmpty());
-  EXPECT_EQ(window.SerNo->count(), 0);
-  EXPECT_EQ(window.Timer->interval(), 100);
+  EXPECT_TRUE(window.lblProduct.Caption().empty());
+  EXPECT_EQ(window.SerNo.ListCount(), 0);
+  EXPECT_EQ(window.Timer.Interval(), 100);
 
   const std::uint64_t before = dev->device->inputs_sent();
   ASSERT_EQ(dev->device->Plug(), 0);
   EXPECT_TRUE(RunUntil([&] { return window.state().DeviceFound == device::kTrue; }, 3000));
-  EXPECT_EQ(window.SerNo->currentText(), "UT-PLUG");
-  EXPECT_EQ(window.lblProduct->text(), " Tensivo Load Cell Interface");
+  EXPECT_EQ(window.SerNo.Text(), "UT-PLUG");
+  EXPECT_EQ(window.lblProduct.Caption(), " Tensivo Load Cell Interface");
   EXPECT_TRUE(RunUntil([&] { return ShownReport(window, *dev->device, before).has_value(); }, 3000))
       << "the bars do not follow the replugged device";
 }

@@ -14,20 +14,20 @@ using ThreeDevices = WindowWorld;
 TEST_F(NoDevice, StartsEmptyAndSearchesSilentlyEveryTick) {
   hid.AddForeign(0x046D, 0xC077);
   Start();
-  EXPECT_TRUE(w->isVisible());
-  EXPECT_EQ(w->SerNo->count(), 0);
-  EXPECT_FALSE(w->SerNo->isEnabled());
-  EXPECT_TRUE(w->lblManuf->text().isEmpty());
-  EXPECT_TRUE(w->lblProduct->text().isEmpty());
-  EXPECT_TRUE(w->lblVersion->text().isEmpty());
-  for (QComboBox* list : {w->LC1_gain, w->LC2_gain, w->LC3_gain}) {
-    EXPECT_EQ(list->count(), 0);
-    EXPECT_FALSE(list->isEnabled());
+  EXPECT_TRUE(ui->form().Visible());
+  EXPECT_EQ(w->SerNo.ListCount(), 0);
+  EXPECT_FALSE(w->SerNo.Enabled());
+  EXPECT_TRUE(w->lblManuf.Caption().empty());
+  EXPECT_TRUE(w->lblProduct.Caption().empty());
+  EXPECT_TRUE(w->lblVersion.Caption().empty());
+  for (ui::List* list : {&w->LC1_gain, &w->LC2_gain, &w->LC3_gain}) {
+    EXPECT_EQ(list->ListCount(), 0);
+    EXPECT_FALSE(list->Enabled());
   }
-  EXPECT_FALSE(w->Command1->isEnabled());
-  EXPECT_FALSE(w->Frame1->isEnabled());
-  EXPECT_TRUE(w->Timer->isActive());
-  EXPECT_EQ(w->Timer->interval(), 50);
+  EXPECT_FALSE(w->Command1.Enabled());
+  EXPECT_FALSE(w->Frame1.Enabled());
+  EXPECT_TRUE(w->Timer.Enabled());
+  EXPECT_EQ(w->Timer.Interval(), 50);
   EXPECT_EQ(state().DeviceFound, kFalse);
 
   const int searches = Calls(SimulatedHid::Op::kEnumerate);
@@ -35,37 +35,37 @@ TEST_F(NoDevice, StartsEmptyAndSearchesSilentlyEveryTick) {
   // Each tick scans and then looks for the selected serial.
   EXPECT_EQ(Calls(SimulatedHid::Op::kEnumerate), searches + 6);
   EXPECT_EQ(Calls(SimulatedHid::Op::kOpen), 0);
-  EXPECT_EQ(w->Timer->interval(), 50);
+  EXPECT_EQ(w->Timer.Interval(), 50);
 }
 
 TEST_F(NoDevice, DevicePluggedInLaterIsShownOnTheNextTickAndPolledAt20ms) {
   Start();
   const auto id = Add(u"LATE");
   Tick();
-  EXPECT_EQ(Serials(), QStringList{"LATE"});
+  EXPECT_EQ(Serials(), Texts{"LATE"});
   EXPECT_EQ(state().DeviceFound, kTrue);
-  EXPECT_EQ(w->lblManuf->text(), " Tensivo");
-  EXPECT_EQ(w->Timer->interval(), 50) << "the period changes only with the first read";
+  EXPECT_EQ(w->lblManuf.Caption(), " Tensivo");
+  EXPECT_EQ(w->Timer.Interval(), 50) << "the period changes only with the first read";
 
   Push(id, {65535, 0, 0, 0, 0, 0, 0, 0});
   Tick();
-  EXPECT_EQ(w->Timer->interval(), 20);
-  EXPECT_EQ(w->LC1_bar->Width(), 4611);
+  EXPECT_EQ(w->Timer.Interval(), 20);
+  EXPECT_EQ(w->LC1_bar.Width(), 4611);
 }
 
 TEST_F(OneDevice, IsListedSelectedAndOpenedButTheListStaysDisabled) {
   const auto id = Add(u"SOLO", 0x0105);
   Start();
-  EXPECT_EQ(Serials(), QStringList{"SOLO"});
-  EXPECT_EQ(w->SerNo->currentIndex(), 0);
-  EXPECT_FALSE(w->SerNo->isEnabled());
+  EXPECT_EQ(Serials(), Texts{"SOLO"});
+  EXPECT_EQ(w->SerNo.ListIndex(), 0);
+  EXPECT_FALSE(w->SerNo.Enabled());
   EXPECT_EQ(state().DeviceFound, kTrue);
   EXPECT_EQ(hid.open_handles(id), 2);
-  EXPECT_EQ(w->lblVersion->text(), " 1.5");
-  EXPECT_EQ(w->lblProduct->text(), " Load Cell Interface");
+  EXPECT_EQ(w->lblVersion.Caption(), " 1.5");
+  EXPECT_EQ(w->lblProduct.Caption(), " Load Cell Interface");
   EXPECT_EQ(state().FormReady, kTrue);
   EXPECT_EQ(state().DetailsValid, kTrue);
-  EXPECT_TRUE(w->Timer->isActive());
+  EXPECT_TRUE(w->Timer.Enabled());
   EXPECT_TRUE(hid.write_log().empty());
 }
 
@@ -75,9 +75,9 @@ TEST_F(ThreeDevices, LastIsOpenedAndPickingAnotherSwitchesToIt) {
   const auto c = Add(u"C");
   hid.model(a).registers()[6] = 0;  // LC1 of A at gain 256
   Start();
-  EXPECT_EQ(Serials(), (QStringList{"A", "B", "C"}));
-  EXPECT_TRUE(w->SerNo->isEnabled());
-  EXPECT_EQ(w->SerNo->currentText(), "C");
+  EXPECT_EQ(Serials(), (Texts{"A", "B", "C"}));
+  EXPECT_TRUE(w->SerNo.Enabled());
+  EXPECT_EQ(w->SerNo.Text(), "C");
   EXPECT_EQ(hid.open_handles(c), 2);
   EXPECT_EQ(hid.counters(a).opens, 2) << "each search opens only our own interfaces";
 
@@ -87,11 +87,11 @@ TEST_F(ThreeDevices, LastIsOpenedAndPickingAnotherSwitchesToIt) {
   EXPECT_EQ(hid.open_handles(), 2);
   EXPECT_EQ(state().DeviceFound, kTrue);
   EXPECT_EQ(state().ReconnectPending, kFalse);
-  EXPECT_EQ(w->LC1_gain->currentIndex(), 2048);
-  EXPECT_TRUE(w->Timer->isActive());
-  EXPECT_EQ(w->Timer->interval(), 100);
+  EXPECT_EQ(w->LC1_gain.ListIndex(), 2048);
+  EXPECT_TRUE(w->Timer.Enabled());
+  EXPECT_EQ(w->Timer.Interval(), 100);
   EXPECT_EQ(hid.events_created(), 1);
-  EXPECT_EQ(Serials(), (QStringList{"A", "B", "C"})) << "a switch does not scan again";
+  EXPECT_EQ(Serials(), (Texts{"A", "B", "C"})) << "a switch does not scan again";
   EXPECT_TRUE(hid.write_log().empty());
 }
 
@@ -128,12 +128,12 @@ TEST_F(ThreeDevices, PickingADeviceUnpluggedMeanwhileBlanksThenFindsTheLastListe
   EXPECT_EQ(state().DeviceFound, kFalse);
   EXPECT_EQ(state().ReconnectPending, kTrue);
   EXPECT_EQ(hid.open_handles(), 0);
-  EXPECT_TRUE(w->lblManuf->text().isEmpty());
-  EXPECT_EQ(w->LC1_gain->count(), 0);
-  EXPECT_TRUE(w->Timer->isActive());
+  EXPECT_TRUE(w->lblManuf.Caption().empty());
+  EXPECT_EQ(w->LC1_gain.ListCount(), 0);
+  EXPECT_TRUE(w->Timer.Enabled());
 
   Tick();
-  EXPECT_EQ(Serials(), QStringList{"B"});
+  EXPECT_EQ(Serials(), Texts{"B"});
   EXPECT_EQ(state().DeviceFound, kTrue);
   EXPECT_EQ(state().ReconnectPending, kFalse);
   EXPECT_EQ(hid.open_handles(b), 2);
@@ -143,9 +143,9 @@ TEST_F(OneDevice, ClosingTheWindowClosesBothHandlesOnce) {
   const auto id = Add(u"SOLO");
   Start();
   ASSERT_EQ(hid.open_handles(id), 2);
-  w->close();
+  ui->form().Close();
   EXPECT_TRUE(w->unloaded());
-  EXPECT_FALSE(w->Timer->isActive());
+  EXPECT_FALSE(w->Timer.Enabled());
   EXPECT_EQ(state().FormReady, kFalse);
   EXPECT_EQ(hid.open_handles(), 0);
   EXPECT_EQ(hid.counters(id).opens, hid.counters(id).closes);
@@ -156,7 +156,7 @@ TEST_F(OneDevice, ClosingTheWindowClosesBothHandlesOnce) {
 TEST_F(NoDevice, ClosingTheWindowWithNoDeviceEverOpenedClosesNothing) {
   Start();
   Tick();
-  w->close();
+  ui->form().Close();
   EXPECT_EQ(Calls(SimulatedHid::Op::kClose), 0);
   EXPECT_EQ(Calls(SimulatedHid::Op::kOpen), 0);
 }

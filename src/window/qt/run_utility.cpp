@@ -1,16 +1,18 @@
-#include "window/run_utility.h"
+#include "window/qt/run_utility.h"
 
 #include <QApplication>
 
 #include "window/frm_main.h"
+#include "window/qt/qt_form.h"
 
-namespace tensivo::window {
+namespace tensivo::window::qt {
 
 int RunUtility(platform::HidPlatform& hid, int argc, char** argv) {
   QApplication app(argc, argv);
-  frmMain window(hid);
+  QtForm form;
+  frmMain window(hid, form);
   window.Form_Load();
   return app.exec();
 }
 
-}  // namespace tensivo::window
+}  // namespace tensivo::window::qt

@@ -6,7 +6,7 @@
 #include <QColor>
 #include <QWidget>
 
-namespace tensivo::window {
+namespace tensivo::window::qt {
 
 // Twips to device-independent pixels at the given logical dpi (15 twips are
 // one pixel at 96 dpi).
@@ -44,4 +44,4 @@ class Shape : public QWidget {
   double left_ = 0, top_ = 0, width_ = 0, height_ = 0;
 };
 
-}  // namespace tensivo::window
+}  // namespace tensivo::window::qt

@@ -5,16 +5,11 @@
 // asked for, and must show the device again once it is back.
 #include <gtest/gtest.h>
 
-#include <QComboBox>
-#include <QCoreApplication>
-#include <QLabel>
-#include <QPushButton>
-#include <QTimer>
 #include <functional>
 
 #include "sim/simulated_hid.h"
 #include "window/frm_main.h"
-#include "window/shape.h"
+#include "window/headless/headless_form.h"
 
 namespace tensivo::window::testing {
 namespace {
@@ -35,6 +30,7 @@ Bytes Report(std::initializer_list<std::uint8_t> head) {
 struct World {
   SimulatedHid hid;
   SimulatedHid::DeviceId a, b, keyboard;
+  headless::HeadlessForm form;
   std::unique_ptr<frmMain> w;
 
   World() {
@@ -51,12 +47,12 @@ struct World {
   }
 
   ~World() {
-    if (w) w->close();
+    form.Close();
     w.reset();
   }
 
   void Start() {
-    w = std::make_unique<frmMain>(hid);
+    w = std::make_unique<frmMain>(hid, form);
     w->Form_Load();
   }
 
@@ -69,10 +65,8 @@ struct World {
 
   void Tick() { w->Timer_Timer(); }
 
-  static void Pick(QComboBox* list, int index) {
-    list->setCurrentIndex(index);
-    emit list->activated(index);
-  }
+  void Pick(std::string_view list, int index) { form.list(list).UserPick(index); }
+  void Press(std::string_view button) { form.button(button).UserClick(); }
 };
 
 struct Sequence {
@@ -102,12 +96,12 @@ std::vector<Sequence> Sequences() {
   return {
       {"StartUp", [](World&) {}, [](World& world) { world.Start(); }, {}},
       {"SerialSwitch", connected,
-       [](World& world) { World::Pick(world.w->SerNo, 0); }, {}, true},
+       [](World& world) { world.Pick("SerNo", 0); }, {}, true},
       {"ReadBack", connected, [](World& world) { world.w->Read_Device_Details(); }, {}},
       {"GainPick", connected,
-       [](World& world) { World::Pick(world.w->LC1_gain, 300); },
+       [](World& world) { world.Pick("LC1_gain", 300); },
        {std::begin(kGainWrites), std::end(kGainWrites)}},
-      {"FactoryReset", connected, [](World& world) { world.w->Command1->click(); },
+      {"FactoryReset", connected, [](World& world) { world.Press("Command1"); },
        FactoryWrites()},
       {"ConnectedTick", started,
        [](World& world) {
@@ -118,9 +112,7 @@ std::vector<Sequence> Sequences() {
       {"GainPickDuringTick", connected,
        [](World& world) {
          world.Push(world.b);
-         QMetaObject::invokeMethod(
-             world.w.get(), [&world] { World::Pick(world.w->LC1_gain, 300); },
-             Qt::QueuedConnection);
+         world.form.Post([&world] { world.Pick("LC1_gain", 300); });
          world.Tick();
        },
        {std::begin(kGainWrites), std::end(kGainWrites)}},
@@ -144,13 +136,13 @@ void ExpectAllowedState(World& world, const Sequence& sequence, const std::strin
   const SimulatedHid& hid = world.hid;
   EXPECT_EQ(hid.misuse(), 0) << run;
   EXPECT_EQ(hid.counters(world.keyboard).opens, 0) << run << ": a foreign device was opened";
-  EXPECT_TRUE(world.w->Timer->isActive()) << run;
+  EXPECT_TRUE(world.w->Timer.Enabled()) << run;
   EXPECT_LE(hid.open_handles(), 2) << run;
   if (s.DeviceFound == kFalse) {
     EXPECT_EQ(hid.open_handles(), 0) << run;
-    EXPECT_TRUE(world.w->lblManuf->text().isEmpty()) << run;
-    EXPECT_EQ(world.w->LC1_gain->count(), 0) << run;
-    EXPECT_FALSE(world.w->Command1->isEnabled()) << run;
+    EXPECT_TRUE(world.w->lblManuf.Caption().empty()) << run;
+    EXPECT_EQ(world.w->LC1_gain.ListCount(), 0) << run;
+    EXPECT_FALSE(world.w->Command1.Enabled()) << run;
     EXPECT_EQ(s.GainEventsEnabled, kFalse) << run;
   } else {
     EXPECT_EQ(s.DeviceFound, kTrue) << run;
@@ -182,18 +174,18 @@ void ExpectRecovery(World& world, const std::string& run) {
   }
   const auto& s = world.w->state();
   EXPECT_EQ(s.DeviceFound, kTrue) << run;
-  EXPECT_EQ(world.w->lblManuf->text(), " Tensivo") << run;
-  EXPECT_EQ(world.w->LC1_gain->count(), 2560) << run;
+  EXPECT_EQ(world.w->lblManuf.Caption(), " Tensivo") << run;
+  EXPECT_EQ(world.w->LC1_gain.ListCount(), 2560) << run;
   EXPECT_EQ(s.DetailsValid, kTrue) << run;
-  EXPECT_EQ(world.w->Timer->interval(), 20) << run;
+  EXPECT_EQ(world.w->Timer.Interval(), 20) << run;
 }
 
 // Closing leaves nothing open and nothing runs after it.
 void ExpectCleanClose(World& world, const std::string& run) {
-  world.w->close();
+  world.form.Close();
   const auto calls = world.hid.calls_made();
   world.Tick();
-  QCoreApplication::processEvents();
+  world.form.DoEvents();
   EXPECT_EQ(world.hid.calls_made(), calls) << run << ": a call after the window closed";
   EXPECT_EQ(world.hid.open_handles(), 0) << run;
   world.w.reset();
@@ -259,19 +251,16 @@ TEST(InsideThePump, UnplugThenGainPickDropsTheDeviceAndSearches) {
   World world;
   world.Start();
   world.Push(world.b);
-  QMetaObject::invokeMethod(
-      world.w.get(),
-      [&world] {
-        world.hid.Detach(world.b);
-        World::Pick(world.w->LC1_gain, 300);
-      },
-      Qt::QueuedConnection);
+  world.form.Post([&world] {
+    world.hid.Detach(world.b);
+    world.Pick("LC1_gain", 300);
+  });
   world.Tick();
   // The failed write left 0 behind: the tick dropped B and found A.
   EXPECT_EQ(world.hid.open_handles(world.b), 0);
   EXPECT_EQ(world.hid.open_handles(world.a), 2);
   EXPECT_TRUE(world.hid.write_log().empty());
-  EXPECT_EQ(world.w->SerNo->currentText(), "A");
+  EXPECT_EQ(world.w->SerNo.Text(), "A");
   ExpectCleanClose(world, "unplug in pump");
 }
 
@@ -279,13 +268,10 @@ TEST(InsideThePump, SwitchThenCloseLeavesNothingOpen) {
   World world;
   world.Start();
   world.Push(world.b);
-  QMetaObject::invokeMethod(
-      world.w.get(),
-      [&world] {
-        World::Pick(world.w->SerNo, 0);
-        world.w->close();
-      },
-      Qt::QueuedConnection);
+  world.form.Post([&world] {
+    world.Pick("SerNo", 0);
+    world.form.Close();
+  });
   world.Tick();
   EXPECT_TRUE(world.w->unloaded());
   EXPECT_EQ(world.hid.open_handles(), 0);

@@ -1,9 +1,9 @@
-#include "window/shape.h"
+#include "window/qt/shape.h"
 
 #include <QPainter>
 #include <cmath>
 
-namespace tensivo::window {
+namespace tensivo::window::qt {
 
 int TwipsToPixels(double twips, double dpi) {
   return static_cast<int>(std::lround(twips * dpi / 1440.0));
@@ -82,4 +82,4 @@ void Shape::paintEvent(QPaintEvent*) {
   }
 }
 
-}  // namespace tensivo::window
+}  // namespace tensivo::window::qt

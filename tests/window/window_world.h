@@ -1,25 +1,22 @@
 // A window on simulated devices, driven the way a user and the devices would:
-// picks in the lists, clicks, unplugs, and timer ticks one at a time.
+// picks in the lists, clicks, unplugs, and timer ticks one at a time. The
+// same scenarios run on every front-end.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <QComboBox>
-#include <QGroupBox>
-#include <QLabel>
-#include <QPushButton>
-#include <QTimer>
 #include <memory>
 
+#include "front_end.h"
 #include "sim/simulated_hid.h"
 #include "window/frm_main.h"
-#include "window/shape.h"
 
 namespace tensivo::window::testing {
 
 using sim::SimulatedHid;
 using Bytes = std::vector<std::uint8_t>;
 using Values = std::array<std::uint16_t, 8>;
+using Texts = std::vector<std::string>;
 
 class WindowWorld : public ::testing::Test {
  protected:
@@ -34,22 +31,21 @@ class WindowWorld : public ::testing::Test {
   }
 
   void Start() {
-    w = std::make_unique<frmMain>(hid);
+    w = std::make_unique<frmMain>(hid, ui->form());
     w->Form_Load();
   }
 
   void Tick() { w->Timer_Timer(); }
 
-  // A user's pick in a drop-down list, also of the entry already shown.
-  static void Pick(QComboBox* list, int index) {
-    list->setCurrentIndex(index);
-    emit list->activated(index);
-  }
+  void Pick(ui::List& list, int index) { ui->Pick(list, index); }
+  void Press(ui::Button& button) { ui->Press(button); }
+  // Runs `action` inside the pump of the next tick, as a pending event would.
+  void DuringNextPump(std::function<void()> action) { ui->Post(std::move(action)); }
 
   void Push(SimulatedHid::DeviceId device, const Values& values) {
     Bytes report(hid.profile(device).input_length, 0);
     sim::DeviceModel::EncodeInputReport(values, hid.model(device).input_mask(),
-                                             std::span(report).subspan(1));
+                                        std::span(report).subspan(1));
     hid.PushInput(device, report);
   }
 
@@ -67,13 +63,13 @@ class WindowWorld : public ::testing::Test {
 
   std::vector<double> BarWidths() const {
     std::vector<double> widths;
-    for (const Shape* bar : w->Bars()) widths.push_back(bar->Width());
+    for (const ui::Shape* bar : w->Bars()) widths.push_back(bar->Width());
     return widths;
   }
 
-  QStringList Serials() const {
-    QStringList serials;
-    for (int i = 0; i < w->SerNo->count(); ++i) serials << w->SerNo->itemText(i);
+  Texts Serials() const {
+    Texts serials;
+    for (int i = 0; i < w->SerNo.ListCount(); ++i) serials.push_back(w->SerNo.ItemText(i));
     return serials;
   }
 
@@ -81,7 +77,7 @@ class WindowWorld : public ::testing::Test {
 
   void TearDown() override {
     if (w) {
-      w->close();
+      ui->form().Close();
       w.reset();
     }
     EXPECT_EQ(hid.open_handles(), 0) << "a handle was left open";
@@ -89,6 +85,7 @@ class WindowWorld : public ::testing::Test {
   }
 
   SimulatedHid hid;  // outlives the window
+  std::unique_ptr<FrontEnd> ui = MakeFrontEnd();
   std::unique_ptr<frmMain> w;
 };
 

@@ -1,0 +1,142 @@
+#include "window/headless/headless_form.h"
+
+#include <stdexcept>
+
+#include "window/layout.h"
+
+namespace tensivo::window::headless {
+
+void HeadlessLabel::SetCaption(std::string_view caption) {
+  if (caption != caption_) Changed();
+  caption_ = caption;
+}
+
+void HeadlessList::Clear() {
+  items_.clear();
+  index_ = -1;
+  Changed();
+}
+
+void HeadlessList::Fill(std::span<const std::string> items) {
+  items_.assign(items.begin(), items.end());
+  index_ = -1;
+  Changed();
+}
+
+void HeadlessList::AddItem(std::string_view item) {
+  items_.emplace_back(item);
+  Changed();
+}
+
+std::string HeadlessList::ItemText(int index) const {
+  if (index < 0 || index >= ListCount()) return {};
+  return items_[static_cast<std::size_t>(index)];
+}
+
+void HeadlessList::Select(int index) {
+  // Out of range selects nothing, as a combo box does.
+  const int next = index >= 0 && index < ListCount() ? index : -1;
+  if (next != index_) Changed();
+  index_ = next;
+}
+
+void HeadlessList::UserPick(int index) {
+  if (!Enabled() || index < 0 || index >= ListCount()) return;
+  Select(index);
+  if (Click) Click();
+}
+
+void HeadlessShape::SetWidth(double twips) {
+  if (twips != width_) Changed();
+  width_ = twips;
+}
+
+void HeadlessButton::UserClick() {
+  if (Enabled() && Click) Click();
+}
+
+HeadlessTimer::HeadlessTimer(std::string_view name)
+    : Recorded(name, nullptr), interval_(kTimerInitialInterval) {
+  // A timer starts disabled.
+  SetEnabled(false);
+}
+
+HeadlessForm::HeadlessForm(char decimal_point)
+    : timer_(kTimerName), decimal_point_(decimal_point) {
+  for (const ControlPlace& place : kLayout) {
+    const HeadlessFrame* container = nullptr;
+    if (!place.container.empty()) container = &Find<HeadlessFrame>(place.container);
+    std::unique_ptr<ui::Control> control;
+    switch (place.kind) {
+      case Kind::kFrame:
+        control = std::make_unique<HeadlessFrame>(place.name, container);
+        break;
+      case Kind::kLabel:
+      case Kind::kValueLabel:
+        control = std::make_unique<HeadlessLabel>(place.name, container, place.caption);
+        break;
+      case Kind::kList:
+        control = std::make_unique<HeadlessList>(place.name, container);
+        break;
+      case Kind::kOutline:
+      case Kind::kBar:
+        control = std::make_unique<HeadlessShape>(place.name, container, place.width);
+        break;
+      case Kind::kButton:
+        control = std::make_unique<HeadlessButton>(place.name, container);
+        break;
+    }
+    controls_.emplace(place.name, std::move(control));
+  }
+}
+
+HeadlessForm::~HeadlessForm() = default;
+
+template <typename T>
+T& HeadlessForm::Find(std::string_view name) {
+  const auto it = controls_.find(name);
+  auto* control = it == controls_.end() ? nullptr : dynamic_cast<T*>(it->second.get());
+  if (control == nullptr) throw std::logic_error("no such control: " + std::string(name));
+  return *control;
+}
+
+ui::Frame& HeadlessForm::GetFrame(std::string_view name) { return Find<HeadlessFrame>(name); }
+ui::Label& HeadlessForm::GetLabel(std::string_view name) { return Find<HeadlessLabel>(name); }
+ui::List& HeadlessForm::GetList(std::string_view name) { return Find<HeadlessList>(name); }
+ui::Shape& HeadlessForm::GetShape(std::string_view name) { return Find<HeadlessShape>(name); }
+ui::Button& HeadlessForm::GetButton(std::string_view name) { return Find<HeadlessButton>(name); }
+HeadlessList& HeadlessForm::list(std::string_view name) { return Find<HeadlessList>(name); }
+HeadlessButton& HeadlessForm::button(std::string_view name) { return Find<HeadlessButton>(name); }
+
+void HeadlessForm::Close() {
+  if (closed_) return;
+  closed_ = true;
+  if (Unload) Unload();
+  visible_ = false;
+  timer_.SetEnabled(false);
+  pending_.clear();
+}
+
+void HeadlessForm::DoEvents() {
+  ++pumps_;
+  // Only what was pending when the pump started, in the order it came.
+  for (std::size_t n = pending_.size(); n > 0 && !pending_.empty(); --n) {
+    ui::Handler event = std::move(pending_.front());
+    pending_.pop_front();
+    event();
+  }
+}
+
+void HeadlessForm::Post(ui::Handler event) {
+  if (!closed_) pending_.push_back(std::move(event));
+}
+
+int HeadlessForm::changes() const {
+  int total = 0;
+  for (const auto& [name, control] : controls_) {
+    total += dynamic_cast<const ChangeCounter&>(*control).changes();
+  }
+  return total;
+}
+
+}  // namespace tensivo::window::headless

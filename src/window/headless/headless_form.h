@@ -1,0 +1,166 @@
+// A front-end with no screen: every control keeps its state in memory and
+// counts the visible changes made to it. The window scenarios and the fault
+// sweep run on it in microseconds, and a test drives it as a user would.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "window/controls.h"
+
+namespace tensivo::window::headless {
+
+class HeadlessFrame;
+
+// Counts the changes a screen would have shown.
+class ChangeCounter {
+ public:
+  virtual ~ChangeCounter() = default;
+  int changes() const { return changes_; }
+
+ protected:
+  void Changed() { ++changes_; }
+
+ private:
+  int changes_ = 0;
+};
+
+// What every headless control shares: its own enabled setting and the frame
+// it sits in.
+template <typename Base>
+class Recorded : public Base, public ChangeCounter {
+ public:
+  Recorded(std::string_view name, const HeadlessFrame* container)
+      : Base(name), container_(container) {}
+
+  bool Enabled() const override;
+  void SetEnabled(bool enabled) override {
+    if (enabled != own_enabled_) Changed();
+    own_enabled_ = enabled;
+  }
+
+ private:
+  const HeadlessFrame* container_;
+  bool own_enabled_ = true;
+};
+
+class HeadlessFrame final : public Recorded<ui::Frame> {
+ public:
+  using Recorded::Recorded;
+};
+
+template <typename Base>
+bool Recorded<Base>::Enabled() const {
+  return own_enabled_ && (container_ == nullptr || container_->Enabled());
+}
+
+class HeadlessLabel final : public Recorded<ui::Label> {
+ public:
+  HeadlessLabel(std::string_view name, const HeadlessFrame* container, std::string_view caption)
+      : Recorded(name, container), caption_(caption) {}
+
+  std::string Caption() const override { return caption_; }
+  void SetCaption(std::string_view caption) override;
+
+ private:
+  std::string caption_;
+};
+
+class HeadlessList final : public Recorded<ui::List> {
+ public:
+  using Recorded::Recorded;
+
+  void Clear() override;
+  void Fill(std::span<const std::string> items) override;
+  void AddItem(std::string_view item) override;
+  int ListCount() const override { return static_cast<int>(items_.size()); }
+  std::string ItemText(int index) const override;
+  int ListIndex() const override { return index_; }
+  std::string Text() const override { return ItemText(index_); }
+
+  // The user picks an entry, also the one already selected: one event.
+  void UserPick(int index);
+
+ protected:
+  void Select(int index) override;
+
+ private:
+  std::vector<std::string> items_;
+  int index_ = -1;
+};
+
+class HeadlessShape final : public Recorded<ui::Shape> {
+ public:
+  HeadlessShape(std::string_view name, const HeadlessFrame* container, double width)
+      : Recorded(name, container), width_(width) {}
+
+  double Width() const override { return width_; }
+  void SetWidth(double twips) override;
+
+ private:
+  double width_;
+};
+
+class HeadlessButton final : public Recorded<ui::Button> {
+ public:
+  using Recorded::Recorded;
+  void UserClick();
+};
+
+class HeadlessTimer final : public Recorded<ui::Timer> {
+ public:
+  explicit HeadlessTimer(std::string_view name);
+
+  int Interval() const override { return interval_; }
+  void SetInterval(int milliseconds) override { interval_ = milliseconds; }
+
+ private:
+  int interval_;
+};
+
+class HeadlessForm final : public ui::Form {
+ public:
+  explicit HeadlessForm(char decimal_point = '.');
+  ~HeadlessForm() override;
+
+  ui::Frame& GetFrame(std::string_view name) override;
+  ui::Label& GetLabel(std::string_view name) override;
+  ui::List& GetList(std::string_view name) override;
+  ui::Shape& GetShape(std::string_view name) override;
+  ui::Button& GetButton(std::string_view name) override;
+  ui::Timer& GetTimer() override { return timer_; }
+
+  void Show() override { visible_ = true; }
+  bool Visible() const override { return visible_; }
+  void Close() override;
+  void DoEvents() override;
+  char DecimalPoint() const override { return decimal_point_; }
+
+  // An event that is pending from now on: the next DoEvents handles it.
+  // Events posted while one runs wait for the pump after.
+  void Post(ui::Handler event);
+  std::size_t pending() const { return pending_.size(); }
+  int pumps() const { return pumps_; }
+
+  HeadlessList& list(std::string_view name);
+  HeadlessButton& button(std::string_view name);
+  // Visible changes made to all controls together.
+  int changes() const;
+
+ private:
+  template <typename T>
+  T& Find(std::string_view name);
+
+  std::map<std::string_view, std::unique_ptr<ui::Control>, std::less<>> controls_;
+  HeadlessTimer timer_;
+  std::deque<ui::Handler> pending_;
+  char decimal_point_;
+  bool visible_ = false;
+  bool closed_ = false;
+  int pumps_ = 0;
+};
+
+}  // namespace tensivo::window::headless

@@ -1,0 +1,59 @@
+// The Qt front-end: Qt's widgets at the layout table's places, mapped onto
+// the control contract. It builds, maps events and paints; the window's
+// logic is frmMain's.
+#pragma once
+
+#include <QWidget>
+#include <map>
+#include <memory>
+#include <string_view>
+
+#include "window/controls.h"
+
+class QComboBox;
+class QTimer;
+
+namespace tensivo::window::qt {
+
+class QtTimer;
+
+class QtForm final : public QWidget, public ui::Form {
+ public:
+  explicit QtForm(QWidget* parent = nullptr);
+  ~QtForm() override;
+
+  ui::Frame& GetFrame(std::string_view name) override;
+  ui::Label& GetLabel(std::string_view name) override;
+  ui::List& GetList(std::string_view name) override;
+  ui::Shape& GetShape(std::string_view name) override;
+  ui::Button& GetButton(std::string_view name) override;
+  ui::Timer& GetTimer() override;
+
+  void Show() override { show(); }
+  bool Visible() const override { return isVisible(); }
+  void Close() override { close(); }
+  void DoEvents() override;
+  char DecimalPoint() const override;
+
+  // The widget behind a control of the layout table, for tests and tools.
+  template <typename T>
+  T* Native(std::string_view name) const {
+    return findChild<T*>(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+  }
+  double dpi() const { return dpi_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  template <typename T>
+  T& Find(std::string_view name);
+  void Build();
+
+  double dpi_;
+  std::map<std::string_view, std::unique_ptr<ui::Control>, std::less<>> controls_;
+  std::unique_ptr<QtTimer> timer_;
+};
+
+}  // namespace tensivo::window::qt

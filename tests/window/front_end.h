@@ -1,0 +1,29 @@
+// What a test needs of a front-end beyond the control contract: the user's
+// own actions, delivered the way that front-end delivers them. Each window
+// test program links one front-end and its MakeFrontEnd.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "window/controls.h"
+
+namespace tensivo::window::testing {
+
+class FrontEnd {
+ public:
+  virtual ~FrontEnd() = default;
+
+  virtual ui::Form& form() = 0;
+  // The user picks an entry of a drop-down list, also the one already shown.
+  virtual void Pick(ui::List& list, int index) = 0;
+  virtual void Press(ui::Button& button) = 0;
+  // An event that is pending from now on, so that the window's next pump
+  // handles it.
+  virtual void Post(std::function<void()> event) = 0;
+};
+
+std::unique_ptr<FrontEnd> MakeFrontEnd();
+
+}  // namespace tensivo::window::testing

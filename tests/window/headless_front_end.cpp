@@ -1,0 +1,22 @@
+#include "window/headless/headless_form.h"
+#include "front_end.h"
+
+namespace tensivo::window::testing {
+namespace {
+
+class HeadlessFrontEnd final : public FrontEnd {
+ public:
+  ui::Form& form() override { return form_; }
+  void Pick(ui::List& list, int index) override { form_.list(list.Name()).UserPick(index); }
+  void Press(ui::Button& button) override { form_.button(button.Name()).UserClick(); }
+  void Post(std::function<void()> event) override { form_.Post(std::move(event)); }
+
+ private:
+  headless::HeadlessForm form_;
+};
+
+}  // namespace
+
+std::unique_ptr<FrontEnd> MakeFrontEnd() { return std::make_unique<HeadlessFrontEnd>(); }
+
+}  // namespace tensivo::window::testing
