@@ -159,11 +159,16 @@ void SimulatedHid::UnplugAtCall(DeviceId device, std::uint64_t call_number) {
   unplug_at_.emplace_back(device, call_number);
 }
 
+void SimulatedHid::ReplugAtCall(DeviceId device, std::uint64_t call_number) {
+  replug_at_.emplace_back(device, call_number);
+}
+
 void SimulatedHid::ClearFaults() {
   for (Device& d : devices_) d.failing_ops.clear();
   failing_calls_.clear();
   fail_from_.reset();
   unplug_at_.clear();
+  replug_at_.clear();
 }
 
 // --- what the host did ---
@@ -190,6 +195,9 @@ bool SimulatedHid::BeginCall(Op op, std::optional<DeviceId> device) {
   const std::uint64_t number = ++calls_made_;
   for (const auto& [target, at] : unplug_at_) {
     if (at == number) Detach(target);
+  }
+  for (const auto& [target, at] : replug_at_) {
+    if (at == number && !IsAttached(target)) Attach(target);
   }
   bool fail = std::find(failing_calls_.begin(), failing_calls_.end(), number) !=
                   failing_calls_.end() ||

@@ -113,6 +113,7 @@ class SimulatedHid final : public HidPlatform {
   void FailCall(std::uint64_t call_number);  // only the call with this number fails
   void FailFromCall(std::uint64_t call_number);  // it and every later call fail
   void UnplugAtCall(DeviceId device, std::uint64_t call_number);  // detached just before it
+  void ReplugAtCall(DeviceId device, std::uint64_t call_number);  // attached just before it
   void ClearFaults();
 
   // --- what the host did ---
@@ -199,6 +200,7 @@ class SimulatedHid final : public HidPlatform {
   std::vector<std::uint64_t> failing_calls_;
   std::optional<std::uint64_t> fail_from_;
   std::vector<std::pair<DeviceId, std::uint64_t>> unplug_at_;
+  std::vector<std::pair<DeviceId, std::uint64_t>> replug_at_;
 
   std::chrono::microseconds now_{0};
   std::optional<std::chrono::steady_clock::time_point> wall_start_;

@@ -1,11 +1,16 @@
-// Every user-visible sequence, run once per platform call it makes: once with
-// the device unplugged at exactly that call, and once with only that call
-// failing. Whatever happens, the window must not leak or misuse a handle,
-// must end in a state its failure rules allow, must write nothing nobody
-// asked for, and must show the device again once it is back.
+// Every user-visible sequence, run once per platform call it makes and per
+// kind of fault: the device unplugged at that call, unplugged and back at the
+// next, that call alone failing, every call failing from it on; and once with
+// every open refused, as on a machine without the udev rule. Whatever
+// happens, the window must not leak or misuse a handle, must open nothing
+// foreign, must end in a state its failure rules allow, must write nothing
+// nobody asked for, must show the device again once it is back, and must
+// close cleanly, with the faults gone or still active.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
+#include <map>
 
 #include "sim/simulated_hid.h"
 #include "window/frm_main.h"
@@ -25,31 +30,40 @@ Bytes Report(std::initializer_list<std::uint8_t> head) {
   return bytes;
 }
 
-// Two devices of our kind, A and B, beside a foreign keyboard; B is listed
-// last and so is the one the window opens.
+struct WorldSpec {
+  int devices = 2;
+  std::uint16_t version = 0x0101;
+};
+
+// Devices of our kind named A, B (and C) beside a foreign keyboard; the last
+// one is listed last and so is the one the window opens.
 struct World {
   SimulatedHid hid;
-  SimulatedHid::DeviceId a, b, keyboard;
+  std::vector<SimulatedHid::DeviceId> ours;
+  SimulatedHid::DeviceId keyboard;
   headless::HeadlessForm form;
   std::unique_ptr<frmMain> w;
 
-  World() {
+  explicit World(const WorldSpec& spec = {}) {
     keyboard = hid.AddForeign(0x046D, 0xC31C);
-    sim::SimulatedDeviceSpec profile;
-    profile.serial = u"A";
-    a = hid.AddDevice(profile);
-    profile.serial = u"B";
-    b = hid.AddDevice(profile);
-    hid.model(a).set_input_mask(0x08);
-    hid.model(b).set_input_mask(0x08);
+    for (int i = 0; i < spec.devices; ++i) {
+      sim::SimulatedDeviceSpec profile;
+      profile.serial = std::u16string(1, static_cast<char16_t>(u'A' + i));
+      profile.version = spec.version;
+      const auto id = hid.AddDevice(profile);
+      hid.model(id).set_input_mask(0x08);
+      ours.push_back(id);
+    }
     // Stored gains that differ from anything the window starts with.
-    hid.model(b).registers()[6] = 10;
+    hid.model(ours.back()).registers()[6] = 10;
   }
 
   ~World() {
     form.Close();
     w.reset();
   }
+
+  SimulatedHid::DeviceId last() const { return ours.back(); }
 
   void Start() {
     w = std::make_unique<frmMain>(hid, form);
@@ -64,20 +78,37 @@ struct World {
   }
 
   void Tick() { w->Timer_Timer(); }
-
   void Pick(std::string_view list, int index) { form.list(list).UserPick(index); }
   void Press(std::string_view button) { form.button(button).UserClick(); }
+  // A tick whose pump finds `event` pending.
+  void TickWithPending(ui::Handler event) {
+    Push(last());
+    form.Post(std::move(event));
+    Tick();
+  }
 };
 
 struct Sequence {
   const char* name;
+  WorldSpec spec;
   std::function<void(World&)> setup;   // brings the world to where the sequence starts
   std::function<void(World&)> action;  // what the user or the device does
   std::vector<Bytes> allowed_writes;   // in order; each may be missing if its call failed
-  bool targets_a = false;              // the device the sequence is about
+  // Devices (indices into World::ours) to unplug: the one the sequence is
+  // about, and for a switch the one it leaves and any other.
+  std::vector<int> unplugged = {-1};   // -1: the last, the one opened
+  int writes_to = -1;
 };
 
-const Bytes kGainWrites[] = {Report({0, 1, 0, 8}), Report({0, 1, 1, 1}), Report({0, 1, 6, 44})};
+std::vector<Bytes> GainWrites(int cell, int position) {
+  static constexpr std::uint8_t kRegs[3][3] = {{0, 1, 6}, {2, 3, 7}, {4, 5, 8}};
+  static constexpr std::uint8_t kCodes[10][2] = {{8, 0},  {8, 1},  {8, 2},  {11, 0}, {12, 0},
+                                                 {13, 0}, {14, 0}, {15, 0}, {15, 1}, {15, 2}};
+  const int e = position / 256;
+  const auto m = static_cast<std::uint8_t>(position % 256);
+  return {Report({0, 1, kRegs[cell][0], kCodes[e][0]}), Report({0, 1, kRegs[cell][1], kCodes[e][1]}),
+          Report({0, 1, kRegs[cell][2], m})};
+}
 
 std::vector<Bytes> FactoryWrites() {
   const std::uint8_t values[] = {15, 1, 15, 1, 15, 1, 244, 244, 244, 128, 128, 128};
@@ -86,49 +117,123 @@ std::vector<Bytes> FactoryWrites() {
   return writes;
 }
 
+std::vector<Bytes> Joined(std::initializer_list<std::vector<Bytes>> parts) {
+  std::vector<Bytes> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
 std::vector<Sequence> Sequences() {
+  const WorldSpec two;
+  const WorldSpec three{3};
+  const WorldSpec minor_zero{2, 0x0100};
+  auto none = [](World&) {};
   auto started = [](World& world) { world.Start(); };
   auto connected = [](World& world) {
     world.Start();
-    world.Push(world.b);
+    world.Push(world.last());
     world.Tick();
   };
+  auto start = [](World& world) { world.Start(); };
+  auto read_back = [](World& world) { world.w->Read_Device_Details(); };
+  auto pick = [](const char* list, int position) {
+    return [list, position](World& world) { world.Pick(list, position); };
+  };
   return {
-      {"StartUp", [](World&) {}, [](World& world) { world.Start(); }, {}},
-      {"SerialSwitch", connected,
-       [](World& world) { world.Pick("SerNo", 0); }, {}, true},
-      {"ReadBack", connected, [](World& world) { world.w->Read_Device_Details(); }, {}},
-      {"GainPick", connected,
-       [](World& world) { world.Pick("LC1_gain", 300); },
-       {std::begin(kGainWrites), std::end(kGainWrites)}},
-      {"FactoryReset", connected, [](World& world) { world.Press("Command1"); },
-       FactoryWrites()},
-      {"ConnectedTick", started,
+      {"StartUp", two, none, start, {}},
+      {"StartUpMinorVersion0", minor_zero, none, start, {}},
+      {"SerialSwitch", two, connected, pick("SerNo", 0), {}, {0, 1}, 0},
+      {"SerialSwitchAmongThree", three, connected, pick("SerNo", 1), {}, {1, 2, 0}, 1},
+      {"ReadBack", two, connected, read_back, {}},
+      {"ReadBackMinorVersion0", minor_zero, connected, read_back, {}},
+      {"GainPickLC1", two, connected, pick("LC1_gain", 300), GainWrites(0, 300)},
+      {"GainPickLC2", two, connected, pick("LC2_gain", 2292), GainWrites(1, 2292)},
+      {"GainPickLC3", two, connected, pick("LC3_gain", 2559), GainWrites(2, 2559)},
+      {"RapidGainPicks", two, connected,
        [](World& world) {
-         world.Push(world.b);
+         for (int position : {0, 300, 2559, 300}) world.Pick("LC1_gain", position);
+       },
+       Joined({GainWrites(0, 0), GainWrites(0, 300), GainWrites(0, 2559), GainWrites(0, 300)})},
+      {"FactoryReset", two, connected, [](World& world) { world.Press("Command1"); },
+       FactoryWrites()},
+      {"ConnectedTick", two, started,
+       [](World& world) {
+         world.Push(world.last());
          world.Tick();
        },
        {}},
-      {"GainPickDuringTick", connected,
+      {"GainPickDuringTick", two, connected,
+       [](World& world) { world.TickWithPending([&world] { world.Pick("LC1_gain", 300); }); },
+       GainWrites(0, 300)},
+      {"SerialSwitchDuringTick", two, connected,
+       [](World& world) { world.TickWithPending([&world] { world.Pick("SerNo", 0); }); },
+       {}, {0, 1}, 0},
+      {"FactoryResetDuringTick", two, connected,
+       [](World& world) { world.TickWithPending([&world] { world.Press("Command1"); }); },
+       FactoryWrites()},
+      // The drop, search and read-back after a failed read, faulted call by
+      // call: the first call of the action is the read, and it always fails.
+      {"RecoveryAfterAFailedRead", two, connected,
        [](World& world) {
-         world.Push(world.b);
-         world.form.Post([&world] { world.Pick("LC1_gain", 300); });
+         world.hid.FailCall(world.hid.calls_made() + 1);
          world.Tick();
        },
-       {std::begin(kGainWrites), std::end(kGainWrites)}},
-      {"Reconnect",
+       {}},
+      {"Reconnect", two,
        [](World& world) {
          world.Start();
-         world.hid.Detach(world.b);
-         world.hid.Detach(world.a);
+         for (auto id : world.ours) world.hid.Detach(id);
          world.Tick();
-         world.hid.Attach(world.b);
+         world.hid.Attach(world.last());
        },
        [](World& world) { world.Tick(); }, {}},
   };
 }
 
-enum class Fault { kUnplugFromThisCallOn, kOnlyThisCallFails };
+enum class Fault {
+  kUnplugAtThisCall,
+  kUnplugAtThisCallBackAtTheNext,
+  kOnlyThisCallFails,
+  kEveryCallFromThisOnFails,
+  kEveryOpenRefused,  // once per sequence, not per call
+};
+
+const char* FaultName(Fault fault) {
+  switch (fault) {
+    case Fault::kUnplugAtThisCall: return "unplug";
+    case Fault::kUnplugAtThisCallBackAtTheNext: return "unplug-replug";
+    case Fault::kOnlyThisCallFails: return "one call fails";
+    case Fault::kEveryCallFromThisOnFails: return "every call fails from";
+    case Fault::kEveryOpenRefused: return "every open refused";
+  }
+  return "";
+}
+
+SimulatedHid::DeviceId DeviceAt(const World& world, int index) {
+  return index < 0 ? world.last() : world.ours.at(static_cast<std::size_t>(index));
+}
+
+// Writes from `first` on: only what the sequence asked for, in its order, to
+// `target`; any of them may be missing where its call failed.
+void ExpectWrites(const World& world, const std::vector<Bytes>& allowed,
+                  SimulatedHid::DeviceId target, std::size_t first, const std::string& run) {
+  const auto& log = world.hid.write_log();
+  std::size_t next = 0;
+  for (std::size_t i = first; i < log.size(); ++i) {
+    EXPECT_EQ(log[i].device, target) << run << ": a write went to a device not selected";
+    while (next < allowed.size() && allowed[next] != log[i].bytes) ++next;
+    EXPECT_LT(next, allowed.size()) << run << ": a write nobody asked for";
+    ++next;
+  }
+}
+
+// The device of ours the window holds open, or the last when none is.
+SimulatedHid::DeviceId Shown(const World& world) {
+  for (auto id : world.ours) {
+    if (world.hid.open_handles(id) > 0) return id;
+  }
+  return world.last();
+}
 
 // What the failure rules allow after any sequence, whatever failed.
 void ExpectAllowedState(World& world, const Sequence& sequence, const std::string& run) {
@@ -147,29 +252,20 @@ void ExpectAllowedState(World& world, const Sequence& sequence, const std::strin
   } else {
     EXPECT_EQ(s.DeviceFound, kTrue) << run;
     EXPECT_TRUE(s.DeviceHandle.IsOpen()) << run;
-    EXPECT_EQ(hid.open_handles(world.a) == 0 || hid.open_handles(world.b) == 0, true) << run;
+    int devices_open = 0;
+    for (auto id : world.ours) devices_open += hid.open_handles(id) > 0 ? 1 : 0;
+    EXPECT_EQ(devices_open, 1) << run;
   }
 
-  // Writes: only what the sequence asked for, in its order, to its device.
-  const auto target = sequence.targets_a ? world.a : world.b;
-  std::size_t next = 0;
-  for (const auto& entry : hid.write_log()) {
-    EXPECT_EQ(entry.device, target) << run << ": a write went to a device not selected";
-    while (next < sequence.allowed_writes.size() && sequence.allowed_writes[next] != entry.bytes) {
-      ++next;
-    }
-    EXPECT_LT(next, sequence.allowed_writes.size()) << run << ": a write nobody asked for";
-    ++next;
-  }
+  ExpectWrites(world, sequence.allowed_writes, DeviceAt(world, sequence.writes_to), 0, run);
 }
 
-// Once the device is back and faults are gone, a few ticks show it again.
+// Once every device is back and the faults are gone, a few ticks show one.
 void ExpectRecovery(World& world, const std::string& run) {
   world.hid.ClearFaults();
-  world.hid.Attach(world.a);
-  world.hid.Attach(world.b);
+  for (auto id : world.ours) world.hid.Attach(id);
   for (int tick = 0; tick < 3; ++tick) {
-    for (auto device : {world.a, world.b}) world.Push(device);
+    for (auto id : world.ours) world.Push(id);
     world.Tick();
   }
   const auto& s = world.w->state();
@@ -193,72 +289,134 @@ void ExpectCleanClose(World& world, const std::string& run) {
   EXPECT_EQ(world.hid.misuse(), 0) << run;
 }
 
-class EveryCall : public ::testing::TestWithParam<Fault> {};
-
-TEST_P(EveryCall, FailsSafelyInEverySequence) {
-  const Fault fault = GetParam();
+struct Sweep {
   int runs = 0;
+  std::map<std::string, std::uint64_t> calls;  // per sequence, on a clean run
+};
+
+// One run: the sequence with `arm` setting its fault, the checks, then either
+// the way back and a close, or a close with the fault still active.
+void RunOnce(const Sequence& sequence, const std::function<void(World&, std::uint64_t)>& arm,
+             bool close_under_fault, const std::string& run, Sweep& sweep) {
+  World world(sequence.spec);
+  sequence.setup(world);
+  world.hid.ClearLogs();
+  arm(world, world.hid.calls_made());
+  sequence.action(world);
+  ++sweep.runs;
+  ExpectAllowedState(world, sequence, run);
+  // An event the tick left pending (its read failed, so it did not pump)
+  // runs in the event loop after it, on the device the window shows then.
+  if (world.form.pending() > 0) {
+    const auto shown = Shown(world);
+    const auto written = world.hid.write_log().size();
+    world.form.DoEvents();
+    const std::string then = run + " (then its pending event)";
+    ExpectWrites(world, sequence.allowed_writes, shown, written, then);
+  }
+  if (close_under_fault) {
+    ExpectCleanClose(world, run + " (closed under the fault)");
+    return;
+  }
+  // Faults end and every device is unplugged, so that every run ends with the
+  // same loss and return: the window must let go of what it held.
+  world.hid.ClearFaults();
+  for (auto id : world.ours) world.hid.Detach(id);
+  world.Tick();
+  EXPECT_EQ(world.hid.open_handles(), 0) << run << ": a lost device was kept open";
+  ExpectRecovery(world, run);
+  ExpectCleanClose(world, run);
+}
+
+std::uint64_t CleanCalls(const Sequence& sequence) {
+  World clean(sequence.spec);
+  sequence.setup(clean);
+  const auto before = clean.hid.calls_made();
+  sequence.action(clean);
+  EXPECT_EQ(clean.hid.misuse(), 0) << sequence.name;
+  return clean.hid.calls_made() - before;
+}
+
+class EveryCall : public ::testing::TestWithParam<bool> {};
+
+TEST_P(EveryCall, EverySequenceFailsSafelyUnderEveryFault) {
+  const bool close_under_fault = GetParam();
+  const auto started = std::chrono::steady_clock::now();
+  Sweep sweep;
   for (const Sequence& sequence : Sequences()) {
-    std::uint64_t calls = 0;
-    {
-      World clean;
-      sequence.setup(clean);
-      const auto before = clean.hid.calls_made();
-      sequence.action(clean);
-      calls = clean.hid.calls_made() - before;
-      ASSERT_GT(calls, 0u) << sequence.name;
-      std::printf("%s: %llu calls\n", sequence.name, static_cast<unsigned long long>(calls));
-    }
+    const std::uint64_t calls = CleanCalls(sequence);
+    ASSERT_GT(calls, 0u) << sequence.name;
+    sweep.calls[sequence.name] = calls;
+
+    const std::string name = sequence.name;
+    RunOnce(
+        sequence,
+        [](World& world, std::uint64_t) {
+          for (auto id : world.ours) world.hid.FailAlways(SimulatedHid::Op::kOpen, id);
+        },
+        close_under_fault, name + ": " + FaultName(Fault::kEveryOpenRefused), sweep);
+
     for (std::uint64_t k = 1; k <= calls; ++k) {
-      const std::string run = std::string(sequence.name) + " call " + std::to_string(k);
-      World world;
-      sequence.setup(world);
-      world.hid.ClearLogs();
-      const auto at = world.hid.calls_made() + k;
-      const auto target = sequence.targets_a ? world.a : world.b;
-      if (fault == Fault::kUnplugFromThisCallOn) {
-        world.hid.UnplugAtCall(target, at);
-      } else {
-        world.hid.FailCall(at);
+      const std::string at = " at call " + std::to_string(k);
+      for (Fault fault : {Fault::kOnlyThisCallFails, Fault::kEveryCallFromThisOnFails}) {
+        RunOnce(
+            sequence,
+            [fault, k](World& world, std::uint64_t before) {
+              if (fault == Fault::kOnlyThisCallFails) {
+                world.hid.FailCall(before + k);
+              } else {
+                world.hid.FailFromCall(before + k);
+              }
+            },
+            close_under_fault, name + ": " + FaultName(fault) + at, sweep);
       }
-      sequence.action(world);
-      ++runs;
-      ExpectAllowedState(world, sequence, run);
-      // A single failure leaves a device that still works; unplug it too, so
-      // that every run ends with the same loss and return.
-      world.hid.Detach(target);
-      world.Tick();
-      EXPECT_EQ(world.hid.open_handles(target), 0) << run << ": the lost device was kept open";
-      ExpectRecovery(world, run);
-      ExpectCleanClose(world, run);
+      for (int device : sequence.unplugged) {
+        for (Fault fault : {Fault::kUnplugAtThisCall, Fault::kUnplugAtThisCallBackAtTheNext}) {
+          RunOnce(
+              sequence,
+              [fault, k, device](World& world, std::uint64_t before) {
+                const auto id = DeviceAt(world, device);
+                world.hid.UnplugAtCall(id, before + k);
+                if (fault == Fault::kUnplugAtThisCallBackAtTheNext) {
+                  world.hid.ReplugAtCall(id, before + k + 1);
+                }
+              },
+              close_under_fault,
+              name + ": " + FaultName(fault) + " of device " + std::to_string(device) + at, sweep);
+        }
+      }
       if (HasFailure()) return;
     }
   }
-  RecordProperty("runs", runs);
-  std::printf("%d fault runs\n", runs);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  for (const auto& [name, calls] : sweep.calls) {
+    std::printf("%s: %llu calls\n", name.c_str(), static_cast<unsigned long long>(calls));
+  }
+  std::printf("%d fault runs in %.2f s\n", sweep.runs, seconds);
+  RecordProperty("runs", sweep.runs);
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, EveryCall,
-                         ::testing::Values(Fault::kUnplugFromThisCallOn, Fault::kOnlyThisCallFails),
-                         [](const auto& info) {
-                           return info.param == Fault::kUnplugFromThisCallOn ? "UnplugAtCall"
-                                                                             : "SingleCallFails";
-                         });
+INSTANTIATE_TEST_SUITE_P(Faults, EveryCall, ::testing::Bool(), [](const auto& info) {
+  return info.param ? "ClosedUnderTheFault" : "RecoveredThenClosed";
+});
 
 // --- handlers that run inside a tick's event pump ---
 
 TEST(InsideThePump, UnplugThenGainPickDropsTheDeviceAndSearches) {
   World world;
   world.Start();
-  world.Push(world.b);
-  world.form.Post([&world] {
-    world.hid.Detach(world.b);
+  const auto a = world.ours[0];
+  const auto b = world.ours[1];
+  world.Push(b);
+  world.form.Post([&world, b] {
+    world.hid.Detach(b);
     world.Pick("LC1_gain", 300);
   });
   world.Tick();
   // The failed write left 0 behind: the tick dropped B and found A.
-  EXPECT_EQ(world.hid.open_handles(world.b), 0);
-  EXPECT_EQ(world.hid.open_handles(world.a), 2);
+  EXPECT_EQ(world.hid.open_handles(b), 0);
+  EXPECT_EQ(world.hid.open_handles(a), 2);
   EXPECT_TRUE(world.hid.write_log().empty());
   EXPECT_EQ(world.w->SerNo.Text(), "A");
   ExpectCleanClose(world, "unplug in pump");
@@ -267,7 +425,7 @@ TEST(InsideThePump, UnplugThenGainPickDropsTheDeviceAndSearches) {
 TEST(InsideThePump, SwitchThenCloseLeavesNothingOpen) {
   World world;
   world.Start();
-  world.Push(world.b);
+  world.Push(world.last());
   world.form.Post([&world] {
     world.Pick("SerNo", 0);
     world.form.Close();
@@ -277,6 +435,36 @@ TEST(InsideThePump, SwitchThenCloseLeavesNothingOpen) {
   EXPECT_EQ(world.hid.open_handles(), 0);
   EXPECT_TRUE(world.hid.write_log().empty());
   ExpectCleanClose(world, "switch and close in pump");
+}
+
+// A device that stops sending: every tick's read finds nothing, the device is
+// dropped and found again in the same tick. Over many ticks nothing grows.
+TEST(StalledDevice, IsDroppedAndFoundAgainOnEveryTickWithoutGrowth) {
+  World world;
+  world.Start();
+  const auto b = world.last();
+  world.Push(b);
+  world.Tick();
+  ASSERT_EQ(world.w->Timer.Interval(), 20);
+  const int opens = world.hid.counters(b).opens;
+  constexpr int kTicks = 500;
+  for (int tick = 0; tick < kTicks; ++tick) {
+    world.Tick();
+    ASSERT_EQ(world.w->state().DeviceFound, kTrue) << "tick " << tick;
+    ASSERT_EQ(world.hid.open_handles(), 2) << "tick " << tick;
+  }
+  const auto counters = world.hid.counters(b);
+  // Each tick: a probe in the scan, the probe the search keeps, the read handle.
+  EXPECT_EQ(counters.opens - opens, 3 * kTicks) << "one reopen per tick, no more";
+  EXPECT_EQ(counters.opens - counters.closes, 2);
+  EXPECT_EQ(world.hid.events_created(), 1) << "the read event is made once";
+  EXPECT_EQ(world.w->Timer.Interval(), 100);
+  EXPECT_EQ(world.form.pending(), 0u);
+  EXPECT_TRUE(world.hid.write_log().empty());
+  world.Push(b);
+  world.Tick();
+  EXPECT_EQ(world.w->Timer.Interval(), 20) << "a report brings the 20 ms poll back";
+  ExpectCleanClose(world, "stalled device");
 }
 
 }  // namespace
