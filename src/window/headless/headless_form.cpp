@@ -1,7 +1,5 @@
 #include "window/headless/headless_form.h"
 
-#include <stdexcept>
-
 #include "window/layout.h"
 
 namespace tensivo::window::headless {
@@ -65,7 +63,7 @@ HeadlessForm::HeadlessForm(char decimal_point)
     : timer_(kTimerName), decimal_point_(decimal_point) {
   for (const ControlPlace& place : kLayout) {
     const HeadlessFrame* container = nullptr;
-    if (!place.container.empty()) container = &Find<HeadlessFrame>(place.container);
+    if (!place.container.empty()) container = &controls_.Get<HeadlessFrame>(place.container);
     std::unique_ptr<ui::Control> control;
     switch (place.kind) {
       case Kind::kFrame:
@@ -86,27 +84,19 @@ HeadlessForm::HeadlessForm(char decimal_point)
         control = std::make_unique<HeadlessButton>(place.name, container);
         break;
     }
-    controls_.emplace(place.name, std::move(control));
+    controls_.Add(std::move(control));
   }
 }
 
 HeadlessForm::~HeadlessForm() = default;
 
-template <typename T>
-T& HeadlessForm::Find(std::string_view name) {
-  const auto it = controls_.find(name);
-  auto* control = it == controls_.end() ? nullptr : dynamic_cast<T*>(it->second.get());
-  if (control == nullptr) throw std::logic_error("no such control: " + std::string(name));
-  return *control;
-}
-
-ui::Frame& HeadlessForm::GetFrame(std::string_view name) { return Find<HeadlessFrame>(name); }
-ui::Label& HeadlessForm::GetLabel(std::string_view name) { return Find<HeadlessLabel>(name); }
-ui::List& HeadlessForm::GetList(std::string_view name) { return Find<HeadlessList>(name); }
-ui::Shape& HeadlessForm::GetShape(std::string_view name) { return Find<HeadlessShape>(name); }
-ui::Button& HeadlessForm::GetButton(std::string_view name) { return Find<HeadlessButton>(name); }
-HeadlessList& HeadlessForm::list(std::string_view name) { return Find<HeadlessList>(name); }
-HeadlessButton& HeadlessForm::button(std::string_view name) { return Find<HeadlessButton>(name); }
+ui::Frame& HeadlessForm::GetFrame(std::string_view name) { return controls_.Get<HeadlessFrame>(name); }
+ui::Label& HeadlessForm::GetLabel(std::string_view name) { return controls_.Get<HeadlessLabel>(name); }
+ui::List& HeadlessForm::GetList(std::string_view name) { return controls_.Get<HeadlessList>(name); }
+ui::Shape& HeadlessForm::GetShape(std::string_view name) { return controls_.Get<HeadlessShape>(name); }
+ui::Button& HeadlessForm::GetButton(std::string_view name) { return controls_.Get<HeadlessButton>(name); }
+HeadlessList& HeadlessForm::list(std::string_view name) { return controls_.Get<HeadlessList>(name); }
+HeadlessButton& HeadlessForm::button(std::string_view name) { return controls_.Get<HeadlessButton>(name); }
 
 void HeadlessForm::Close() {
   if (closed_) return;
@@ -133,9 +123,9 @@ void HeadlessForm::Post(ui::Handler event) {
 
 int HeadlessForm::changes() const {
   int total = 0;
-  for (const auto& [name, control] : controls_) {
-    total += dynamic_cast<const ChangeCounter&>(*control).changes();
-  }
+  controls_.ForEach([&](const ui::Control& control) {
+    total += dynamic_cast<const ChangeCounter&>(control).changes();
+  });
   return total;
 }
 

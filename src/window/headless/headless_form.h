@@ -4,11 +4,11 @@
 #pragma once
 
 #include <deque>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "window/control_map.h"
 #include "window/controls.h"
 
 namespace tensivo::window::headless {
@@ -151,10 +151,7 @@ class HeadlessForm final : public ui::Form {
   int changes() const;
 
  private:
-  template <typename T>
-  T& Find(std::string_view name);
-
-  std::map<std::string_view, std::unique_ptr<ui::Control>, std::less<>> controls_;
+  ControlMap controls_;
   HeadlessTimer timer_;
   std::deque<ui::Handler> pending_;
   char decimal_point_;

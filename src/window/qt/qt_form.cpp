@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QStringListModel>
 #include <QTimer>
-#include <stdexcept>
 
 #include "window/layout.h"
 #include "window/qt/shape.h"
@@ -222,7 +221,7 @@ void QtForm::Build() {
         break;
       }
     }
-    controls_.emplace(place.name, std::move(control));
+    controls_.Add(std::move(control));
   }
   for (const BarPlace& bar : kBars) Native<Shape>(bar.bar)->SetTrack(Native<Shape>(bar.outline));
 
@@ -244,19 +243,11 @@ void QtForm::Build() {
   for (QComboBox* combo : findChildren<QComboBox*>()) combo->installEventFilter(this);
 }
 
-template <typename T>
-T& QtForm::Find(std::string_view name) {
-  const auto it = controls_.find(name);
-  auto* control = it == controls_.end() ? nullptr : dynamic_cast<T*>(it->second.get());
-  if (control == nullptr) throw std::logic_error("no such control: " + std::string(name));
-  return *control;
-}
-
-ui::Frame& QtForm::GetFrame(std::string_view name) { return Find<ui::Frame>(name); }
-ui::Label& QtForm::GetLabel(std::string_view name) { return Find<ui::Label>(name); }
-ui::List& QtForm::GetList(std::string_view name) { return Find<ui::List>(name); }
-ui::Shape& QtForm::GetShape(std::string_view name) { return Find<ui::Shape>(name); }
-ui::Button& QtForm::GetButton(std::string_view name) { return Find<ui::Button>(name); }
+ui::Frame& QtForm::GetFrame(std::string_view name) { return controls_.Get<ui::Frame>(name); }
+ui::Label& QtForm::GetLabel(std::string_view name) { return controls_.Get<ui::Label>(name); }
+ui::List& QtForm::GetList(std::string_view name) { return controls_.Get<ui::List>(name); }
+ui::Shape& QtForm::GetShape(std::string_view name) { return controls_.Get<ui::Shape>(name); }
+ui::Button& QtForm::GetButton(std::string_view name) { return controls_.Get<ui::Button>(name); }
 ui::Timer& QtForm::GetTimer() { return *timer_; }
 
 void QtForm::DoEvents() { QCoreApplication::processEvents(); }

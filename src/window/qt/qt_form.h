@@ -4,10 +4,10 @@
 #pragma once
 
 #include <QWidget>
-#include <map>
 #include <memory>
 #include <string_view>
 
+#include "window/control_map.h"
 #include "window/controls.h"
 
 class QComboBox;
@@ -47,12 +47,10 @@ class QtForm final : public QWidget, public ui::Form {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  template <typename T>
-  T& Find(std::string_view name);
   void Build();
 
   double dpi_;
-  std::map<std::string_view, std::unique_ptr<ui::Control>, std::less<>> controls_;
+  ControlMap controls_;
   std::unique_ptr<QtTimer> timer_;
 };
 
