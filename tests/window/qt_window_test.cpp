@@ -1,12 +1,21 @@
 // What only the Qt front-end decides: where its widgets sit, their captions,
 // face and colours, the tab order, the bars' pixels and the mouse wheel.
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QGroupBox>
+#include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QPixmap>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTimer>
 #include <QWheelEvent>
+#include <cmath>
 
+#include "window/layout.h"
 #include "window/qt/qt_form.h"
 #include "window/qt/shape.h"
 #include "window_world.h"
@@ -114,6 +123,219 @@ TEST_F(QtWindow, WheelOverAListNobodyPickedFromChangesNothing) {
   QCoreApplication::sendEvent(gain, &wheel);
   EXPECT_EQ(w->LC1_gain.ListIndex(), 2292);
   EXPECT_TRUE(hid.write_log().empty());
+}
+
+// The first enabled control of the tab order has the focus when the window
+// is shown, and again after a search took it away by disabling everything.
+struct FocusCase {
+  int devices;
+  const char* focused;
+};
+
+class QtFocus : public QtWindow, public ::testing::WithParamInterface<FocusCase> {};
+
+TEST_P(QtFocus, FirstEnabledControlHasTheFocusWhenShownAndAfterASearch) {
+  std::vector<sim::SimulatedHid::DeviceId> ids;
+  for (int i = 1; i <= GetParam().devices; ++i) {
+    ids.push_back(Add(u"DEV-" + std::u16string(1, static_cast<char16_t>(u'0' + i))));
+  }
+  Start();
+  QCoreApplication::processEvents();
+  ASSERT_NE(form().focusWidget(), nullptr);
+  EXPECT_EQ(form().focusWidget()->objectName(), GetParam().focused);
+
+  native<QPushButton>("Command1")->setFocus();
+  for (auto id : ids) hid.Detach(id);
+  Tick();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(form().focusWidget() == nullptr || !form().focusWidget()->isEnabled());
+  for (auto id : ids) hid.Attach(id);
+  Tick();
+  QCoreApplication::processEvents();
+  ASSERT_NE(form().focusWidget(), nullptr);
+  EXPECT_EQ(form().focusWidget()->objectName(), GetParam().focused);
+  EXPECT_TRUE(hid.write_log().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, QtFocus,
+                         ::testing::Values(FocusCase{1, "LC1_gain"}, FocusCase{2, "SerNo"}));
+
+// Runs at the scale factor and on the screen ctest gives it (QT_SCALE_FACTOR,
+// and an offscreen screen of 1280x800 or 1920x1080); alone, at 1 on the
+// offscreen default.
+class QtScreen : public QtWindow {
+ protected:
+  double factor() { return form().devicePixelRatioF(); }
+
+  // The tests below let Qt handle its events; the window's own timer must
+  // not tick in between, re-reading the device.
+  void StopTheClock() { native<QTimer>(kTimerName)->stop(); }
+
+  // The window's pixels as the screen shows them: the backing store, with
+  // every partial repaint the bars made.
+  QImage Shot() {
+    QCoreApplication::processEvents();
+    return form().grab().toImage();
+  }
+
+  // What is wrong with an outline in `shot`: a missing edge, or a bar's
+  // pixel outside the interior.
+  std::string OutlineFault(const QImage& shot, std::string_view name) {
+    const Shape* outline = native<Shape>(name);
+    const QRect r(outline->mapTo(&form(), QPoint(0, 0)), outline->size());
+    const double d = factor();
+    const int left = static_cast<int>(std::floor(r.left() * d));
+    const int top = static_cast<int>(std::floor(r.top() * d));
+    const int right = static_cast<int>(std::ceil((r.right() + 1) * d)) - 1;
+    const int bottom = static_cast<int>(std::ceil((r.bottom() + 1) * d)) - 1;
+    if (!shot.rect().contains(QRect(QPoint(left - 2, top - 2), QPoint(right + 2, bottom + 2)))) {
+      return std::string(name) + " is not in the " + std::to_string(shot.width()) + "x" +
+             std::to_string(shot.height()) + " picture";
+    }
+    auto dark = [&](int x, int y) { return qGray(shot.pixel(x, y)) < 80; };
+    auto row_dark = [&](int y) {
+      for (int x = left + 3; x <= right - 3; ++x) {
+        if (!dark(x, y)) return false;
+      }
+      return true;
+    };
+    auto column_dark = [&](int x) {
+      for (int y = top + 3; y <= bottom - 3; ++y) {
+        if (!dark(x, y)) return false;
+      }
+      return true;
+    };
+    // An edge is the first or last whole dark line within a pixel of where
+    // the outline's rounding puts it.
+    auto find = [](int from, int to, auto dark_line) {
+      for (int i = from; i <= to; ++i) {
+        if (dark_line(i)) return i;
+      }
+      return -1;
+    };
+    const int t = find(top, top + 1, row_dark);
+    const int b = find(bottom - 1, bottom, row_dark);
+    const int l = find(left, left + 1, column_dark);
+    const int rr = find(right - 1, right, column_dark);
+    std::string fault;
+    if (t < 0) fault += " top";
+    if (b < 0) fault += " bottom";
+    if (l < 0) fault += " left";
+    if (rr < 0) fault += " right";
+    if (!fault.empty()) return std::string(name) + " lacks its" + fault + " edge";
+    for (int y = top - 2; y <= bottom + 2; ++y) {
+      for (int x = left - 2; x <= right + 2; ++x) {
+        const QRgb p = shot.pixel(x, y);
+        const bool green = qGreen(p) > 90 && qRed(p) < 60 && qBlue(p) < 60;
+        if (green && !(x > l && x < rr && y > t && y < b)) {
+          return std::string(name) + ": bar pixel outside at " + std::to_string(x) + "," +
+                 std::to_string(y);
+        }
+      }
+    }
+    return {};
+  }
+};
+
+TEST_F(QtScreen, WindowFitsTheScreenItOpensOnAtTheLargestScale) {
+  Add(u"DEV-1");
+  Start();
+  QCoreApplication::processEvents();
+  const QRect available = form().screen()->availableGeometry();
+  const QRect frame = form().frameGeometry();
+  SCOPED_TRACE("screen " + std::to_string(available.width()) + "x" +
+               std::to_string(available.height()) + " at " + std::to_string(factor()));
+  EXPECT_TRUE(available.contains(frame));
+  if (form().scale() == 1) {
+    EXPECT_EQ(form().size(), QSize(563, 558));
+  } else {
+    EXPECT_LT(form().scale(), 1);
+    // Within the pixel each side that a fractional factor's rounding takes.
+    EXPECT_GE(frame.height(), available.height() - 3) << "not the largest scale that fits";
+  }
+  // Every place still comes from the same twips.
+  for (const ControlPlace& place : kLayout) {
+    if (place.kind == Kind::kOutline || place.kind == Kind::kBar) continue;
+    const QRect twips(qt::TwipsToPixels(place.left, form().dpi()),
+                      qt::TwipsToPixels(place.top, form().dpi()),
+                      qt::TwipsToPixels(place.width, form().dpi()),
+                      qt::TwipsToPixels(place.height, form().dpi()));
+    EXPECT_EQ(native<QWidget>(place.name)->geometry(), twips) << place.name;
+  }
+  EXPECT_FALSE(form().windowFlags() & Qt::WindowMaximizeButtonHint);
+}
+
+TEST_F(QtScreen, GainListOpensAsAScrollingListAtTheCurrentGain) {
+  Add(u"DEV-1");
+  Start();
+  StopTheClock();
+  int clicks = 0;
+  const ui::Handler click = w->LC1_gain.Click;
+  w->LC1_gain.Click = [&] {
+    ++clicks;
+    click();
+  };
+  auto* gain = native<QComboBox>("LC1_gain");
+  for (int open = 0; open < 2; ++open) {
+    gain->showPopup();
+    QCoreApplication::processEvents();
+    QAbstractItemView* view = gain->view();
+    ASSERT_TRUE(view->isVisible());
+    const int rows = view->viewport()->height() / view->sizeHintForRow(0);
+    EXPECT_GE(rows, 18);
+    EXPECT_LE(rows, 21);
+    EXPECT_TRUE(view->verticalScrollBar()->isVisible()) << view->verticalScrollBarPolicy() << " rows " << rows << " max " << view->verticalScrollBar()->maximum();
+    EXPECT_EQ(view->currentIndex().row(), 2292);
+    EXPECT_TRUE(view->selectionModel()->isSelected(view->currentIndex()));
+    EXPECT_TRUE(view->viewport()->rect().contains(view->visualRect(view->currentIndex())));
+    EXPECT_TRUE(form().screen()->availableGeometry().contains(view->window()->geometry()));
+    gain->hidePopup();
+    QCoreApplication::processEvents();
+  }
+  // Drawn at another scale and back: the same selection, nothing raised.
+  form().Place(0.6);
+  form().Place(1);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(w->LC1_gain.ListIndex(), 2292);
+  EXPECT_EQ(clicks, 0);
+  EXPECT_TRUE(hid.write_log().empty());
+
+  // One step down in the open list and Return: one selection, one gain
+  // written.
+  gain->showPopup();
+  for (int key : {Qt::Key_Down, Qt::Key_Return}) {
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QCoreApplication::sendEvent(gain->view(), &press);
+  }
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(gain->view()->isVisible());
+  EXPECT_EQ(w->LC1_gain.ListIndex(), 2293);
+  EXPECT_EQ(clicks, 1);
+  EXPECT_EQ(hid.write_log().size(), 3u);
+}
+
+TEST_F(QtScreen, OutlinesKeepFourEdgesAndBarsStayInsideIdleAndMoving) {
+  const auto id = Add(u"DEV-1", 0x0101, 0x00);
+  Start();
+  StopTheClock();
+  const Values moves[] = {
+      {0, 0, 0, 0, 0, 0, 0, 0},
+      {65535, 65535, 65535, 65535, 65535, 65535, 65535, 65535},
+      {100, 32768, 65535, 9999, 13107, 60000, 26214, 39321},
+      {0, 1, 2, 3, 65535, 65534, 65533, 0},
+  };
+  auto check = [&](const char* when) {
+    const QImage shot = Shot();
+    for (const BarPlace& bar : kBars) {
+      EXPECT_EQ(OutlineFault(shot, bar.outline), "") << when << " at " << factor();
+    }
+  };
+  check("idle");
+  for (const Values& values : moves) {
+    Push(id, values);
+    Tick();
+    check("moving");
+  }
 }
 
 }  // namespace

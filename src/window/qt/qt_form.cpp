@@ -5,10 +5,16 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QListView>
 #include <QLocale>
+#include <QProxyStyle>
 #include <QPushButton>
+#include <QScreen>
 #include <QStringListModel>
 #include <QTimer>
+#include <QWindow>
+#include <algorithm>
+#include <cmath>
 
 #include "window/layout.h"
 #include "window/qt/shape.h"
@@ -19,6 +25,47 @@ namespace tensivo::window::qt {
 namespace {
 
 const QColor kBarGreen(0, 128, 0);
+constexpr double kFacePoints = 9.75;
+// Enough rows to pick from 2560 gains with the scrollbar, few enough to fit
+// below a list on a small screen.
+constexpr int kPopupRows = 20;
+// Below this the window is no longer readable; a screen that small gets a
+// window larger than itself.
+constexpr double kSmallestScale = 0.25;
+
+}  // namespace
+
+// Drop-down lists open as a scrolling list under the control. Styles that
+// open a non-editable list as a menu (Fusion does) make it as tall as the
+// screen, without a scrollbar, with the row under the pointer highlighted.
+// And a list drawn smaller to fit the screen keeps its arrow in proportion,
+// or the arrow's fixed width would leave no room for the entry's text.
+class ListStyle final : public QProxyStyle {
+ public:
+  void SetScale(double scale) { scale_ = scale; }
+
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* result) const override {
+    if (hint == SH_ComboBox_Popup) return 0;
+    return QProxyStyle::styleHint(hint, option, widget, result);
+  }
+
+  QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option,
+                       SubControl part, const QWidget* widget) const override {
+    QRect rect = QProxyStyle::subControlRect(control, option, part, widget);
+    if (control != CC_ComboBox || scale_ >= 1) return rect;
+    const QRect arrow = QProxyStyle::subControlRect(control, option, SC_ComboBoxArrow, widget);
+    const int freed = arrow.width() - static_cast<int>(std::lround(arrow.width() * scale_));
+    if (part == SC_ComboBoxArrow) rect.setLeft(rect.left() + freed);
+    if (part == SC_ComboBoxEditField) rect.setRight(rect.right() + freed);
+    return rect;
+  }
+
+ private:
+  double scale_ = 1;
+};
+
+namespace {
 
 QString FromText(std::string_view text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
@@ -142,28 +189,33 @@ class QtTimer final : public ui::Timer {
 };
 
 QtForm::QtForm(QWidget* parent)
-    : QWidget(parent), dpi_(logicalDpiX() > 0 ? logicalDpiX() : 96) {
+    : QWidget(parent), screen_dpi_(logicalDpiX() > 0 ? logicalDpiX() : 96), dpi_(screen_dpi_) {
   setObjectName("frmMain");
   setWindowTitle(FromText(kWindowCaption));
   setWindowIcon(WindowIcon());
+  // The size is fixed, so a maximize button would do nothing.
+  if (isWindow()) {
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+  }
   // The window asks for its classic face; DejaVu Sans stands in where it is
   // missing.
   QFont::insertSubstitution("MS Sans Serif", "DejaVu Sans");
   QFont font("MS Sans Serif");
-  font.setPointSizeF(9.75);
+  font.setPointSizeF(kFacePoints);
   font.setStyleHint(QFont::SansSerif);
   setFont(font);
   Build();
-  setFixedSize(TwipsToPixels(kClientWidth, dpi_), TwipsToPixels(kClientHeight, dpi_));
+  FitScreen();
 }
 
 QtForm::~QtForm() = default;
 
 void QtForm::Build() {
-  auto place_widget = [this](QWidget* widget, const ControlPlace& place) {
+  // Place() puts them where the table says, at the scale that fits.
+  auto place_widget = [](QWidget* widget, const ControlPlace& place) {
     widget->setObjectName(FromText(place.name));
-    widget->setGeometry(TwipsToPixels(place.left, dpi_), TwipsToPixels(place.top, dpi_),
-                        TwipsToPixels(place.width, dpi_), TwipsToPixels(place.height, dpi_));
   };
   auto new_shape = [this](QWidget* parent, const ControlPlace& place, QColor fill, QColor border) {
     auto* shape = new Shape(parent, fill, border, dpi_);
@@ -171,6 +223,9 @@ void QtForm::Build() {
     shape->Place(place.left, place.top, place.width, place.height);
     return shape;
   };
+
+  list_style_ = new ListStyle;
+  list_style_->setParent(this);
 
   for (const ControlPlace& place : kLayout) {
     QWidget* parent = this;
@@ -202,6 +257,14 @@ void QtForm::Build() {
         auto* combo = new QComboBox(parent);
         combo->setEditable(false);
         combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        combo->setStyle(list_style_);
+        combo->setMaxVisibleItems(kPopupRows);
+        // Rows of one height let the view place 2560 entries without
+        // measuring each.
+        if (auto* view = qobject_cast<QListView*>(combo->view())) {
+          view->setUniformItemSizes(true);
+          view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        }
         place_widget(combo, place);
         control = std::make_unique<QtList>(place.name, combo);
         break;
@@ -239,8 +302,97 @@ void QtForm::Build() {
     previous = widget;
   }
   // A wheel turned over a list the user has not picked from would change it,
-  // and a gain list writes every change to the device.
-  for (QComboBox* combo : findChildren<QComboBox*>()) combo->installEventFilter(this);
+  // and a gain list writes every change to the device. The filter also sees
+  // the tab order's controls being enabled again, for the focus.
+  for (std::string_view name : kTabOrder) Native<QWidget>(name)->installEventFilter(this);
+}
+
+void QtForm::Place(double scale) {
+  placed_ = true;
+  scale_ = scale;
+  dpi_ = screen_dpi_ * scale;
+  list_style_->SetScale(scale);
+  QFont face = font();
+  face.setPointSizeF(kFacePoints * scale);
+  setFont(face);
+  for (const ControlPlace& place : kLayout) {
+    if (place.kind == Kind::kOutline || place.kind == Kind::kBar) {
+      // Outlines come before their bars, which take their right edge.
+      Native<Shape>(place.name)->SetDpi(dpi_);
+    } else {
+      Native<QWidget>(place.name)
+          ->setGeometry(TwipsToPixels(place.left, dpi_), TwipsToPixels(place.top, dpi_),
+                        TwipsToPixels(place.width, dpi_), TwipsToPixels(place.height, dpi_));
+    }
+  }
+  setFixedSize(TwipsToPixels(kClientWidth, dpi_), TwipsToPixels(kClientHeight, dpi_));
+}
+
+void QtForm::FitScreen() {
+  const QScreen* screen = this->screen();
+  if (!isWindow() || screen == nullptr) {
+    if (!placed_) Place(1);
+    return;
+  }
+  // The frame is known once the window manager has put one around the
+  // window; until then, a title bar and a thin border stand in for it.
+  QMargins frame;
+  if (const QWindow* window = windowHandle(); window != nullptr && isVisible()) {
+    frame = window->frameMargins();
+  }
+  if (frame.isNull()) {
+    const int title = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    frame = QMargins(2, title + 2, 2, 2);
+  }
+  // At a fractional scale factor the frame's device pixels round to logical
+  // ones either way; a pixel more on each side keeps it on the screen.
+  if (const double ratio = devicePixelRatioF(); ratio != std::floor(ratio)) {
+    frame += QMargins(1, 1, 1, 1);
+  }
+  const QRect available = screen->availableGeometry();
+  const double natural_width = kClientWidth * screen_dpi_ / 1440.0;
+  const double natural_height = kClientHeight * screen_dpi_ / 1440.0;
+  const int room_width = available.width() - frame.left() - frame.right();
+  const int room_height = available.height() - frame.top() - frame.bottom();
+  // Sizes round to the nearest pixel, and lround(x) <= n for any x <= n.
+  const double scale = std::clamp(
+      std::min(room_width / natural_width, room_height / natural_height), kSmallestScale, 1.0);
+  if (placed_ && scale == scale_) return;
+  Place(scale);
+  if (isVisible()) {
+    // Keep the whole frame on the screen it was fitted to.
+    const QRect outer = geometry().marginsAdded(frame);
+    const int left = std::clamp(outer.left(), available.left(),
+                                std::max(available.left(), available.right() + 1 - outer.width()));
+    const int top = std::clamp(outer.top(), available.top(),
+                               std::max(available.top(), available.bottom() + 1 - outer.height()));
+    if (left != outer.left() || top != outer.top()) {
+      move(pos() + QPoint(left - outer.left(), top - outer.top()));
+    }
+  }
+}
+
+void QtForm::FocusFirstEnabled() {
+  // Deferred to the end of the handler that enabled something, so that the
+  // first enabled control is chosen from what the handler left, not from
+  // the order in which it enabled the controls.
+  if (focus_pending_) return;
+  focus_pending_ = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        focus_pending_ = false;
+        const QWidget* focused = focusWidget();
+        if (focused != nullptr && focused->isEnabled() && focused->isVisible()) return;
+        for (std::string_view name : kTabOrder) {
+          QWidget* widget = Native<QWidget>(name);
+          if (widget->isEnabled()) {
+            widget->setFocus(Qt::OtherFocusReason);
+            return;
+          }
+        }
+      },
+      Qt::QueuedConnection);
 }
 
 ui::Frame& QtForm::GetFrame(std::string_view name) { return controls_.Get<ui::Frame>(name); }
@@ -263,7 +415,30 @@ void QtForm::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
+bool QtForm::event(QEvent* event) {
+  switch (event->type()) {
+    case QEvent::Show:
+      FitScreen();
+      FocusFirstEnabled();
+      break;
+    case QEvent::Move:
+    case QEvent::ScreenChangeInternal:
+      // The frame's size is first known here, after the window manager has
+      // put the window in it; or the window has been moved to another screen.
+      if (isVisible()) FitScreen();
+      break;
+    default:
+      break;
+  }
+  return QWidget::event(event);
+}
+
 bool QtForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::EnabledChange) {
+    if (auto* widget = qobject_cast<QWidget*>(watched); widget && widget->isEnabled()) {
+      FocusFirstEnabled();
+    }
+  }
   if (event->type() == QEvent::Wheel) {
     if (auto* combo = qobject_cast<QComboBox*>(watched); combo && !combo->hasFocus()) {
       event->ignore();

@@ -15,6 +15,7 @@ class QTimer;
 
 namespace tensivo::window::qt {
 
+class ListStyle;
 class QtTimer;
 
 class QtForm final : public QWidget, public ui::Form {
@@ -40,16 +41,33 @@ class QtForm final : public QWidget, public ui::Form {
   T* Native(std::string_view name) const {
     return findChild<T*>(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
   }
+  // Pixels per inch the layout's twips are converted at: the screen's
+  // logical dpi times scale().
   double dpi() const { return dpi_; }
+  // 1, or less where the window at the screen's own scale would not fit the
+  // screen it opens on, frame included.
+  double scale() const { return scale_; }
+  // Draws the layout at `scale` of the screen's own size, every place
+  // converted again from its twips. The window chooses its own scale; tests
+  // change it to see that nothing else changes.
+  void Place(double scale);
 
  protected:
+  bool event(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Build();
+  void FitScreen();
+  void FocusFirstEnabled();
 
+  double screen_dpi_;
   double dpi_;
+  double scale_ = 1;
+  ListStyle* list_style_ = nullptr;  // owned as a child object
+  bool placed_ = false;
+  bool focus_pending_ = false;
   ControlMap controls_;
   std::unique_ptr<QtTimer> timer_;
 };

@@ -8,7 +8,14 @@
 namespace tensivo::window::qt {
 
 int RunUtility(platform::HidPlatform& hid, int argc, char** argv) {
-  QApplication app(argc, argv);
+  // The utility takes no command line, so Qt gets none of the user's words
+  // (-style, -platform, -reverse...); only the program's name. Qt's
+  // environment variables still apply.
+  static char fallback[] = "tensivo-config";
+  char* name = argc > 0 && argv[0] != nullptr ? argv[0] : fallback;
+  char* qt_argv[] = {name, nullptr};
+  int qt_argc = 1;
+  QApplication app(qt_argc, qt_argv);
   QtForm form;
   frmMain window(hid, form);
   window.Form_Load();

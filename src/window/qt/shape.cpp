@@ -22,6 +22,11 @@ void Shape::Place(double left, double top, double width, double height) {
   UpdateGeometry();
 }
 
+void Shape::SetDpi(double dpi) {
+  dpi_ = dpi;
+  UpdateGeometry();
+}
+
 void Shape::SetTrack(const Shape* outline) {
   track_ = outline;
   UpdateGeometry();
@@ -70,16 +75,15 @@ void Shape::paintEvent(QPaintEvent*) {
   }
   if (border_ == fill_ || width() <= 1 || height() <= 1) {
     painter.fillRect(rect(), fill_);
-  } else if (devicePixelRatio() == 1.0) {
-    // At this ratio two fills give the pixels of the pen below at a
-    // fraction of its cost, which a bar shrinking over an outline pays.
-    painter.fillRect(rect(), border_);
-    painter.fillRect(rect().adjusted(1, 1, -1, -1), fill_);
-  } else {
-    painter.fillRect(rect(), fill_);
-    painter.setPen(border_);
-    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    return;
   }
+  // Two fills, not a pen: the first covers every device pixel the widget
+  // owns, so at a fractional scale factor, where the widget starts inside a
+  // device pixel, no edge can fall outside its clip (a pen's top line did at
+  // 1.5). The interior stays one logical pixel, so at least one device pixel,
+  // inside each edge.
+  painter.fillRect(rect(), border_);
+  painter.fillRect(QRectF(rect()).adjusted(1, 1, -1, -1), fill_);
 }
 
 }  // namespace tensivo::window::qt

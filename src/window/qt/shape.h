@@ -17,6 +17,9 @@ class Shape : public QWidget {
   Shape(QWidget* parent, QColor fill, QColor border, double dpi);
 
   void Place(double left, double top, double width, double height);
+  // Converts the same twips again at another resolution, as the window does
+  // when it draws its layout smaller to fit a screen.
+  void SetDpi(double dpi);
 
   // Makes this a bar that grows inside `outline`: the widget covers the
   // outline's interior from the bar's left edge on and paints the part past
