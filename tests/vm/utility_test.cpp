@@ -51,8 +51,8 @@ std::optional<std::uint64_t> ShownReport(const frmMain& window, const UhidDevice
     for (std::size_t i = 0; i < bars.size() && all; ++i) {
       const bool absent = i >= 3 && (mask & (0x08u << (i - 3)));
       const double expected =
-          absent ? bars[i].Width() : device::RoundHalfEven(full_scale * values[i] / 65535);
-      all = bars[i].Width() == expected;
+          absent ? bars[i]->Width() : device::RoundHalfEven(full_scale * values[i] / 65535);
+      all = bars[i]->Width() == expected;
     }
     if (all) return it->sequence;
   }
