@@ -171,8 +171,8 @@ class QtScreen : public QtWindow {
   // not tick in between, re-reading the device.
   void StopTheClock() { native<QTimer>(kTimerName)->stop(); }
 
-  // The window's pixels as the screen shows them: the backing store, with
-  // every partial repaint the bars made.
+  // The window in device pixels at the screen's factor, each widget painted
+  // at its own offset as on screen: where a fractional one lost the edges.
   QImage Shot() {
     QCoreApplication::processEvents();
     return form().grab().toImage();

@@ -260,7 +260,8 @@ void QtForm::Build() {
         combo->setStyle(list_style_);
         combo->setMaxVisibleItems(kPopupRows);
         // Rows of one height let the view place 2560 entries without
-        // measuring each.
+        // measuring each. The scrollbar is asked for: the list's container
+        // leaves it switched off.
         if (auto* view = qobject_cast<QListView*>(combo->view())) {
           view->setUniformItemSizes(true);
           view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
