@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "device/discovery.h"
-#include "platform/hidapi_hid.h"
+#include "platform/linux_hidraw.h"
 #include "sim/simulated_hid.h"
 #include "virtual_device/uhid_device.h"
 #include "window/frm_main.h"
@@ -121,7 +121,7 @@ void BM_VmEnumerateThreeDevices(benchmark::State& state) {
     state.SkipWithError(world.problem.c_str());
     return;
   }
-  tensivo::platform::HidapiHid hid;
+  tensivo::platform::LinuxHidraw hid;
   std::vector<tensivo::platform::InterfaceInfo> found;
   for (auto _ : state) {
     hid.Enumerate(tensivo::device::kVendorId, tensivo::device::kProductId, found);
@@ -139,7 +139,7 @@ void BM_VmSearchThreeDevices(benchmark::State& state) {
     state.SkipWithError(world.problem.c_str());
     return;
   }
-  tensivo::platform::HidapiHid hid;
+  tensivo::platform::LinuxHidraw hid;
   std::size_t listed = 0;
   int found = 0;
   for (auto _ : state) {
@@ -166,7 +166,7 @@ void BM_VmSearchTick64Foreign(benchmark::State& state) {
     state.SkipWithError(world.problem.c_str());
     return;
   }
-  tensivo::platform::HidapiHid hid;
+  tensivo::platform::LinuxHidraw hid;
   QtForm form;
   frmMain window(hid, form);
   window.Form_Load();

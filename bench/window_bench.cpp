@@ -11,7 +11,7 @@
 #include <chrono>
 #include <memory>
 
-#include "platform/hidapi_hid.h"
+#include "platform/linux_hidraw.h"
 #include "sim/simulated_hid.h"
 #include "window/frm_main.h"
 #include "window/qt/qt_form.h"
@@ -160,8 +160,8 @@ BENCHMARK(BM_SearchTick64ForeignAndRepaint)->UseManualTime()->Unit(benchmark::kM
 
 // A search tick on the real backend with whatever this machine has attached
 // (on a host without hidraw: none), repaint included.
-void BM_SearchTickHidapi(benchmark::State& state) {
-  tensivo::platform::HidapiHid hid;
+void BM_SearchTickHidraw(benchmark::State& state) {
+  tensivo::platform::LinuxHidraw hid;
   QtForm form;
   frmMain window(hid, form);
   LoadWithoutTimer(window);
@@ -176,6 +176,6 @@ void BM_SearchTickHidapi(benchmark::State& state) {
     state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
   }
 }
-BENCHMARK(BM_SearchTickHidapi)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SearchTickHidraw)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -12,12 +12,12 @@
 
 #include "device/discovery.h"
 #include "kernel_world.h"
-#include "platform/hidapi_hid.h"
+#include "platform/linux_hidraw.h"
 
 namespace tensivo::vm {
 namespace {
 
-using platform::HidapiHid;
+using platform::LinuxHidraw;
 using platform::OpenMode;
 
 constexpr std::size_t kInputLength = 17;
@@ -71,7 +71,7 @@ TEST(KernelBackend, EnumerationFindsOurDevicesInPlugOrderAndASearchNeverOpensAFo
   auto first = PlugIn(OurDevice("KB-0001"));
   auto second = PlugIn(OurDevice("KB-0002"));
   ASSERT_TRUE(foreign && first && second);
-  HidapiHid hid;
+  LinuxHidraw hid;
 
   EXPECT_EQ(EnumeratedPaths(hid, device::kVendorId, device::kProductId),
             (std::vector<std::string>{first->node, second->node}));
@@ -114,7 +114,7 @@ TEST(KernelBackend, SearchesSurviveDevicesGoingAwayWhileTheyRun) {
       SleepMs(15);
     }
   });
-  HidapiHid hid;
+  LinuxHidraw hid;
   int searches = 0, complete = 0, out_of_order = 0;
   const auto start = std::chrono::steady_clock::now();
   while (std::chrono::steady_clock::now() - start < std::chrono::seconds(3)) {
@@ -141,7 +141,7 @@ TEST(KernelBackend, SearchesSurviveDevicesGoingAwayWhileTheyRun) {
 TEST(KernelBackend, AttributesStringsAndReportLengthsComeFromTheKernel) {
   auto dev = PlugIn(OurDevice("KB-LEN"));
   ASSERT_TRUE(dev);
-  HidapiHid hid;
+  LinuxHidraw hid;
   const platform::Handle handle = hid.Open(dev->node, OpenMode::kPlain);
   ASSERT_TRUE(handle.IsOpen());
 
@@ -183,7 +183,7 @@ TEST(KernelBackend, FeatureReadsGiveTheWholeReportWithTheIdByteFirstInTheReplyOr
     for (std::size_t r = 0; r < 17; ++r) model.registers()[r] = static_cast<std::uint8_t>(0x40 + r);
     model.set_input_mask(0x28);
   });
-  HidapiHid hid;
+  LinuxHidraw hid;
   const platform::Handle handle = hid.Open(dev->node, OpenMode::kPlain);
   ASSERT_TRUE(handle.IsOpen());
 
@@ -210,7 +210,7 @@ TEST(KernelBackend, FeatureReadsGiveTheWholeReportWithTheIdByteFirstInTheReplyOr
 TEST(KernelBackend, FeatureWriteDeliversExactlyTheEighteenDataBytes) {
   auto dev = PlugIn(OurDevice("KB-SET"));
   ASSERT_TRUE(dev);
-  HidapiHid hid;
+  LinuxHidraw hid;
   const platform::Handle handle = hid.Open(dev->node, OpenMode::kPlain);
   ASSERT_TRUE(handle.IsOpen());
 
@@ -233,7 +233,7 @@ TEST(KernelBackend, FeatureWriteDeliversExactlyTheEighteenDataBytes) {
 TEST(KernelBackend, FailedFeatureReadOnTheDeviceIsAFailedCall) {
   auto dev = PlugIn(OurDevice("KB-ERR"));
   ASSERT_TRUE(dev);
-  HidapiHid hid;
+  LinuxHidraw hid;
   const platform::Handle handle = hid.Open(dev->node, OpenMode::kPlain);
   ASSERT_TRUE(handle.IsOpen());
   dev->device->FailNextGets(1, EPIPE);
@@ -246,7 +246,7 @@ TEST(KernelBackend, FailedFeatureReadOnTheDeviceIsAFailedCall) {
 TEST(KernelBackend, InputReadsGiveWholeReportsEachWithItsIdByteNewestLast) {
   auto dev = PlugIn(OurDevice("KB-IN"));
   ASSERT_TRUE(dev);
-  HidapiHid hid;
+  LinuxHidraw hid;
   const platform::Handle handle = hid.Open(dev->node, OpenMode::kOverlapped);
   ASSERT_TRUE(handle.IsOpen());
   ASSERT_TRUE(WaitUntil([&] { return dev->device->inputs_sent() > 5; }, 2000));
@@ -265,7 +265,7 @@ TEST(KernelBackend, InputReadsGiveWholeReportsEachWithItsIdByteNewestLast) {
 TEST(KernelBackend, EmptyQueueGivesZeroWithoutBlocking) {
   auto dev = PlugIn(OurDevice("KB-IDLE"));
   ASSERT_TRUE(dev);
-  HidapiHid hid;
+  LinuxHidraw hid;
   const platform::Handle handle = hid.Open(dev->node, OpenMode::kOverlapped);
   ASSERT_TRUE(handle.IsOpen());
   ASSERT_TRUE(WaitUntil([&] { return dev->device->inputs_sent() > 0; }, 2000));
@@ -289,7 +289,7 @@ TEST(KernelBackend, EmptyQueueGivesZeroWithoutBlocking) {
 TEST(KernelBackend, AfterALongPauseTheFirstReadHoldsTheOldestQueuedReports) {
   auto dev = PlugIn(OurDevice("KB-OVER"));
   ASSERT_TRUE(dev);
-  HidapiHid hid;
+  LinuxHidraw hid;
   const platform::Handle handle = hid.Open(dev->node, OpenMode::kOverlapped);
   ASSERT_TRUE(handle.IsOpen());
   ASSERT_TRUE(WaitUntil([&] { return dev->device->inputs_sent() > 0; }, 2000));
@@ -318,7 +318,7 @@ TEST(KernelBackend, AfterALongPauseTheFirstReadHoldsTheOldestQueuedReports) {
 TEST(KernelBackend, UnplugGivesFailedReadAndFeatureCalls) {
   auto dev = PlugIn(OurDevice("KB-GONE"));
   ASSERT_TRUE(dev);
-  HidapiHid hid;
+  LinuxHidraw hid;
   const platform::Handle plain = hid.Open(dev->node, OpenMode::kPlain);
   const platform::Handle input = hid.Open(dev->node, OpenMode::kOverlapped);
   ASSERT_TRUE(plain.IsOpen() && input.IsOpen());
@@ -338,7 +338,7 @@ TEST(KernelBackend, UnplugGivesFailedReadAndFeatureCalls) {
 TEST(KernelBackend, ReplugIsFoundAgainUnderANewNodeWhileOldHandlesStayDead) {
   auto dev = PlugIn(OurDevice("KB-BACK"));
   ASSERT_TRUE(dev);
-  HidapiHid hid;
+  LinuxHidraw hid;
   const platform::Handle old_plain = hid.Open(dev->node, OpenMode::kPlain);
   const platform::Handle old_input = hid.Open(dev->node, OpenMode::kOverlapped);
   ASSERT_TRUE(old_plain.IsOpen() && old_input.IsOpen());
@@ -362,7 +362,7 @@ TEST(KernelBackend, ReplugIsFoundAgainUnderANewNodeWhileOldHandlesStayDead) {
 TEST(KernelBackend, HandlesAreCloseOnExec) {
   auto dev = PlugIn(OurDevice("KB-EXEC"));
   ASSERT_TRUE(dev);
-  HidapiHid hid;
+  LinuxHidraw hid;
   const platform::Handle plain = hid.Open(dev->node, OpenMode::kPlain);
   const platform::Handle input = hid.Open(dev->node, OpenMode::kOverlapped);
   ASSERT_TRUE(plain.IsOpen() && input.IsOpen());

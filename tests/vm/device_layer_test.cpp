@@ -7,7 +7,7 @@
 #include "device/input_report.h"
 #include "device/protocol.h"
 #include "kernel_world.h"
-#include "platform/hidapi_hid.h"
+#include "platform/linux_hidraw.h"
 #include "sim/simulated_hid.h"
 
 namespace tensivo::vm {
@@ -16,7 +16,7 @@ namespace {
 using device::Bool16;
 using device::LoadCell;
 using device::WindowState;
-using platform::HidapiHid;
+using platform::LinuxHidraw;
 using sim::SimulatedHid;
 
 constexpr std::size_t kInputLength = 17;
@@ -54,7 +54,7 @@ TEST(KernelDeviceLayer, ScanListsThreeDevicesInPlugOrderAndFindOpensTheLastOnly)
   auto b = PlugIn(OurDevice("DL-0002"));
   auto c = PlugIn(OurDevice("DL-0003"));
   ASSERT_TRUE(a && foreign && b && c);
-  HidapiHid hid;
+  LinuxHidraw hid;
   WindowState state;
 
   const auto serials = device::Scan_USB_devices(hid, state);
@@ -96,7 +96,7 @@ TEST(KernelDeviceLayer, ReadBackGivesTheRegistersAndMaskTheDeviceHolds) {
   };
   dev->device->WithModel(configure);
   configure(twin.hid.model(twin.id));
-  HidapiHid hid;
+  LinuxHidraw hid;
   WindowState state;
   device::Scan_USB_devices(hid, state);
   ASSERT_EQ(device::FindTheHid(hid, state, "DL-READ"), device::kTrue);
@@ -117,7 +117,7 @@ TEST(KernelDeviceLayer, GainWritesAndFactorySequenceChangeTheDeviceAsOnTheSimula
   auto dev = PlugIn(OurDevice("DL-WRITE"));
   ASSERT_TRUE(dev);
   SimulatedTwin twin(u"DL-WRITE", "DL-WRITE");
-  HidapiHid hid;
+  LinuxHidraw hid;
   WindowState state;
   device::Scan_USB_devices(hid, state);
   ASSERT_EQ(device::FindTheHid(hid, state, "DL-WRITE"), device::kTrue);
@@ -163,7 +163,7 @@ TEST(KernelDeviceLayer, PollDecodesTheNewestReportTheDeviceSent) {
   profile.input_mask = 0x28;
   auto dev = PlugIn(profile);
   ASSERT_TRUE(dev);
-  HidapiHid hid;
+  LinuxHidraw hid;
   WindowState state;
   device::Scan_USB_devices(hid, state);
   ASSERT_EQ(device::FindTheHid(hid, state, "DL-POLL"), device::kTrue);
@@ -201,7 +201,7 @@ TEST(KernelDeviceLayer, PollDecodesTheNewestReportTheDeviceSent) {
 TEST(KernelDeviceLayer, UnplugDropsTheDeviceAndReplugReconnects) {
   auto dev = PlugIn(OurDevice("DL-PLUG"));
   ASSERT_TRUE(dev);
-  HidapiHid hid;
+  LinuxHidraw hid;
   WindowState state;
   device::Scan_USB_devices(hid, state);
   ASSERT_EQ(device::FindTheHid(hid, state, "DL-PLUG"), device::kTrue);

@@ -9,7 +9,7 @@
 
 #include "device/discovery.h"
 #include "kernel_world.h"
-#include "platform/hidapi_hid.h"
+#include "platform/linux_hidraw.h"
 
 namespace tensivo::vm {
 namespace {
@@ -88,7 +88,7 @@ class Tool {
 };
 
 std::vector<std::string> OurPaths() {
-  platform::HidapiHid hid;
+  platform::LinuxHidraw hid;
   std::vector<platform::InterfaceInfo> found;
   hid.Enumerate(device::kVendorId, device::kProductId, found);
   std::vector<std::string> paths;
@@ -97,7 +97,7 @@ std::vector<std::string> OurPaths() {
 }
 
 std::vector<std::string> Serials() {
-  platform::HidapiHid hid;
+  platform::LinuxHidraw hid;
   device::WindowState state;
   return device::Scan_USB_devices(hid, state);
 }

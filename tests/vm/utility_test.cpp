@@ -6,7 +6,7 @@
 #include "device/input_report.h"
 #include "device/protocol.h"
 #include "kernel_world.h"
-#include "platform/hidapi_hid.h"
+#include "platform/linux_hidraw.h"
 #include "window/frm_main.h"
 #include "window/qt/qt_form.h"
 
@@ -72,7 +72,7 @@ TEST(KernelUtility, StartUpShowsTheDeviceAndItsStoredGainsWithTheListsLockedForV
     r[0] = lc1.amplifier, r[1] = lc1.shift, r[6] = lc1.fine;
     r[4] = lc3.amplifier, r[5] = lc3.shift, r[8] = lc3.fine;
   });
-  platform::HidapiHid hid;
+  platform::LinuxHidraw hid;
   Utility utility(hid);
   frmMain& window = utility.window;
 
@@ -103,7 +103,7 @@ TEST(KernelUtility, BarsFollowTheDeviceInputs) {
   profile.input_mask = 0x80;
   auto dev = PlugIn(profile);
   ASSERT_TRUE(dev);
-  platform::HidapiHid hid;
+  platform::LinuxHidraw hid;
   Utility utility(hid);
   frmMain& window = utility.window;
 
@@ -125,7 +125,7 @@ TEST(KernelUtility, BarsFollowTheDeviceInputs) {
 TEST(KernelUtility, UnplugBlanksTheWindowAndReplugReconnects) {
   auto dev = PlugIn(OurDevice("UT-PLUG"));
   ASSERT_TRUE(dev);
-  platform::HidapiHid hid;
+  platform::LinuxHidraw hid;
   Utility utility(hid);
   frmMain& window = utility.window;
   ASSERT_TRUE(RunUntil([&] { return ShownReport(window, *dev->device).has_value(); }, 3000));

@@ -1,4 +1,4 @@
-#include "platform/hidapi_hid.h"
+#include "platform/linux_hidraw.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -18,106 +18,27 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint8_t kUntouched = 0xEE;
 
-// Converts into the first `size` bytes of a larger pre-filled array, so that a
-// write past the span shows up as a changed byte.
-struct Converted {
-  std::size_t written;
-  std::array<std::uint8_t, 32> bytes;
-};
-
-Converted Convert(std::wstring_view text, std::size_t size) {
-  Converted out{};
-  out.bytes.fill(kUntouched);
-  out.written = detail::WideToUtf16Le(text, std::span(out.bytes).first(size));
-  return out;
+TEST(HidId, BusVendorAndProductComeFromTheHexFields) {
+  const auto ids = detail::ParseHidId("0003:0000E31A:00005C07");
+  ASSERT_TRUE(ids);
+  EXPECT_EQ(ids->bus, 3);
+  EXPECT_EQ(ids->vendor_id, 0xE31A);
+  EXPECT_EQ(ids->product_id, 0x5C07);
 }
 
-Bytes Prefix(const Converted& c, std::size_t n) {
-  const auto prefix = std::span(c.bytes).first(n);
-  return Bytes(prefix.begin(), prefix.end());
+TEST(HidId, MalformedOrMissingHidIdGivesNothing) {
+  for (const std::string_view bad :
+       {"", "0003:0000E31A", "0003:0000E31A:", "0003:0000E31A:00005C0G", "0003:0001E31A:00005C07",
+        "0003::00005C07", " 0003:0000E31A:00005C07", "0003:0000E31A:00005C07\n"}) {
+    EXPECT_EQ(detail::ParseHidId(bad), std::nullopt) << bad;
+  }
 }
 
-TEST(WideToUtf16Le, ShortStringGetsZeroUnitAfterIt) {
-  const Converted c = Convert(L"AB", 10);
-  EXPECT_EQ(c.written, 6u);
-  EXPECT_EQ(Prefix(c, 7), (Bytes{'A', 0, 'B', 0, 0, 0, kUntouched}));
-}
-
-TEST(WideToUtf16Le, StringFillingBufferExactlyHasNoTerminator) {
-  const Converted c = Convert(L"ABC", 6);
-  EXPECT_EQ(c.written, 6u);
-  EXPECT_EQ(Prefix(c, 8), (Bytes{'A', 0, 'B', 0, 'C', 0, kUntouched, kUntouched}));
-}
-
-TEST(WideToUtf16Le, LongStringIsCutAtLastWholeUnit) {
-  const Converted c = Convert(L"ABCDEF", 6);
-  EXPECT_EQ(c.written, 6u);
-  EXPECT_EQ(Prefix(c, 7), (Bytes{'A', 0, 'B', 0, 'C', 0, kUntouched}));
-}
-
-TEST(WideToUtf16Le, OddLengthBufferNeverGetsHalfAUnit) {
-  const Converted cut = Convert(L"ABC", 5);
-  EXPECT_EQ(cut.written, 4u);
-  EXPECT_EQ(Prefix(cut, 5), (Bytes{'A', 0, 'B', 0, kUntouched}));
-
-  const Converted terminated = Convert(L"A", 5);
-  EXPECT_EQ(terminated.written, 4u);
-  EXPECT_EQ(Prefix(terminated, 5), (Bytes{'A', 0, 0, 0, kUntouched}));
-}
-
-TEST(WideToUtf16Le, BmpCharactersAreLittleEndian) {
-  const Converted c = Convert(L"\u00E9\u20AC", 6);
-  EXPECT_EQ(Prefix(c, 6), (Bytes{0xE9, 0x00, 0xAC, 0x20, 0, 0}));
-}
-
-TEST(WideToUtf16Le, CodePointAboveBmpBecomesSurrogatePair) {
-  const Converted c = Convert(L"a\U0001F600b", 12);
-  EXPECT_EQ(c.written, 10u);
-  EXPECT_EQ(Prefix(c, 10), (Bytes{'a', 0, 0x3D, 0xD8, 0x00, 0xDE, 'b', 0, 0, 0}));
-}
-
-TEST(WideToUtf16Le, SurrogatePairThatDoesNotFitIsLeftOutWhole) {
-  const Converted room_for_one_unit = Convert(L"a\U0001F600", 4);
-  EXPECT_EQ(room_for_one_unit.written, 4u);
-  EXPECT_EQ(Prefix(room_for_one_unit, 5), (Bytes{'a', 0, 0, 0, kUntouched}));
-
-  const Converted room_for_three_bytes = Convert(L"a\U0001F600", 5);
-  EXPECT_EQ(room_for_three_bytes.written, 4u);
-  EXPECT_EQ(Prefix(room_for_three_bytes, 5), (Bytes{'a', 0, 0, 0, kUntouched}));
-}
-
-TEST(WideToUtf16Le, EmptyStringIsJustTheTerminator) {
-  const Converted c = Convert(L"", 4);
-  EXPECT_EQ(c.written, 2u);
-  EXPECT_EQ(Prefix(c, 3), (Bytes{0, 0, kUntouched}));
-}
-
-TEST(WideToUtf16Le, BuffersTooSmallForAUnitStayUntouched) {
-  EXPECT_EQ(Convert(L"A", 0).written, 0u);
-  const Converted one_byte = Convert(L"A", 1);
-  EXPECT_EQ(one_byte.written, 0u);
-  EXPECT_EQ(one_byte.bytes[0], kUntouched);
-}
-
-TEST(WideToUtf16Le, ValuesThatAreNoCharacterBecomeReplacementCharacter) {
-  const std::wstring text{static_cast<wchar_t>(0xD800), static_cast<wchar_t>(0x110000),
-                          static_cast<wchar_t>(-1)};
-  const Converted c = Convert(text, 8);
-  EXPECT_EQ(Prefix(c, 8), (Bytes{0xFD, 0xFF, 0xFD, 0xFF, 0xFD, 0xFF, 0, 0}));
-}
-
-TEST(SysfsDescriptorPath, HidrawNodesMapToTheirSysfsDescriptor) {
-  EXPECT_EQ(detail::SysfsDescriptorPath("/dev/hidraw3"),
-            "/sys/class/hidraw/hidraw3/device/report_descriptor");
-  EXPECT_EQ(detail::SysfsDescriptorPath("/dev/hidraw12"),
-            "/sys/class/hidraw/hidraw12/device/report_descriptor");
-}
-
-TEST(SysfsDescriptorPath, OtherPathsAreRejected) {
-  for (const char* path : {"", "/dev/hidraw", "/dev/hidraw3x", "/dev/hidraw/3", "/dev/hidraw-1",
-                           "/dev/hidraw3/../../../etc/passwd", "hidraw3", "/dev/hiddev0",
-                           "/tmp/dev/hidraw3", "1-1:1.0", "/dev/hidraw99999999999"}) {
-    EXPECT_EQ(detail::SysfsDescriptorPath(path), std::nullopt) << path;
+TEST(HidId, TheKernelsNumberOfAHidDeviceComesFromItsName) {
+  EXPECT_EQ(detail::HidInstance("0003:E31A:5C07.0001"), 1u);
+  EXPECT_EQ(detail::HidInstance("0003:E31A:5C07.00AB"), 0xABu);
+  for (const std::string_view bad : {"", "0003:E31A:5C07", "0003:E31A:5C07.", "0003:E31A:5C07.x1"}) {
+    EXPECT_EQ(detail::HidInstance(bad), std::nullopt) << bad;
   }
 }
 
@@ -211,8 +132,8 @@ bool AnyHidrawNode() {
   return false;
 }
 
-TEST(HidapiHidOnThisMachine, EnumeratingOurDeviceSucceedsAndFindsOnlyIt) {
-  HidapiHid hid;
+TEST(LinuxHidrawOnThisMachine, EnumeratingOurDeviceSucceedsAndFindsOnlyIt) {
+  LinuxHidraw hid;
   std::vector<InterfaceInfo> found{{"stale", 1, 2}};
   EXPECT_EQ(hid.Enumerate(kVendorId, kProductId, found), kSuccess);
   for (const InterfaceInfo& info : found) {
@@ -225,8 +146,8 @@ TEST(HidapiHidOnThisMachine, EnumeratingOurDeviceSucceedsAndFindsOnlyIt) {
   }
 }
 
-TEST(HidapiHidOnThisMachine, EnumeratingEverythingSucceedsEvenWithNoDevices) {
-  HidapiHid hid;
+TEST(LinuxHidrawOnThisMachine, EnumeratingEverythingSucceedsEvenWithNoDevices) {
+  LinuxHidraw hid;
   std::vector<InterfaceInfo> found;
   EXPECT_EQ(hid.Enumerate(0, 0, found), kSuccess);
   if (!AnyHidrawNode()) {
@@ -234,8 +155,8 @@ TEST(HidapiHidOnThisMachine, EnumeratingEverythingSucceedsEvenWithNoDevices) {
   }
 }
 
-TEST(HidapiHidOnThisMachine, OpeningAMissingPathGivesAHandleThatIsNotOpen) {
-  HidapiHid hid;
+TEST(LinuxHidrawOnThisMachine, OpeningAMissingPathGivesAHandleThatIsNotOpen) {
+  LinuxHidraw hid;
   for (const OpenMode mode : {OpenMode::kPlain, OpenMode::kOverlapped}) {
     Handle handle = hid.Open("/dev/hidraw-not-there", mode);
     EXPECT_FALSE(handle.IsOpen());
@@ -245,17 +166,18 @@ TEST(HidapiHidOnThisMachine, OpeningAMissingPathGivesAHandleThatIsNotOpen) {
   }
 }
 
-// hidapi 0.13.1 frees the device and then writes to it when the path opens
-// but is no hidraw node; these would crash or corrupt the heap if they got
-// through to it.
-TEST(HidapiHidOnThisMachine, OpeningSomethingThatIsNoHidrawNodeFailsCleanly) {
-  char file[] = "/tmp/hidapi_hid_test_XXXXXX";
+// Whatever path reaches the backend, only a hidraw node becomes a handle:
+// files, devices of other kinds, folders, and paths that are no node at all.
+TEST(LinuxHidrawOnThisMachine, OpeningSomethingThatIsNoHidrawNodeFailsCleanly) {
+  char file[] = "/tmp/linux_hidraw_test_XXXXXX";
   const int fd = mkstemp(file);
   ASSERT_GE(fd, 0);
   close(fd);
-  HidapiHid hid;
+  LinuxHidraw hid;
   for (const std::string& path :
-       {std::string(file), std::string("/dev/null"), std::string("/tmp")}) {
+       {std::string(file), std::string("/dev/null"), std::string("/tmp"), std::string(""),
+        std::string("/dev/hidraw"), std::string("/dev/hidraw3/../../../etc/passwd"),
+        std::string("hidraw3"), std::string("/dev/hidraw99999999999")}) {
     for (const OpenMode mode : {OpenMode::kPlain, OpenMode::kOverlapped}) {
       EXPECT_FALSE(hid.Open(path, mode).IsOpen()) << path;
     }
@@ -263,8 +185,8 @@ TEST(HidapiHidOnThisMachine, OpeningSomethingThatIsNoHidrawNodeFailsCleanly) {
   std::remove(file);
 }
 
-TEST(HidapiHidOnThisMachine, ReadEventsAreDistinctNonZeroTokens) {
-  HidapiHid hid;
+TEST(LinuxHidrawOnThisMachine, ReadEventsAreDistinctNonZeroTokens) {
+  LinuxHidraw hid;
   const EventId first = hid.CreateReadEvent();
   const EventId second = hid.CreateReadEvent();
   EXPECT_NE(first, 0u);

@@ -1,4 +1,5 @@
-// The real backend: HID interfaces through hidapi (hidraw on Linux).
+// The real backend on Linux: HID interfaces as hidraw nodes, found and
+// identified through libudev, used through hidraw's own calls.
 #pragma once
 
 #include <cstddef>
@@ -13,26 +14,13 @@
 
 #include "platform/hid_platform.h"
 
-// hidapi's opaque device, declared here so that users of this header need not
-// include hidapi.
-struct hid_device_;
+// libudev's context, declared here so that users of this header need not
+// include libudev.
+struct udev;
 
 namespace tensivo::platform {
 
 namespace detail {
-
-// Writes `text` as UTF-16LE code units into `buffer`: as many whole units as
-// fit, a surrogate pair only when both halves fit, then a zero unit when there
-// is room. Returns the number of bytes written. Values that are no Unicode
-// scalar value become U+FFFD.
-std::size_t WideToUtf16Le(std::wstring_view text, std::span<std::uint8_t> buffer);
-
-// "/dev/hidrawN" -> "/sys/class/hidraw/hidrawN/device/report_descriptor";
-// nullopt for any other path.
-std::optional<std::string> SysfsDescriptorPath(std::string_view device_path);
-
-// The value of `key` in a sysfs uevent text ("KEY=value" lines).
-std::optional<std::string_view> UeventValue(std::string_view uevent, std::string_view key);
 
 struct HidIds {
   std::uint16_t bus = 0;
@@ -40,13 +28,33 @@ struct HidIds {
   std::uint16_t product_id = 0;
 };
 
-// The ids in a HID device's uevent ("HID_ID=0003:0000E31A:00005C07"); nullopt
-// when it has no well-formed HID_ID line.
-std::optional<HidIds> ParseHidId(std::string_view uevent);
+// A HID device's HID_ID ("0003:0000E31A:00005C07": bus, vendor, product in
+// hex); nullopt when it is not well formed.
+std::optional<HidIds> ParseHidId(std::string_view hid_id);
 
-// UTF-8 as the kernel hands out device strings, one wide character per code
-// point; bytes that are no valid UTF-8 become U+FFFD.
-std::wstring Utf8ToWide(std::string_view text);
+// The kernel numbers every HID device it adds ("0003:E31A:5C07.000B" is the
+// eleventh), on any bus; nullopt for a name without that number.
+std::optional<std::uint32_t> HidInstance(std::string_view hid_sysname);
+
+// An open file descriptor, closed exactly once.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { reset(); }
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int release();
+  void reset();
+
+ private:
+  int fd_ = -1;
+};
 
 // Lays input reports back to back at the front of `buffer`, oldest first, and
 // keeps only the newest whole reports that fit: appending a report that does
@@ -71,12 +79,12 @@ class ReportWindow {
 
 }  // namespace detail
 
-class HidapiHid final : public HidPlatform {
+class LinuxHidraw final : public HidPlatform {
  public:
-  HidapiHid();
-  ~HidapiHid() override;
-  HidapiHid(const HidapiHid&) = delete;
-  HidapiHid& operator=(const HidapiHid&) = delete;
+  LinuxHidraw();
+  ~LinuxHidraw() override;
+  LinuxHidraw(const LinuxHidraw&) = delete;
+  LinuxHidraw& operator=(const LinuxHidraw&) = delete;
 
  protected:
   Result DoEnumerate(std::uint16_t vendor_id, std::uint16_t product_id,
@@ -96,13 +104,12 @@ class HidapiHid final : public HidPlatform {
 
  private:
   struct Device {
-    hid_device_* dev = nullptr;
-    std::string path;
+    detail::UniqueFd fd;
     OpenMode mode = OpenMode::kPlain;
     // From the report descriptor, read once when first needed.
     std::optional<HidCaps> caps;
     bool uses_report_ids = false;
-    // From sysfs, read once when first needed; a string the device does not
+    // From udev, read once when first needed; a string the device does not
     // have is none, and asking for it fails.
     struct Identity {
       HidAttributes attributes;
@@ -118,6 +125,7 @@ class HidapiHid final : public HidPlatform {
   bool LoadIdentity(Device& device);
   Result GetString(std::uint32_t id, StringKind kind, std::span<std::uint8_t> buffer);
 
+  udev* udev_ = nullptr;
   std::map<std::uint32_t, Device> devices_;
   std::vector<std::uint8_t> scratch_;
   std::uint32_t next_id_ = 1;

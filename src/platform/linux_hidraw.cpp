@@ -1,0 +1,353 @@
+#include "platform/linux_hidraw.h"
+
+#include <fcntl.h>
+#include <libudev.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <memory>
+#include <tuple>
+#include <utility>
+
+#include "platform/device_string.h"
+#include "platform/report_descriptor.h"
+
+namespace tensivo::platform {
+
+namespace {
+
+// The largest report the hidraw driver hands out on older kernels; a larger
+// input length from the descriptor widens the scratch buffer.
+constexpr std::size_t kScratchBytes = 4096;
+
+// Bounds one read call so that a device flooding reports cannot stall the UI.
+constexpr int kMaxReadsPerCall = 512;
+
+// The length field of hidraw's variable-size ioctls has 14 bits.
+constexpr std::size_t kMaxIoctlBytes = _IOC_SIZEMASK;
+
+constexpr std::uint16_t kBusUsb = 3;
+
+struct UdevDeviceUnref {
+  void operator()(udev_device* device) const { udev_device_unref(device); }
+};
+struct UdevEnumerateUnref {
+  void operator()(udev_enumerate* enumerate) const { udev_enumerate_unref(enumerate); }
+};
+using UdevDevice = std::unique_ptr<udev_device, UdevDeviceUnref>;
+using UdevEnumerate = std::unique_ptr<udev_enumerate, UdevEnumerateUnref>;
+
+std::optional<std::string> Text(const char* value) {
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+// The HID device a hidraw node belongs to; owned by `hidraw`.
+udev_device* HidParent(udev_device* hidraw) {
+  return udev_device_get_parent_with_subsystem_devtype(hidraw, "hid", nullptr);
+}
+
+std::optional<detail::HidIds> IdsOf(udev_device* hid) {
+  const char* const id = hid == nullptr ? nullptr : udev_device_get_property_value(hid, "HID_ID");
+  return id == nullptr ? std::nullopt : detail::ParseHidId(id);
+}
+
+}  // namespace
+
+namespace detail {
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+  if (this != &other) {
+    reset();
+    fd_ = other.release();
+  }
+  return *this;
+}
+
+int UniqueFd::release() { return std::exchange(fd_, -1); }
+
+void UniqueFd::reset() {
+  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+}
+
+std::optional<HidIds> ParseHidId(std::string_view hid_id) {
+  // BUS:VENDOR:PRODUCT in hex, e.g. 0003:0000E31A:00005C07.
+  std::uint32_t fields[3] = {};
+  std::size_t from = 0;
+  for (int i = 0; i < 3; ++i) {
+    const std::size_t end = i < 2 ? hid_id.find(':', from) : hid_id.size();
+    if (end == std::string_view::npos || end == from) return std::nullopt;
+    const char* const first = hid_id.data() + from;
+    const char* const last = hid_id.data() + end;
+    const auto [stop, error] = std::from_chars(first, last, fields[i], 16);
+    if (error != std::errc() || stop != last || fields[i] > 0xFFFF) return std::nullopt;
+    from = end + 1;
+  }
+  return HidIds{static_cast<std::uint16_t>(fields[0]), static_cast<std::uint16_t>(fields[1]),
+                static_cast<std::uint16_t>(fields[2])};
+}
+
+std::optional<std::uint32_t> HidInstance(std::string_view hid_sysname) {
+  const std::size_t dot = hid_sysname.rfind('.');
+  if (dot == std::string_view::npos || dot + 1 == hid_sysname.size()) return std::nullopt;
+  const char* const first = hid_sysname.data() + dot + 1;
+  const char* const last = hid_sysname.data() + hid_sysname.size();
+  std::uint32_t number = 0;
+  const auto [stop, error] = std::from_chars(first, last, number, 16);
+  if (error != std::errc() || stop != last) return std::nullopt;
+  return number;
+}
+
+bool ReportWindow::Append(std::span<const std::uint8_t> data, bool add_zero_id) {
+  const std::size_t length = data.size() + (add_zero_id ? 1 : 0);
+  if (length == 0 || length > buffer_.size()) return false;
+  std::size_t drop = 0;
+  while (used_ - drop + length > buffer_.size()) {
+    drop += lengths_.front();
+    lengths_.pop_front();
+  }
+  if (drop > 0) {
+    const std::span<std::uint8_t> kept = buffer_.subspan(drop, used_ - drop);
+    std::memmove(buffer_.data(), kept.data(), kept.size());
+    used_ = kept.size();
+  }
+  std::span<std::uint8_t> slot = buffer_.subspan(used_, length);
+  if (add_zero_id) {
+    slot[0] = 0;
+    slot = slot.subspan(1);
+  }
+  std::ranges::copy(data, slot.begin());
+  used_ += length;
+  lengths_.push_back(length);
+  return true;
+}
+
+}  // namespace detail
+
+LinuxHidraw::LinuxHidraw() : udev_(udev_new()) {}
+
+LinuxHidraw::~LinuxHidraw() {
+  devices_.clear();
+  if (udev_ != nullptr) udev_unref(udev_);
+}
+
+LinuxHidraw::Device* LinuxHidraw::Find(std::uint32_t id) {
+  const auto it = devices_.find(id);
+  return it == devices_.end() ? nullptr : &it->second;
+}
+
+// Listed in the order the kernel added the HID devices, on every bus: a
+// replugged device comes after those that stayed, so the window opens the one
+// plugged in last.
+Result LinuxHidraw::DoEnumerate(std::uint16_t vendor_id, std::uint16_t product_id,
+                                std::vector<InterfaceInfo>& out) {
+  if (udev_ == nullptr) return kFailure;
+  const UdevEnumerate enumerate(udev_enumerate_new(udev_));
+  if (!enumerate || udev_enumerate_add_match_subsystem(enumerate.get(), "hidraw") < 0 ||
+      udev_enumerate_scan_devices(enumerate.get()) < 0) {
+    return kFailure;
+  }
+  struct Found {
+    std::uint32_t instance;
+    std::string syspath;
+    InterfaceInfo info;
+  };
+  std::vector<Found> found;
+  udev_list_entry* entry = nullptr;
+  udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get())) {
+    const char* const syspath = udev_list_entry_get_name(entry);
+    // A node that vanishes meanwhile has no device, parent or node name left.
+    const UdevDevice hidraw(udev_device_new_from_syspath(udev_, syspath));
+    if (!hidraw) continue;
+    udev_device* const hid = HidParent(hidraw.get());
+    const std::optional<detail::HidIds> ids = IdsOf(hid);
+    const char* const node = udev_device_get_devnode(hidraw.get());
+    if (!ids || node == nullptr) continue;
+    if (vendor_id != 0 && ids->vendor_id != vendor_id) continue;
+    if (product_id != 0 && ids->product_id != product_id) continue;
+    const char* const hid_name = udev_device_get_sysname(hid);
+    found.push_back({detail::HidInstance(hid_name ? hid_name : "").value_or(UINT32_MAX), syspath,
+                     InterfaceInfo{.path = node, .vendor_id = ids->vendor_id,
+                                   .product_id = ids->product_id}});
+  }
+  std::ranges::sort(found, [](const Found& a, const Found& b) {
+    return std::tie(a.instance, a.syspath) < std::tie(b.instance, b.syspath);
+  });
+  for (Found& f : found) out.push_back(std::move(f.info));
+  return kSuccess;
+}
+
+std::uint32_t LinuxHidraw::DoOpen(const std::string& path, OpenMode mode) {
+  // Ids are never reused; once they run out no more opens succeed.
+  if (next_id_ == 0) return 0;
+  // Non-blocking in both modes: reads poll, and a path that turns out to be a
+  // FIFO or a terminal can neither stall the open nor become ours.
+  detail::UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (!fd.valid()) return 0;
+  hidraw_devinfo info{};
+  if (::ioctl(fd.get(), HIDIOCGRAWINFO, &info) < 0) return 0;
+  const std::uint32_t id = next_id_++;
+  Device& device = devices_[id];
+  device.fd = std::move(fd);
+  device.mode = mode;
+  return id;
+}
+
+Result LinuxHidraw::DoClose(std::uint32_t id) {
+  return devices_.erase(id) == 1 ? kSuccess : kFailure;
+}
+
+// Ids and serial from the HID device, maker, product and release from its USB
+// device; a device without one (uhid, Bluetooth) has no maker, its HID name as
+// the product and release 0. The open descriptor keeps the node's number
+// reserved, so what udev finds under it is still our device or nothing.
+bool LinuxHidraw::LoadIdentity(Device& device) {
+  if (device.identity) return true;
+  if (udev_ == nullptr) return false;
+  struct stat node {};
+  if (::fstat(device.fd.get(), &node) != 0 || !S_ISCHR(node.st_mode)) return false;
+  const UdevDevice hidraw(udev_device_new_from_devnum(udev_, 'c', node.st_rdev));
+  if (!hidraw) return false;
+  udev_device* const hid = HidParent(hidraw.get());
+  const std::optional<detail::HidIds> ids = IdsOf(hid);
+  if (!ids) return false;
+
+  Device::Identity identity;
+  identity.attributes.VendorID = ids->vendor_id;
+  identity.attributes.ProductID = ids->product_id;
+  identity.serial = Text(udev_device_get_property_value(hid, "HID_UNIQ"));
+  udev_device* const usb =
+      ids->bus == kBusUsb
+          ? udev_device_get_parent_with_subsystem_devtype(hid, "usb", "usb_device")
+          : nullptr;
+  if (usb == nullptr) {
+    identity.manufacturer = std::string();
+    identity.product = Text(udev_device_get_property_value(hid, "HID_NAME"));
+  } else {
+    identity.manufacturer = Text(udev_device_get_sysattr_value(usb, "manufacturer"));
+    identity.product = Text(udev_device_get_sysattr_value(usb, "product"));
+    const std::string release = Text(udev_device_get_sysattr_value(usb, "bcdDevice")).value_or("");
+    std::uint16_t bcd = 0;
+    std::from_chars(release.data(), release.data() + release.size(), bcd, 16);
+    identity.attributes.VersionNumber = bcd;
+  }
+  device.identity = std::move(identity);
+  return true;
+}
+
+Result LinuxHidraw::DoGetAttributes(std::uint32_t id, HidAttributes& out) {
+  Device* const device = Find(id);
+  if (device == nullptr || !LoadIdentity(*device)) return kFailure;
+  out = device->identity->attributes;
+  return kSuccess;
+}
+
+Result LinuxHidraw::GetString(std::uint32_t id, StringKind kind, std::span<std::uint8_t> buffer) {
+  Device* const device = Find(id);
+  if (device == nullptr || !LoadIdentity(*device)) return kFailure;
+  const Device::Identity& identity = *device->identity;
+  const std::optional<std::string>& text = kind == StringKind::kSerialNumber   ? identity.serial
+                                           : kind == StringKind::kManufacturer ? identity.manufacturer
+                                                                               : identity.product;
+  if (!text) return kFailure;
+  PutDeviceString(Utf8ToUtf16(*text), buffer);
+  return kSuccess;
+}
+
+Result LinuxHidraw::DoGetSerialNumberString(std::uint32_t id, std::span<std::uint8_t> buffer) {
+  return GetString(id, StringKind::kSerialNumber, buffer);
+}
+
+Result LinuxHidraw::DoGetManufacturerString(std::uint32_t id, std::span<std::uint8_t> buffer) {
+  return GetString(id, StringKind::kManufacturer, buffer);
+}
+
+Result LinuxHidraw::DoGetProductString(std::uint32_t id, std::span<std::uint8_t> buffer) {
+  return GetString(id, StringKind::kProduct, buffer);
+}
+
+bool LinuxHidraw::LoadCaps(Device& device) {
+  if (device.caps) return true;
+  int size = 0;
+  if (::ioctl(device.fd.get(), HIDIOCGRDESCSIZE, &size) < 0 || size <= 0) return false;
+  auto descriptor = std::make_unique<hidraw_report_descriptor>();
+  descriptor->size = std::min<std::uint32_t>(static_cast<std::uint32_t>(size), HID_MAX_DESCRIPTOR_SIZE);
+  if (::ioctl(device.fd.get(), HIDIOCGRDESC, descriptor.get()) < 0) return false;
+  const std::optional<DescriptorSummary> summary =
+      ParseReportDescriptor(std::span(descriptor->value).first(descriptor->size));
+  if (!summary) return false;
+  device.caps = InterfaceCaps(*summary);
+  device.uses_report_ids = summary->uses_report_ids;
+  return true;
+}
+
+Result LinuxHidraw::DoGetCaps(std::uint32_t id, HidCaps& out) {
+  Device* const device = Find(id);
+  if (device == nullptr || !LoadCaps(*device)) return kFailure;
+  out = *device->caps;
+  return kSuccess;
+}
+
+Result LinuxHidraw::DoGetFeature(std::uint32_t id, std::span<std::uint8_t> report) {
+  Device* const device = Find(id);
+  if (device == nullptr || report.empty() || report.size() > kMaxIoctlBytes) return kFailure;
+  const int n = ::ioctl(device->fd.get(), HIDIOCGFEATURE(report.size()), report.data());
+  if (n < 0) return kFailure;
+  // The device's own length may be shorter than asked; never pad with old bytes.
+  const std::size_t got = std::min(static_cast<std::size_t>(n), report.size());
+  std::ranges::fill(report.subspan(got), std::uint8_t{0});
+  return kSuccess;
+}
+
+Result LinuxHidraw::DoSetFeature(std::uint32_t id, std::span<const std::uint8_t> report) {
+  Device* const device = Find(id);
+  if (device == nullptr || report.empty() || report.size() > kMaxIoctlBytes) return kFailure;
+  // The count is what the device took; a report it took only part of did not land.
+  const int n = ::ioctl(device->fd.get(), HIDIOCSFEATURE(report.size()), report.data());
+  return n >= 0 && static_cast<std::size_t>(n) == report.size() ? kSuccess : kFailure;
+}
+
+Result LinuxHidraw::DoReadInput(std::uint32_t id, const ReadOverlapped& /*overlapped*/,
+                                std::span<std::uint8_t> buffer, std::uint32_t& count) {
+  count = 0;
+  Device* const device = Find(id);
+  // Without the descriptor there is no telling whether reports need an id byte.
+  if (device == nullptr || !LoadCaps(*device)) return kFailure;
+
+  const std::size_t scratch_size =
+      std::max<std::size_t>(kScratchBytes, device->caps->InputReportByteLength);
+  if (scratch_.size() < scratch_size) scratch_.resize(scratch_size);
+  const std::span<std::uint8_t> scratch(scratch_);
+
+  detail::ReportWindow window(buffer);
+  for (int i = 0; i < kMaxReadsPerCall; ++i) {
+    // hidraw hands out one whole report per read.
+    const ssize_t n = ::read(device->fd.get(), scratch.data(), scratch.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    // A device that errors mid-drain (EIO, ENODEV: unplugged) is gone; what
+    // was drained is of no use.
+    if (n < 0) return kFailure;
+    if (n == 0) break;
+    window.Append(scratch.first(std::min(static_cast<std::size_t>(n), scratch.size())),
+                  !device->uses_report_ids);
+  }
+  if (window.reports() == 0) return kFailure;
+  count = static_cast<std::uint32_t>(window.bytes());
+  return kSuccess;
+}
+
+EventId LinuxHidraw::DoCreateReadEvent() {
+  // No OS event exists on this backend; the token only has to be non-zero.
+  const EventId event = next_event_++;
+  if (next_event_ == 0) next_event_ = 1;
+  return event;
+}
+
+}  // namespace tensivo::platform
