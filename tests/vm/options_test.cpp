@@ -74,10 +74,55 @@ TEST(VirtualDeviceOptions, BadOptionsAndValuesSayWhatIsWrong) {
   EXPECT_EQ(cycle.options->plug_cycle->absent.count(), 1000);
 }
 
+TEST(VirtualDeviceOptions, UsbByDefaultAndUhidOnlyWhenAskedWithItsPathInAnyForm) {
+  const struct {
+    std::vector<std::string_view> args;
+    Road road;
+    std::string path;
+    std::vector<std::string> serials;
+  } cases[] = {
+      {{"A-1"}, Road::kUsb, "/dev/uhid", {"A-1"}},
+      {{"--uhid", "A-1"}, Road::kUhid, "/dev/uhid", {"A-1"}},
+      {{"--uhid", "/dev/null", "A-1"}, Road::kUhid, "/dev/null", {"A-1"}},
+      {{"--uhid=/tmp/x"}, Road::kUhid, "/tmp/x", {"TV-0001"}},
+  };
+  for (const auto& c : cases) {
+    const auto parsed = Parse(c.args);
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    EXPECT_EQ(parsed.options->road, c.road) << c.path;
+    EXPECT_EQ(parsed.options->uhid_path, c.path);
+    std::vector<std::string> serials;
+    for (const auto& d : parsed.options->devices) serials.push_back(d.serial);
+    EXPECT_EQ(serials, c.serials);
+  }
+}
+
+TEST(VirtualDeviceOptions, NamesWithControlCharactersAreRefusedAndShownEscaped) {
+  for (const std::string_view option : {"--name", "--maker"}) {
+    for (const std::string_view bad : {std::string_view("two\nlines"), std::string_view("tab\there"),
+                                       std::string_view("del\x7F")}) {
+      const auto parsed = Parse({option, bad, "A-1"});
+      EXPECT_FALSE(parsed.options) << option << " " << bad;
+      EXPECT_NE(parsed.error.find("no control characters"), std::string::npos) << parsed.error;
+      EXPECT_EQ(parsed.error.find('\n'), std::string::npos) << "the message stays one line";
+    }
+  }
+  const auto good = Parse({"--maker", "Gr\xC3\xBC\xC3\x9F AG", "--name", "Box", "A-1"});
+  ASSERT_TRUE(good.options) << good.error;
+  EXPECT_EQ(good.options->devices[0].manufacturer, "Gr\xC3\xBC\xC3\x9F AG");
+  EXPECT_EQ(HidName(good.options->devices[0]), "Gr\xC3\xBC\xC3\x9F AG Box");
+  EXPECT_FALSE(Parse({"--name", std::string(127, 'n')}).options) << "127 bytes do not fit";
+}
+
 TEST(VirtualDeviceOptions, OpenErrorsTellTheUserWhatToDo) {
   EXPECT_NE(UhidOpenError("/dev/uhid", ENOENT).find("sudo modprobe uhid"), std::string::npos);
   EXPECT_NE(UhidOpenError("/dev/uhid", EACCES).find("root or write access to /dev/uhid"),
             std::string::npos);
+  EXPECT_NE(UhidOpenError("/dev/zero", kNotUhid).find("/dev/zero is not the uhid device"),
+            std::string::npos);
+  EXPECT_NE(UsbPlugError("A-1", ENOENT).find("sudo modprobe vhci-hcd"), std::string::npos);
+  EXPECT_NE(UsbPlugError("A-1", EACCES).find("run it with sudo"), std::string::npos);
+  EXPECT_NE(UsbPlugError("A-1", kNoFreePort).find("every port"), std::string::npos);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// tensivo-virtual-device: virtual devices of our kind in the kernel's HID
-// stack, for trying the utility and testing it without hardware.
+// tensivo-virtual-device: virtual devices of our kind in the running kernel,
+// for trying the utility and testing it without hardware.
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -15,31 +15,75 @@
 
 #include "virtual_device/options.h"
 #include "virtual_device/uhid_device.h"
+#include "virtual_device/usb_device.h"
 
 namespace {
 
 using tensivo::virtual_device::Options;
-using tensivo::virtual_device::UhidDevice;
+using tensivo::virtual_device::Road;
+using tensivo::virtual_device::VirtualDevice;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kProgram = "tensivo-virtual-device";
-constexpr int kNodeWaitMs = 3000;
+// A USB device needs about half a second to be enumerated and bound, several
+// times that under emulation.
+constexpr auto kNodeWait = std::chrono::seconds(5);
 
-void ReportNode(const UhidDevice& device, std::size_t number) {
-  if (const auto node = device.WaitForNode(kNodeWaitMs)) {
-    std::printf("%zu %s: plugged in as %s\n", number, device.profile().serial.c_str(), node->c_str());
-  } else {
-    std::printf(
-        "%zu %s: created, but no driver took it within %d ms and it has no hidraw node; "
-        "is hid-generic loaded? (sudo modprobe hid-generic)\n",
-        number, device.profile().serial.c_str(), kNodeWaitMs);
-  }
+// Whether a stop signal is waiting; it stays queued for the main loop.
+bool StopRequested(int signal_fd) {
+  pollfd fd = {signal_fd, POLLIN, 0};
+  return poll(&fd, 1, 0) > 0 && (fd.revents & POLLIN);
 }
 
 class Session {
  public:
-  explicit Session(std::vector<std::unique_ptr<UhidDevice>> devices)
-      : devices_(std::move(devices)) {}
+  Session(std::vector<std::unique_ptr<VirtualDevice>> devices, Road road, int signal_fd)
+      : devices_(std::move(devices)), road_(road), signal_fd_(signal_fd) {}
+
+  std::size_t size() const { return devices_.size(); }
+
+  // Plugs every device in; false with a message when the kernel refuses one.
+  bool PlugAll() {
+    for (std::size_t i = 0; i < devices_.size(); ++i) {
+      if (const int error = devices_[i]->Plug(); error != 0) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, PlugError(*devices_[i], error).c_str());
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // Says where each of the numbered devices showed up, as each does. False
+  // when a stop signal came first: nothing more is waited for.
+  bool ReportNodes(std::vector<std::size_t> numbers) {
+    const auto deadline = Clock::now() + kNodeWait;
+    while (!numbers.empty()) {
+      for (auto it = numbers.begin(); it != numbers.end();) {
+        const VirtualDevice& d = *devices_[*it - 1];
+        if (const auto node = d.HidrawNode()) {
+          std::printf("%zu %s: plugged in as %s\n", *it, d.profile().serial.c_str(), node->c_str());
+          it = numbers.erase(it);
+        } else {
+          ++it;
+        }
+      }
+      if (numbers.empty()) break;
+      if (Clock::now() >= deadline) {
+        for (const std::size_t n : numbers) {
+          std::printf("%zu %s: plugged in, but no driver took it within %lld s and it has no "
+                      "hidraw node; %s\n",
+                      n, devices_[n - 1]->profile().serial.c_str(),
+                      static_cast<long long>(kNodeWait.count()),
+                      road_ == Road::kUsb ? "is usbhid loaded? (sudo modprobe usbhid)"
+                                          : "is hid-generic loaded? (sudo modprobe hid-generic)");
+        }
+        break;
+      }
+      pollfd fd = {signal_fd_, POLLIN, 0};
+      if (poll(&fd, 1, 5) > 0) return false;
+    }
+    return true;
+  }
 
   // One command line from standard input; false to quit.
   bool Command(const std::string& line) {
@@ -50,7 +94,7 @@ class Session {
     if (verb == "quit" || verb == "exit") return false;
     if (verb == "status") {
       for (std::size_t i = 0; i < devices_.size(); ++i) {
-        const UhidDevice& d = *devices_[i];
+        const VirtualDevice& d = *devices_[i];
         const auto node = d.plugged() ? d.HidrawNode() : std::nullopt;
         std::printf("%zu %s: %s\n", i + 1, d.profile().serial.c_str(),
                     !d.plugged() ? "unplugged" : node ? node->c_str() : "plugged, no hidraw node");
@@ -60,7 +104,7 @@ class Session {
     std::size_t number = 0;
     if ((verb == "unplug" || verb == "replug") && (in >> number) && number >= 1 &&
         number <= devices_.size()) {
-      UhidDevice& d = *devices_[number - 1];
+      VirtualDevice& d = *devices_[number - 1];
       if (verb == "unplug") {
         const int error = d.Unplug();
         if (error != 0) std::printf("unplug %zu: %s\n", number, std::strerror(error));
@@ -68,9 +112,9 @@ class Session {
       } else if (d.plugged()) {
         std::printf("%zu %s: already plugged in\n", number, d.profile().serial.c_str());
       } else if (const int error = d.Plug(); error != 0) {
-        std::printf("replug %zu: %s\n", number, std::strerror(error));
+        std::printf("replug %zu: %s\n", number, PlugError(d, error).c_str());
       } else {
-        ReportNode(d, number);
+        ReportNodes({number});
       }
       return true;
     }
@@ -85,24 +129,31 @@ class Session {
     const auto phase = since % cycle.period;
     const auto present_for = cycle.period - cycle.absent;
     const bool present = phase < present_for;
-    UhidDevice& last = *devices_.back();
+    VirtualDevice& last = *devices_.back();
     if (present && !last.plugged()) Command("replug " + std::to_string(devices_.size()));
     if (!present && last.plugged()) Command("unplug " + std::to_string(devices_.size()));
     const auto next = present ? present_for - phase : cycle.period - phase;
     return static_cast<int>(next.count()) + 1;
   }
 
-  void DestroyAll() {
+  void UnplugAll() {
     for (std::size_t i = 0; i < devices_.size(); ++i) {
       const bool was_plugged = devices_[i]->plugged();
       devices_[i]->Unplug();
-      if (was_plugged) std::printf("%zu %s: destroyed\n", i + 1, devices_[i]->profile().serial.c_str());
+      if (was_plugged) std::printf("%zu %s: unplugged\n", i + 1, devices_[i]->profile().serial.c_str());
     }
     devices_.clear();
   }
 
  private:
-  std::vector<std::unique_ptr<UhidDevice>> devices_;
+  std::string PlugError(const VirtualDevice& d, int error) const {
+    if (road_ == Road::kUsb) return tensivo::virtual_device::UsbPlugError(d.profile().serial, error);
+    return "the kernel refused device " + d.profile().serial + ": " + std::strerror(error);
+  }
+
+  std::vector<std::unique_ptr<VirtualDevice>> devices_;
+  Road road_;
+  int signal_fd_;
 };
 
 }  // namespace
@@ -122,7 +173,7 @@ int main(int argc, char** argv) {
   }
 
   // Signals arrive through a descriptor, so that no device thread ever takes
-  // one and every exit path destroys the devices.
+  // one and every exit path unplugs the devices.
   sigset_t stop_signals;
   sigemptyset(&stop_signals);
   for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stop_signals, s);
@@ -130,39 +181,43 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   const int signal_fd = signalfd(-1, &stop_signals, SFD_CLOEXEC);
 
-  std::vector<std::unique_ptr<UhidDevice>> devices;
+  std::vector<std::unique_ptr<VirtualDevice>> devices;
   for (const auto& profile : options.devices) {
     int error = 0;
-    auto device = UhidDevice::Open(profile, error, options.uhid_path);
-    if (!device) {
-      std::fprintf(stderr, "%s: %s\n", kProgram,
-                   tensivo::virtual_device::UhidOpenError(options.uhid_path, error).c_str());
-      return 1;
+    std::unique_ptr<VirtualDevice> device;
+    if (options.road == Road::kUhid) {
+      device = tensivo::virtual_device::UhidDevice::Open(profile, error, options.uhid_path);
+      if (!device) {
+        std::fprintf(stderr, "%s: %s\n", kProgram,
+                     tensivo::virtual_device::UhidOpenError(options.uhid_path, error).c_str());
+        return 1;
+      }
+    } else {
+      device = tensivo::virtual_device::UsbDevice::Make(profile, error);
+      if (!device) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, std::strerror(error));
+        return 1;
+      }
     }
     devices.push_back(std::move(device));
   }
-  for (std::size_t i = 0; i < devices.size(); ++i) {
-    if (const int error = devices[i]->Plug(); error != 0) {
-      std::fprintf(stderr, "%s: the kernel refused device %s: %s\n", kProgram,
-                   devices[i]->profile().serial.c_str(), std::strerror(error));
-      return 1;  // the destructors unplug what was made
-    }
-  }
-  for (std::size_t i = 0; i < devices.size(); ++i) ReportNode(*devices[i], i + 1);
 
-  Session session(std::move(devices));
+  Session session(std::move(devices), options.road, signal_fd);
+  // On failure the destructors unplug what was made.
+  if (!session.PlugAll()) return 1;
+  std::vector<std::size_t> all(session.size());
+  for (std::size_t i = 0; i < all.size(); ++i) all[i] = i + 1;
+  bool stop = !session.ReportNodes(all);
+
   const Clock::time_point start = Clock::now();
   bool read_stdin = true;
   std::string pending;
-  for (;;) {
+  while (!stop) {
     const int timeout = options.plug_cycle ? session.FollowCycle(*options.plug_cycle, start) : -1;
+    if (StopRequested(signal_fd)) break;
     pollfd fds[2] = {{signal_fd, POLLIN, 0}, {read_stdin ? STDIN_FILENO : -1, POLLIN, 0}};
     if (poll(fds, 2, timeout) < 0 && errno != EINTR) break;
-    if (fds[0].revents & POLLIN) {
-      signalfd_siginfo info{};
-      (void)!read(signal_fd, &info, sizeof info);
-      break;
-    }
+    if (fds[0].revents & POLLIN) break;
     if (fds[1].revents & (POLLIN | POLLHUP)) {
       char chunk[256];
       const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
@@ -172,14 +227,12 @@ int main(int argc, char** argv) {
         continue;
       }
       pending.append(chunk, static_cast<std::size_t>(n));
-      bool quit = false;
       for (auto eol = pending.find('\n'); eol != std::string::npos; eol = pending.find('\n')) {
-        quit = quit || !session.Command(pending.substr(0, eol));
+        stop = stop || !session.Command(pending.substr(0, eol));
         pending.erase(0, eol + 1);
       }
-      if (quit) break;
     }
   }
-  session.DestroyAll();
+  session.UnplugAll();
   return 0;
 }

@@ -26,6 +26,21 @@ std::optional<T> ParseNumber(std::string_view text, int base, T max) {
 
 ParsedOptions Fail(std::string message) { return {std::nullopt, std::move(message)}; }
 
+// A value as the user can read it back: control characters as \xNN.
+std::string Shown(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7F) {
+      out.push_back(c);
+      continue;
+    }
+    constexpr char kHex[] = "0123456789ABCDEF";
+    out += {'\\', 'x', kHex[u >> 4], kHex[u & 0xF]};
+  }
+  return out;
+}
+
 }  // namespace
 
 ParsedOptions ParseOptions(const std::vector<std::string_view>& args) {
@@ -54,8 +69,19 @@ ParsedOptions ParseOptions(const std::vector<std::string_view>& args) {
       name = arg.substr(0, eq);
       value = arg.substr(eq + 1);
     }
-    constexpr std::string_view kWithValue[] = {"--name", "--version", "--mask",
-                                               "--rate", "--plug-cycle", "--uhid"};
+    if (name == "--uhid") {
+      options.road = Road::kUhid;
+      // The path may follow as the next argument; a serial never starts with '/'
+      // there without a '--' before it.
+      if (!value && i + 1 < args.size() && args[i + 1].starts_with("/")) value = args[++i];
+      if (value) {
+        if (value->empty()) return Fail("'--uhid=': the path is empty");
+        options.uhid_path = std::string(*value);
+      }
+      continue;
+    }
+    constexpr std::string_view kWithValue[] = {"--name", "--maker", "--version",
+                                               "--mask", "--rate",  "--plug-cycle"};
     if (std::find(std::begin(kWithValue), std::end(kWithValue), name) == std::end(kWithValue)) {
       return Fail("unknown option '" + std::string(arg) + "'");
     }
@@ -63,10 +89,10 @@ ParsedOptions ParseOptions(const std::vector<std::string_view>& args) {
       if (i + 1 == args.size()) return Fail("option '" + std::string(name) + "' needs a value");
       value = args[++i];
     }
-    const std::string shown = "'" + std::string(name) + " " + std::string(*value) + "'";
-    if (name == "--name") {
-      if (value->empty() || value->size() > 127) return Fail(shown + ": a name has 1 to 127 bytes");
-      common.name = std::string(*value);
+    const std::string shown = "'" + std::string(name) + " " + Shown(*value) + "'";
+    if (name == "--name" || name == "--maker") {
+      if (const auto problem = NameProblem(*value)) return Fail(shown + ": " + *problem);
+      (name == "--name" ? common.product : common.manufacturer) = std::string(*value);
     } else if (name == "--version") {
       const auto version = value->size() <= 4 ? ParseNumber<std::uint16_t>(*value, 16, 0xFFFF)
                                               : std::nullopt;
@@ -92,9 +118,6 @@ ParsedOptions ParseOptions(const std::vector<std::string_view>& args) {
       }
       options.plug_cycle = PlugCycle{std::chrono::milliseconds(*period),
                                      std::chrono::milliseconds(*absent)};
-    } else if (name == "--uhid") {
-      if (value->empty()) return Fail(shown + ": the path is empty");
-      options.uhid_path = std::string(*value);
     }
   }
 
@@ -114,27 +137,35 @@ ParsedOptions ParseOptions(const std::vector<std::string_view>& args) {
 
 std::string HelpText(std::string_view program) {
   std::string text = "Usage: " + std::string(program) + " [OPTION]... [SERIAL]...\n";
-  text += R"(Creates a virtual Tensivo load cell interface in the kernel's HID stack (through
-uhid) for each SERIAL, TV-0001 when none is given, and keeps them plugged in
-until it is stopped: Ctrl-C, SIGTERM or "quit" on standard input. Then it
-destroys them. The devices act as the hardware does behind the USB HID driver:
-bus USB, vendor E31A, product 5C07, factory register values, the configuration
-block and input-mask replies to feature reads, register writes applied, and
-input reports with moving values while a program has the device open.
+  text += R"(Plugs a virtual Tensivo load cell interface into this machine for each SERIAL,
+TV-0001 when none is given, and keeps them plugged in until it is stopped:
+Ctrl-C, SIGTERM or "quit" on standard input. Then it unplugs them.
 
-Needs the uhid module (sudo modprobe uhid) and root or write access to
-/dev/uhid. Programs that open the devices need access to their /dev/hidrawN.
+By default each is a whole USB device on the kernel's virtual USB host
+controller (vhci-hcd, through USB/IP): the kernel's USB HID driver takes it as
+it takes the hardware, with its maker, product, serial and release number.
+This needs the vhci-hcd module (sudo modprobe vhci-hcd) and root. With --uhid
+each is a HID device made through uhid instead, which has no USB parent: the
+utility shows no maker, version 0 and cannot configure it.
+
+Either way the devices act as the hardware does: vendor E31A, product 5C07,
+factory register values, the configuration block and input-mask replies to
+feature reads, register writes applied, and input reports with moving values
+while a program has the device open. Programs that open the devices need
+access to their /dev/hidrawN.
 
 Options:
-  --name TEXT         device name; hidapi shows it as the product string
-                      (default "Tensivo Load Cell Interface")
-  --version HEX       release number, 1 to 4 hex digits (default 0101); hidapi
-                      shows 0 for every virtual device
+  --maker TEXT        maker (manufacturer) string (default "Tensivo")
+  --name TEXT         product string (default "Load Cell Interface"); names
+                      have 1 to 126 bytes and no control characters
+  --version HEX       release number, 1 to 4 hex digits (default 0101)
   --mask HEX          input mask, bits 3 to 7 mark inputs 4 to 8 as not fitted
                       (default 00)
   --rate N            input reports per second, 0 for none (default 1000)
   --plug-cycle P,A    unplug the last device for the last A ms of every P ms
-  --uhid PATH         the uhid device node (default /dev/uhid)
+  --uhid[=PATH]       plug HID devices through uhid instead of USB devices;
+                      PATH is the uhid device (default /dev/uhid), and may
+                      also follow as the next argument when it starts with /
   -h, --help          show this text and exit
 
 A SERIAL has 1 to 63 printable ASCII characters without blanks; each device
@@ -144,7 +175,7 @@ Commands on standard input, one a line:
   unplug N            unplug device N (numbered from 1 in the order given)
   replug N            plug it in again; it keeps its registers
   status              list the devices with their hidraw nodes
-  quit                destroy the devices and exit
+  quit                unplug the devices and exit
 
 Exit status: 0 after a clean stop, 1 when the devices cannot be made, 2 for a
 bad command line.
@@ -153,6 +184,10 @@ bad command line.
 }
 
 std::string UhidOpenError(const std::string& path, int error_number) {
+  if (error_number == kNotUhid) {
+    return path + " is not the uhid device: --uhid takes the uhid character device " +
+           "(misc 10:239, " + kUhidPath + ")";
+  }
   const std::string head = "cannot open " + path + ": " + std::strerror(error_number);
   switch (error_number) {
     case ENOENT:
@@ -165,6 +200,23 @@ std::string UhidOpenError(const std::string& path, int error_number) {
              ": run it with sudo.";
     default:
       return head;
+  }
+}
+
+std::string UsbPlugError(const std::string& serial, int error_number) {
+  const std::string head = "cannot plug in " + serial + " as a USB device: ";
+  switch (error_number) {
+    case ENOENT:
+      return head + "the virtual USB host controller is not there.\n" +
+             "Load it with 'sudo modprobe vhci-hcd', or plug uhid devices with --uhid.";
+    case EACCES:
+    case EPERM:
+      return head + "attaching to " + kVhciPath + " needs root: run it with sudo.";
+    case kNoFreePort:
+      return head + "every port of the virtual USB host controllers is taken.\n" +
+             "Unplug virtual USB devices (another tensivo-virtual-device, usbip) or plug fewer.";
+    default:
+      return head + std::strerror(error_number);
   }
 }
 

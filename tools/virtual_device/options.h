@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "virtual_device/uhid_device.h"
+#include "virtual_device/usb_device.h"
 
 namespace tensivo::virtual_device {
 
@@ -16,9 +17,16 @@ struct PlugCycle {
   std::chrono::milliseconds absent{0};  // at the end of every period
 };
 
+// How the devices reach the kernel.
+enum class Road {
+  kUsb,   // whole USB devices through USB/IP and vhci-hcd
+  kUhid,  // HID devices without a USB parent, through uhid
+};
+
 struct Options {
   std::vector<DeviceSpec> devices;  // one per serial, in the order given
-  std::string uhid_path = "/dev/uhid";
+  Road road = Road::kUsb;
+  std::string uhid_path = kUhidPath;
   std::optional<PlugCycle> plug_cycle;
   bool help = false;
 };
@@ -36,5 +44,9 @@ std::string HelpText(std::string_view program);
 
 // The message for a failed open of the uhid node, saying what the user can do.
 std::string UhidOpenError(const std::string& path, int error_number);
+
+// The message for a USB device the kernel would not take, saying what the
+// user can do.
+std::string UsbPlugError(const std::string& serial, int error_number);
 
 }  // namespace tensivo::virtual_device

@@ -5,6 +5,8 @@
 #include <linux/uhid.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -21,12 +23,12 @@ namespace tensivo::virtual_device {
 
 namespace {
 
-// Enough history to find any report a reader can still hold: hidraw queues 63
-// per reader, the host reads at most 1000 bytes at a time.
-constexpr std::size_t kSentHistory = 4096;
-
 // A late timer must not make the device flood the kernel to catch up.
 constexpr std::uint64_t kMaxReportsPerTick = 64;
+
+// The misc device numbers of uhid (linux/miscdevice.h: UHID_MINOR).
+constexpr unsigned kMiscMajor = 10;
+constexpr unsigned kUhidMinor = 239;
 
 std::atomic<int> g_devices_made{0};
 
@@ -46,24 +48,23 @@ std::string ReadSmallFile(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::optional<std::string> SerialProblem(std::string_view serial) {
-  if (serial.empty()) return "a serial must not be empty";
-  if (serial.size() > 63) return "a serial has at most 63 characters";
-  for (const char c : serial) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u <= 0x20 || u >= 0x7F) {
-      return "a serial may only hold printable ASCII characters without blanks";
-    }
-  }
-  return std::nullopt;
-}
-
 std::unique_ptr<UhidDevice> UhidDevice::Open(DeviceSpec profile, int& error_number,
                                              const std::string& uhid_path) {
   error_number = 0;
-  const int uhid = ::open(uhid_path.c_str(), O_RDWR | O_CLOEXEC);
+  // Opened before it is looked at, so that what is checked is what is used;
+  // neither a FIFO nor a terminal can stall the open or become ours.
+  const int uhid = ::open(uhid_path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (uhid < 0) {
     error_number = errno;
+    return nullptr;
+  }
+  // Anything else (a regular file, /dev/null, /dev/zero) would take the
+  // device's events without a word, or hand back endless nothing.
+  struct stat node {};
+  if (::fstat(uhid, &node) != 0 || !S_ISCHR(node.st_mode) ||
+      node.st_rdev != makedev(kMiscMajor, kUhidMinor)) {
+    ::close(uhid);
+    error_number = kNotUhid;
     return nullptr;
   }
   const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -79,13 +80,12 @@ std::unique_ptr<UhidDevice> UhidDevice::Open(DeviceSpec profile, int& error_numb
 }
 
 UhidDevice::UhidDevice(DeviceSpec profile, int uhid_fd, int wake_fd, int timer_fd)
-    : spec_(std::move(profile)),
+    : VirtualDevice(std::move(profile)),
       phys_("tensivo-vd-" + std::to_string(::getpid()) + "-" +
             std::to_string(g_devices_made.fetch_add(1)) + "/input0"),
       uhid_fd_(uhid_fd),
       wake_fd_(wake_fd),
       timer_fd_(timer_fd) {
-  model_.set_input_mask(spec_.input_mask);
   thread_ = std::thread([this] { Loop(); });
 }
 
@@ -115,7 +115,7 @@ int UhidDevice::Plug() {
   auto event = std::make_unique<uhid_event>();
   event->type = UHID_CREATE2;
   uhid_create2_req& create = event->u.create2;
-  CopyText(spec_.name, create.name);
+  CopyText(HidName(spec_), create.name);
   CopyText(phys_, create.phys);
   CopyText(spec_.serial, create.uniq);
   create.rd_size = kReportDescriptor.size();
@@ -130,7 +130,7 @@ int UhidDevice::Plug() {
   const int error = WriteEvent(event.get());
   if (error == 0) {
     plugged_ = true;
-    ++activity_.creates;
+    ++activity_.plugs;
   }
   return error;
 }
@@ -144,13 +144,8 @@ int UhidDevice::Unplug() {
   plugged_ = false;
   activity_.started = false;
   activity_.open = false;
-  UpdateTimer();
+  StreamingChanged();
   return error;
-}
-
-bool UhidDevice::plugged() const {
-  const std::lock_guard lock(mutex_);
-  return plugged_;
 }
 
 std::optional<std::string> UhidDevice::HidrawNode() const {
@@ -166,90 +161,36 @@ std::optional<std::string> UhidDevice::HidrawNode() const {
   return std::nullopt;
 }
 
-std::optional<std::string> UhidDevice::WaitForNode(int timeout_ms) const {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (;;) {
-    if (auto node = HidrawNode()) return node;
-    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-}
-
-bool UhidDevice::WaitForStart(int timeout_ms) const {
-  std::unique_lock lock(mutex_);
-  return started_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                           [this] { return activity_.started; });
-}
-
-void UhidDevice::WithModel(const std::function<void(sim::DeviceModel&)>& fn) {
-  const std::lock_guard lock(mutex_);
-  fn(model_);
-}
-
-DeviceActivity UhidDevice::activity() const {
-  const std::lock_guard lock(mutex_);
-  return activity_;
-}
-
-std::vector<SentInput> UhidDevice::SentInputs() const {
-  const std::lock_guard lock(mutex_);
-  return {sent_.begin(), sent_.end()};
-}
-
-std::uint64_t UhidDevice::inputs_sent() const {
-  const std::lock_guard lock(mutex_);
-  return sequence_;
-}
-
-void UhidDevice::SetStreaming(bool on) {
-  const std::lock_guard lock(mutex_);
-  streaming_ = on;
-  UpdateTimer();
-}
-
-void UhidDevice::FailNextGets(int n, int error_number) {
-  const std::lock_guard lock(mutex_);
-  failing_gets_ = n;
-  failing_errno_ = error_number;
-}
-
-void UhidDevice::UpdateTimer() {
-  const bool on = plugged_ && activity_.started && activity_.open && streaming_ &&
-                  spec_.reports_per_second > 0;
-  itimerspec profile{};
-  if (on) {
+void UhidDevice::StreamingChanged() {
+  itimerspec timing{};
+  if (Streaming()) {
     const long period_ns = 1'000'000'000L / spec_.reports_per_second;
-    profile.it_interval.tv_sec = period_ns / 1'000'000'000L;
-    profile.it_interval.tv_nsec = period_ns % 1'000'000'000L;
-    profile.it_value = profile.it_interval;
+    timing.it_interval.tv_sec = period_ns / 1'000'000'000L;
+    timing.it_interval.tv_nsec = period_ns % 1'000'000'000L;
+    timing.it_value = timing.it_interval;
   }
-  ::timerfd_settime(timer_fd_, 0, &profile, nullptr);
+  ::timerfd_settime(timer_fd_, 0, &timing, nullptr);
 }
 
 void UhidDevice::SendInputs(std::uint64_t ticks) {
   const std::lock_guard lock(mutex_);
-  if (!plugged_ || !activity_.started || !activity_.open || !streaming_) return;
+  if (!Streaming()) return;
   auto event = std::make_unique<uhid_event>();
   for (std::uint64_t i = 0; i < std::min(ticks, kMaxReportsPerTick); ++i) {
-    SentInput input{sequence_, {}};
-    // Model time runs with the reports, so a report's content follows from
-    // its place in the stream alone.
-    model_.InputReport(static_cast<double>(sequence_) / spec_.reports_per_second, input.data);
+    const SentInput& input = NextInput();
     *event = {};
     event->type = UHID_INPUT2;
     event->u.input2.size = kInputDataBytes;
     std::ranges::copy(input.data, event->u.input2.data);
     if (WriteEvent(event.get()) != 0) return;
-    ++sequence_;
-    sent_.push_back(input);
-    if (sent_.size() > kSentHistory) sent_.pop_front();
   }
 }
 
-void UhidDevice::HandleEvent() {
+bool UhidDevice::HandleEvent() {
   auto event = std::make_unique<uhid_event>();
   const ssize_t n = ::read(uhid_fd_, event.get(), sizeof(uhid_event));
-  if (n <= 0) return;
+  if (n < 0) return errno == EINTR || errno == EAGAIN;
+  if (n == 0) return false;
   auto reply = std::make_unique<uhid_event>();
 
   const std::lock_guard lock(mutex_);
@@ -257,7 +198,6 @@ void UhidDevice::HandleEvent() {
     case UHID_START:
       ++activity_.starts;
       activity_.started = true;
-      started_.notify_all();
       break;
     case UHID_STOP:
       ++activity_.stops;
@@ -276,28 +216,20 @@ void UhidDevice::HandleEvent() {
       uhid_get_report_reply_req& answer = reply->u.get_report_reply;
       reply->type = UHID_GET_REPORT_REPLY;
       answer.id = request.id;
-      // The kernel's USB HID driver keeps the caller's report-id byte and puts
-      // the device's bytes after it; uhid hands the reply over as it is, so
-      // the 0 goes in front here.
-      const std::span<std::uint8_t> data(answer.data);
-      if (failing_gets_ > 0) {
-        --failing_gets_;
-        answer.err = static_cast<std::uint16_t>(failing_errno_);
-      } else if (request.rnum != 0) {
-        answer.err = EPIPE;  // no numbered reports: a real device stalls
-      } else if (request.rtype == UHID_FEATURE_REPORT) {
-        ++activity_.feature_gets;
-        data[0] = 0;
-        model_.NextFeatureReply(data.subspan(1, kFeatureDataBytes));
-        answer.size = 1 + kFeatureDataBytes;
-      } else if (request.rtype == UHID_INPUT_REPORT) {
-        ++activity_.input_gets;
-        data[0] = 0;
-        model_.InputReport(static_cast<double>(sequence_) / std::max(spec_.reports_per_second, 1),
-                           data.subspan(1, kInputDataBytes));
-        answer.size = 1 + kInputDataBytes;
+      std::vector<std::uint8_t> report;
+      const int error = AnswerGetReport(request.rtype == UHID_FEATURE_REPORT ? ReportType::kFeature
+                                        : request.rtype == UHID_INPUT_REPORT ? ReportType::kInput
+                                                                             : ReportType::kOutput,
+                                        request.rnum, report);
+      if (error != 0) {
+        answer.err = static_cast<std::uint16_t>(error);
       } else {
-        answer.err = EPIPE;
+        // The kernel's USB HID driver keeps the caller's report-id byte and
+        // puts the device's bytes after it; uhid hands the reply over as it
+        // is, so the 0 goes in front here.
+        answer.data[0] = 0;
+        std::ranges::copy(report, answer.data + 1);
+        answer.size = static_cast<std::uint16_t>(1 + report.size());
       }
       WriteEvent(reply.get());
       break;
@@ -308,27 +240,29 @@ void UhidDevice::HandleEvent() {
       reply->u.set_report_reply.id = request.id;
       const std::span<const std::uint8_t> data =
           std::span(request.data).first(std::min<std::size_t>(request.size, UHID_DATA_MAX));
-      if (request.rnum != 0 || request.rtype != UHID_FEATURE_REPORT || data.empty()) {
-        reply->u.set_report_reply.err = EPIPE;
-      } else {
-        // What reaches a real device behind the USB HID driver: the data
-        // without the report-id byte.
-        const std::span<const std::uint8_t> body = data.subspan(1);
-        activity_.feature_sets.emplace_back(body.begin(), body.end());
-        model_.ApplyFeatureWrite(body);
-      }
+      // What reaches a real device behind the USB HID driver: the data
+      // without the report-id byte.
+      const int error =
+          data.empty() ? EPIPE
+                       : AnswerSetReport(request.rtype == UHID_FEATURE_REPORT ? ReportType::kFeature
+                                                                              : ReportType::kOutput,
+                                         request.rnum, data.subspan(1));
+      reply->u.set_report_reply.err = static_cast<std::uint16_t>(error);
       WriteEvent(reply.get());
       break;
     }
     default:
       break;
   }
-  UpdateTimer();
+  StreamingChanged();
+  return true;
 }
 
 void UhidDevice::Loop() {
+  bool readable = true;
   for (;;) {
-    pollfd fds[3] = {{wake_fd_, POLLIN, 0}, {uhid_fd_, POLLIN, 0}, {timer_fd_, POLLIN, 0}};
+    pollfd fds[3] = {{wake_fd_, POLLIN, 0}, {readable ? uhid_fd_ : -1, POLLIN, 0},
+                     {timer_fd_, POLLIN, 0}};
     if (::poll(fds, 3, -1) < 0) {
       if (errno == EINTR) continue;
       return;
@@ -339,7 +273,8 @@ void UhidDevice::Loop() {
       const std::lock_guard lock(mutex_);
       if (quit_) return;
     }
-    if (fds[1].revents & POLLIN) HandleEvent();
+    // A descriptor that fails or ends would wake this loop for ever.
+    if (fds[1].revents & (POLLIN | POLLERR | POLLHUP)) readable = HandleEvent();
     if (fds[2].revents & POLLIN) {
       std::uint64_t ticks = 0;
       if (::read(timer_fd_, &ticks, sizeof ticks) == sizeof ticks) SendInputs(ticks);
