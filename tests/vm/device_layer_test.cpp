@@ -1,6 +1,6 @@
-// Discovery and the feature-report protocol end to end, through the hidapi
-// backend and the kernel, checked against the simulated device where the two
-// must agree.
+// Discovery and the feature-report protocol end to end, through the Linux
+// backend and the kernel's USB HID driver, checked against the simulated
+// device where the two must agree.
 #include <algorithm>
 
 #include "device/discovery.h"
@@ -42,7 +42,7 @@ std::array<std::uint8_t, 17> FirstRegisters(sim::DeviceModel& model) {
   return registers;
 }
 
-std::array<std::uint8_t, 17> KernelRegisters(UhidDevice& device) {
+std::array<std::uint8_t, 17> KernelRegisters(VirtualDevice& device) {
   std::array<std::uint8_t, 17> registers{};
   device.WithModel([&](sim::DeviceModel& model) { registers = FirstRegisters(model); });
   return registers;
@@ -171,7 +171,8 @@ TEST(KernelDeviceLayer, PollDecodesTheNewestReportTheDeviceSent) {
   ASSERT_EQ(state.InputMask, 0x28);
   ASSERT_TRUE(WaitUntil([&] { return dev->device->inputs_sent() > 5; }, 2000));
 
-  SleepMs(30);
+  const std::uint64_t before = dev->device->inputs_sent();
+  ASSERT_TRUE(WaitUntil([&] { return dev->device->inputs_sent() >= before + 3; }, 3000));
   std::array<std::uint8_t, device::kReadBufferBytes> buffer{};
   std::uint32_t count = 0;
   state.LastResult = hid.ReadInput(state.ReadHandle, state.ReadOverlapped,
@@ -186,7 +187,7 @@ TEST(KernelDeviceLayer, PollDecodesTheNewestReportTheDeviceSent) {
   const auto newest = std::span(buffer).subspan(count - kInputLength + 1, kInputLength - 1);
   const auto sequence = SequenceOf(*dev->device, newest);
   ASSERT_TRUE(sequence);
-  const auto values = sim::DeviceModel().InputValues(static_cast<double>(*sequence) / 1000);
+  const auto values = sim::DeviceModel().InputValues(StreamTime(*dev->device, *sequence));
   for (std::size_t i = 0; i < widths.size(); ++i) {
     const bool absent = i >= 3 && (0x28 & (0x08u << (i - 3)));
     if (absent) {

@@ -3,33 +3,42 @@
 #include <algorithm>
 #include <thread>
 
+#include "virtual_device/uhid_device.h"
+#include "virtual_device/usb_device.h"
+
 namespace tensivo::vm {
 
 DeviceSpec OurDevice(std::string serial) {
   DeviceSpec profile;
   profile.serial = std::move(serial);
+  profile.reports_per_second = kStreamRate;
   return profile;
 }
 
 DeviceSpec ForeignDevice(std::string serial) {
-  DeviceSpec profile;
-  profile.serial = std::move(serial);
-  profile.name = "Other Maker Receiver";
+  DeviceSpec profile = OurDevice(std::move(serial));
+  profile.manufacturer = "Other Maker";
+  profile.product = "Receiver";
   profile.vendor_id = kForeignVendor;
   profile.product_id = kForeignProduct;
   return profile;
 }
 
-std::optional<Plugged> PlugIn(DeviceSpec profile) {
+std::optional<Plugged> PlugIn(DeviceSpec profile, Road road) {
   int error = 0;
   const std::string serial = profile.serial;
-  auto device = UhidDevice::Open(std::move(profile), error);
+  std::unique_ptr<VirtualDevice> device;
+  if (road == Road::kUsb) {
+    device = virtual_device::UsbDevice::Make(std::move(profile), error);
+  } else {
+    device = virtual_device::UhidDevice::Open(std::move(profile), error);
+  }
   if (!device) {
-    ADD_FAILURE() << "cannot open /dev/uhid: errno " << error;
+    ADD_FAILURE() << "cannot make " << serial << ": errno " << error;
     return std::nullopt;
   }
   if (const int plug = device->Plug(); plug != 0) {
-    ADD_FAILURE() << "UHID_CREATE2 for " << serial << " refused: errno " << plug;
+    ADD_FAILURE() << "the kernel refused " << serial << ": errno " << plug;
     return std::nullopt;
   }
   const auto node = device->WaitForNode(kNodeTimeoutMs);
@@ -40,7 +49,7 @@ std::optional<Plugged> PlugIn(DeviceSpec profile) {
   return Plugged{std::move(device), *node};
 }
 
-std::optional<std::string> Replug(UhidDevice& device) {
+std::optional<std::string> Replug(VirtualDevice& device) {
   EXPECT_EQ(device.Unplug(), 0);
   EXPECT_EQ(device.Plug(), 0);
   auto node = device.WaitForNode(kNodeTimeoutMs);
@@ -59,7 +68,11 @@ bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-std::optional<std::uint64_t> SequenceOf(const UhidDevice& device,
+double StreamTime(const VirtualDevice& device, std::uint64_t sequence) {
+  return static_cast<double>(sequence) / std::max(device.profile().reports_per_second, 1);
+}
+
+std::optional<std::uint64_t> SequenceOf(const VirtualDevice& device,
                                         std::span<const std::uint8_t> data) {
   const auto sent = device.SentInputs();
   for (auto it = sent.rbegin(); it != sent.rend(); ++it) {

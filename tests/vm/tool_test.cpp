@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "device/discovery.h"
 #include "kernel_world.h"
@@ -102,7 +104,30 @@ std::vector<std::string> Serials() {
   return device::Scan_USB_devices(hid, state);
 }
 
-TEST(KernelTool, MakesItsDevicesAndDestroysThemOnCtrlCAndOnSigterm) {
+// Ports of the virtual USB host controllers that hold a device.
+int UsedUsbPorts() {
+  int used = 0;
+  for (const std::string name : {"status", "status.1", "status.2", "status.3"}) {
+    std::ifstream status(std::string(virtual_device::kVhciPath) + "/" + name);
+    std::string line;
+    while (std::getline(status, line)) {
+      std::istringstream fields(line);
+      std::string hub;
+      int port = 0, state = 0;
+      if (fields >> hub >> port >> state && (hub == "hs" || hub == "ss") && state != 4) ++used;
+    }
+  }
+  return used;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(KernelTool, MakesItsDevicesAndUnplugsThemOnCtrlCAndOnSigterm) {
   for (const int stop : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(stop == SIGINT ? "SIGINT" : "SIGTERM");
     Tool tool({"TL-0001", "TL-0002"});
@@ -112,7 +137,27 @@ TEST(KernelTool, MakesItsDevicesAndDestroysThemOnCtrlCAndOnSigterm) {
     tool.Signal(stop);
     EXPECT_EQ(tool.Wait(5000), 0) << tool.output();
     EXPECT_TRUE(OurPaths().empty()) << "devices left behind";
-    EXPECT_NE(tool.output().find("TL-0002: destroyed"), std::string::npos) << tool.output();
+    EXPECT_NE(tool.output().find("TL-0002: unplugged"), std::string::npos) << tool.output();
+    EXPECT_TRUE(WaitUntil([] { return UsedUsbPorts() == 0; }, 3000)) << "ports left taken";
+  }
+}
+
+// The kernel takes about half a second to enumerate a USB device, and the
+// tool plugs the next only once the one before is there; a stop signal
+// meanwhile ends the wait at once and unplugs what was plugged.
+TEST(KernelTool, AStopSignalWhileTheKernelTakesTheDevicesUnplugsThemAtOnce) {
+  for (const int stop : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(stop == SIGINT ? "SIGINT" : "SIGTERM");
+    Tool tool({"TL-W1", "TL-W2", "TL-W3"});
+    ASSERT_TRUE(tool.started());
+    ASSERT_TRUE(WaitUntil([] { return UsedUsbPorts() == 1; }, 5000)) << tool.output();
+    tool.Signal(stop);
+    EXPECT_EQ(tool.Wait(5000), 0) << tool.output();
+    EXPECT_EQ(tool.output().find("plugged in as"), std::string::npos)
+        << "it went on waiting for the kernel: " << tool.output();
+    EXPECT_NE(tool.output().find("TL-W1: unplugged"), std::string::npos) << tool.output();
+    EXPECT_TRUE(WaitUntil([] { return UsedUsbPorts() == 0 && OurPaths().empty(); }, 3000))
+        << "devices left behind";
   }
 }
 
@@ -151,12 +196,20 @@ TEST(KernelTool, RefusesBadInputWithAClearMessageAndMakesNoDevice) {
     int status;
     std::string says;
   };
+  const std::string file = "/tmp/tool-test-regular-file";
+  const std::string kept = "not for uhid events\n";
+  std::ofstream(file) << kept;
   const Case cases[] = {
       {{"--frobnicate", "TL-X"}, false, 2, "unknown option '--frobnicate'"},
       {{"TL-X", "bad serial"}, false, 2, "malformed serial 'bad serial'"},
       {{"TL-X", "TL-X"}, false, 2, "given twice"},
+      {{"--name", "two\nlines", "TL-X"}, false, 2, "'--name two\\x0Alines': a name may hold no control characters"},
       {{"--uhid", "/dev/no-uhid-here", "TL-X"}, false, 1, "sudo modprobe uhid"},
-      {{"TL-X"}, true, 1, "needs root or write access to /dev/uhid"},
+      {{"--uhid", "/dev/null", "TL-X"}, false, 1, "/dev/null is not the uhid device"},
+      {{"--uhid", "/dev/zero", "TL-X"}, false, 1, "/dev/zero is not the uhid device"},
+      {{"--uhid", file, "TL-X"}, false, 1, file + " is not the uhid device"},
+      {{"--uhid", "TL-X"}, true, 1, "needs root or write access to /dev/uhid"},
+      {{"TL-X"}, true, 1, "needs root: run it with sudo"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.says);
@@ -165,7 +218,10 @@ TEST(KernelTool, RefusesBadInputWithAClearMessageAndMakesNoDevice) {
     EXPECT_EQ(tool.Wait(5000), c.status) << tool.output();
     EXPECT_NE(tool.output().find(c.says), std::string::npos) << tool.output();
     EXPECT_TRUE(OurPaths().empty());
+    EXPECT_EQ(UsedUsbPorts(), 0);
   }
+  EXPECT_EQ(ReadFile(file), kept) << "the tool wrote into a regular file";
+  std::filesystem::remove(file);
 }
 
 }  // namespace

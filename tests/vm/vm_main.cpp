@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr unsigned kWatchdogSeconds = 100;
+constexpr unsigned kWatchdogSeconds = 140;
 
 void Watchdog(int) {
   static const char message[] = "\ntensivo-vm-tests: watchdog expired, tests hung\n";

@@ -42,13 +42,16 @@ class Session {
 
   std::size_t size() const { return devices_.size(); }
 
-  // Plugs every device in; false with a message when the kernel refuses one.
+  // Plugs the devices in one after the other, each once the one before has
+  // its node, so that the kernel lists them in the order given. False when
+  // the kernel refuses one (with a message) or a stop signal comes.
   bool PlugAll() {
     for (std::size_t i = 0; i < devices_.size(); ++i) {
       if (const int error = devices_[i]->Plug(); error != 0) {
         std::fprintf(stderr, "%s: %s\n", kProgram, PlugError(*devices_[i], error).c_str());
         return false;
       }
+      if (!ReportNodes({i + 1})) return false;
     }
     return true;
   }
@@ -203,11 +206,14 @@ int main(int argc, char** argv) {
   }
 
   Session session(std::move(devices), options.road, signal_fd);
-  // On failure the destructors unplug what was made.
-  if (!session.PlugAll()) return 1;
-  std::vector<std::size_t> all(session.size());
-  for (std::size_t i = 0; i < all.size(); ++i) all[i] = i + 1;
-  bool stop = !session.ReportNodes(all);
+  if (!session.PlugAll()) {
+    // A stop signal ends a clean run; a refusal leaves the destructors to
+    // unplug what was made.
+    if (!StopRequested(signal_fd)) return 1;
+    session.UnplugAll();
+    return 0;
+  }
+  bool stop = false;
 
   const Clock::time_point start = Clock::now();
   bool read_stdin = true;
