@@ -146,7 +146,7 @@ TEST(KernelBackend, SearchesSurviveDevicesGoingAwayWhileTheyRun) {
   EXPECT_GT(uhid_unplugs.load(), 20);
   // Every probe of a USB device submits an interrupt transfer on open and
   // cancels it on close, which makes a search under emulation take tens of ms.
-  EXPECT_GT(searches, 10);
+  EXPECT_GE(searches, 5);
   EXPECT_GE(complete * 10, searches * 9);
   EXPECT_EQ(out_of_order, 0);
 }

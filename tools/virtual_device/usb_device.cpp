@@ -143,6 +143,22 @@ std::vector<int> FreePorts() {
   return ports;
 }
 
+// Whether the USB core holds a device on this port: "usbB/B-R" below the
+// port's controller, R counted from 1.
+bool UsbDevicePresent(int port) {
+  namespace fs = std::filesystem;
+  const fs::path controller = fs::path(kVhciPath).parent_path() /
+                              ("vhci_hcd." + std::to_string(port / kPortsPerController));
+  const std::string root_port = "-" + std::to_string(port % kHighSpeedPorts + 1);
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(controller, error)) {
+    const std::string name = entry.path().filename().string();
+    if (!name.starts_with("usb")) continue;
+    if (fs::exists(entry.path() / (name.substr(3) + root_port), error)) return true;
+  }
+  return false;
+}
+
 std::vector<std::uint8_t> StringDescriptor(std::string_view utf8) {
   // A descriptor's length is one byte: at most 126 UTF-16 units fit.
   std::array<std::uint8_t, 252> units{};
@@ -260,9 +276,11 @@ int UsbDevice::Unplug() {
       disconnected_.wait_for(lock, std::chrono::seconds(3), [this] { return sock_ < 0; });
     }
   }
-  // The USB core takes the device and its hidraw node away a moment later.
+  // The USB core takes the device away a moment later, its interfaces and
+  // their hidraw nodes first. (The HID device's uevent, which names the port,
+  // goes before its hidraw node does, so the node cannot be watched by it.)
   const auto deadline = Clock::now() + std::chrono::seconds(3);
-  while (HidrawNode() && Clock::now() < deadline) {
+  while (UsbDevicePresent(port) && Clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   const std::lock_guard lock(mutex_);
