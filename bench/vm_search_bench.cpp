@@ -1,7 +1,9 @@
 // The search on the real backend, inside a VM whose kernel holds virtual
-// devices made through uhid (bench/vm-search boots it): three devices of ours
-// and one foreign, then 64 foreign and none of ours. The simulated search runs
-// beside it so that the VM's own slowness can be told from ours.
+// devices (bench/vm-search boots it): three devices of ours and one foreign as
+// USB devices, as the hardware comes, then 64 foreign ones through uhid and
+// none of ours (a foreign device is only listed, never opened, so its road
+// does not matter, and uhid makes 64 of them in a moment). The simulated
+// search runs beside it so that the VM's own slowness can be told from ours.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -17,6 +19,7 @@
 #include "platform/linux_hidraw.h"
 #include "sim/simulated_hid.h"
 #include "virtual_device/uhid_device.h"
+#include "virtual_device/usb_device.h"
 #include "window/frm_main.h"
 #include "window/qt/qt_form.h"
 
@@ -24,6 +27,8 @@ namespace {
 
 using tensivo::virtual_device::DeviceSpec;
 using tensivo::virtual_device::UhidDevice;
+using tensivo::virtual_device::UsbDevice;
+using tensivo::virtual_device::VirtualDevice;
 using tensivo::window::frmMain;
 using tensivo::window::qt::QtForm;
 using Clock = std::chrono::steady_clock;
@@ -32,18 +37,23 @@ constexpr int kNodeTimeoutMs = 10000;
 constexpr int kForeignInterfaces = 64;
 
 // Plugged-in virtual devices; empty when the kernel would not make them all.
-std::vector<std::unique_ptr<UhidDevice>> PlugAll(const std::vector<DeviceSpec>& specs,
-                                                 std::string& problem) {
-  std::vector<std::unique_ptr<UhidDevice>> devices;
+std::vector<std::unique_ptr<VirtualDevice>> PlugAll(const std::vector<DeviceSpec>& specs,
+                                                    bool usb, std::string& problem) {
+  std::vector<std::unique_ptr<VirtualDevice>> devices;
   for (const DeviceSpec& profile : specs) {
     int error = 0;
-    auto device = UhidDevice::Open(profile, error);
+    std::unique_ptr<VirtualDevice> device;
+    if (usb) {
+      device = UsbDevice::Make(profile, error);
+    } else {
+      device = UhidDevice::Open(profile, error);
+    }
     if (!device) {
-      problem = "cannot open /dev/uhid: errno " + std::to_string(error);
+      problem = "cannot make " + profile.serial + ": errno " + std::to_string(error);
       return {};
     }
     if (const int plug = device->Plug(); plug != 0) {
-      problem = "UHID_CREATE2 refused for " + profile.serial + ": errno " + std::to_string(plug);
+      problem = "the kernel refused " + profile.serial + ": errno " + std::to_string(plug);
       return {};
     }
     devices.push_back(std::move(device));
@@ -60,13 +70,15 @@ std::vector<std::unique_ptr<UhidDevice>> PlugAll(const std::vector<DeviceSpec>& 
 DeviceSpec Ours(int n) {
   DeviceSpec profile;
   profile.serial = "VM-000" + std::to_string(n);
+  profile.reports_per_second = 100;  // a search reads none; streaming only costs the VM
   return profile;
 }
 
 DeviceSpec Foreign(int n) {
   DeviceSpec profile;
   profile.serial = "FOREIGN-" + std::to_string(n);
-  profile.name = "Other Maker Receiver";
+  profile.manufacturer = "Other Maker";
+  profile.product = "Receiver";
   profile.vendor_id = static_cast<std::uint16_t>(0x1000 + n);
   profile.product_id = 0x0001;
   profile.reports_per_second = 0;
@@ -76,11 +88,11 @@ DeviceSpec Foreign(int n) {
 // The virtual devices stay plugged across the benchmark's runs; only one set
 // is in the kernel at a time (hidraw has 64 minors).
 struct World {
-  std::vector<std::unique_ptr<UhidDevice>> devices;
+  std::vector<std::unique_ptr<VirtualDevice>> devices;
   std::string problem;
 };
 
-World& UseWorld(const std::vector<DeviceSpec>& specs) {
+World& UseWorld(const std::vector<DeviceSpec>& specs, bool usb) {
   static World world;
   static std::vector<std::string> serials;
   std::vector<std::string> wanted;
@@ -88,22 +100,24 @@ World& UseWorld(const std::vector<DeviceSpec>& specs) {
   if (wanted != serials) {
     world.devices.clear();
     world.problem.clear();
-    world.devices = PlugAll(specs, world.problem);
+    world.devices = PlugAll(specs, usb, world.problem);
     serials = wanted;
   }
   return world;
 }
 
-World& ThreeOfOursAndOneForeign() { return UseWorld({Ours(1), Ours(2), Ours(3), Foreign(1)}); }
+World& ThreeOfOursAndOneForeign() {
+  return UseWorld({Ours(1), Ours(2), Ours(3), Foreign(1)}, true);
+}
 
 World& SixtyFourForeign() {
   std::vector<DeviceSpec> specs;
   for (int i = 0; i < kForeignInterfaces; ++i) specs.push_back(Foreign(i));
-  return UseWorld(specs);
+  return UseWorld(specs, false);
 }
 
 // Opens of foreign devices reach the device thread a moment later.
-int ForeignOpens(const std::vector<std::unique_ptr<UhidDevice>>& devices) {
+int ForeignOpens(const std::vector<std::unique_ptr<VirtualDevice>>& devices) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   int opens = 0;
   for (const auto& device : devices) {

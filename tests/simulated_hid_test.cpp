@@ -121,6 +121,21 @@ TEST_F(Simulated, FeatureWritesLandInTheRegistersAndTheLog) {
   EXPECT_EQ(reply[1], 0xCC);
 }
 
+// As the USB road shows: a device without numbered reports stalls a request
+// for any other report id, and neither hands out a reply nor takes a write.
+TEST_F(Simulated, FeatureReportsWithAnIdOtherThanZeroAreRefused) {
+  const auto id = AddOne();
+  Handle handle = hid_.Open(OnlyPath(), OpenMode::kPlain);
+  std::array<std::uint8_t, 19> report{5, 1, 9, 42};
+  EXPECT_EQ(hid_.SetFeature(handle, report), 0);
+  EXPECT_EQ(hid_.model(id).registers()[9], sim::kPowerOnRegisters[9]);
+  EXPECT_TRUE(hid_.write_log().empty());
+  EXPECT_EQ(hid_.GetFeature(handle, report), 0);
+  report[0] = 0;
+  ASSERT_NE(hid_.GetFeature(handle, report), 0);
+  EXPECT_EQ(report[1], 0xEE) << "the refused read took no reply";
+}
+
 TEST(DemoWorld, DevicesStreamAndFollowTheirPlugCycles) {
   auto hid = MakeDemoWorld();
   std::vector<InterfaceInfo> ours;

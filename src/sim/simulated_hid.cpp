@@ -329,7 +329,9 @@ Result SimulatedHid::DoGetCaps(std::uint32_t id, HidCaps& out) {
 Result SimulatedHid::DoGetFeature(std::uint32_t id, std::span<std::uint8_t> report) {
   std::optional<DeviceId> device;
   Device* d = LiveDevice(id, Op::kGetFeature, device);
-  if (!d || report.empty() || d->profile.feature_length == 0) {
+  // Our device numbers no reports: behind the USB HID driver a request for
+  // any other id than 0 reaches it as such, and it stalls.
+  if (!d || report.empty() || d->profile.feature_length == 0 || report[0] != 0) {
     return Finish(Op::kGetFeature, device, kFailure);
   }
   // The reply carries the device's own length; the caller's byte 0 stays.
@@ -344,7 +346,7 @@ Result SimulatedHid::DoGetFeature(std::uint32_t id, std::span<std::uint8_t> repo
 Result SimulatedHid::DoSetFeature(std::uint32_t id, std::span<const std::uint8_t> report) {
   std::optional<DeviceId> device;
   Device* d = LiveDevice(id, Op::kSetFeature, device);
-  if (!d || report.empty() || d->profile.feature_length == 0) {
+  if (!d || report.empty() || d->profile.feature_length == 0 || report[0] != 0) {
     return Finish(Op::kSetFeature, device, kFailure);
   }
   if (keep_logs_) write_log_.push_back({*device, {report.begin(), report.end()}});
