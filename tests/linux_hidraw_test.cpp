@@ -34,11 +34,32 @@ TEST(HidId, MalformedOrMissingHidIdGivesNothing) {
   }
 }
 
-TEST(HidId, TheKernelsNumberOfAHidDeviceComesFromItsName) {
-  EXPECT_EQ(detail::HidInstance("0003:E31A:5C07.0001"), 1u);
-  EXPECT_EQ(detail::HidInstance("0003:E31A:5C07.00AB"), 0xABu);
-  for (const std::string_view bad : {"", "0003:E31A:5C07", "0003:E31A:5C07.", "0003:E31A:5C07.x1"}) {
-    EXPECT_EQ(detail::HidInstance(bad), std::nullopt) << bad;
+TEST(HidId, IdsAndTheKernelsNumberComeFromTheHidDevicesNameInTheNodesPath) {
+  const struct {
+    std::string_view syspath;
+    std::uint16_t bus, vendor, product;
+    std::uint32_t instance;
+  } good[] = {
+      {"/sys/devices/platform/vhci_hcd.0/usb1/1-1/1-1:1.0/0003:E31A:5C07.0001/hidraw/hidraw0", 3,
+       0xE31A, 0x5C07, 1},
+      {"/sys/devices/virtual/misc/uhid/0005:046D:B01A.00AB/hidraw/hidraw12", 5, 0x046D, 0xB01A, 0xAB},
+      {"/sys/devices/virtual/misc/uhid/0003:E31A:5C07.1F3A0/hidraw/hidraw1", 3, 0xE31A, 0x5C07,
+       0x1F3A0},
+  };
+  for (const auto& g : good) {
+    const auto hid = detail::HidOfHidrawPath(g.syspath);
+    ASSERT_TRUE(hid) << g.syspath;
+    EXPECT_EQ(hid->ids.bus, g.bus);
+    EXPECT_EQ(hid->ids.vendor_id, g.vendor);
+    EXPECT_EQ(hid->ids.product_id, g.product);
+    EXPECT_EQ(hid->instance, g.instance);
+  }
+  for (const std::string_view bad :
+       {"", "hidraw0", "/sys/class/hidraw/hidraw0", "/x/0003:E31A:5C07.0001/hidraw0",
+        "/x/0003:E31A:5C07/hidraw/hidraw0", "/x/0003:E31A:5C07./hidraw/hidraw0",
+        "/x/0003:E31A:5C0G.0001/hidraw/hidraw0", "/x/003:E31A:5C07.0001/hidraw/hidraw0",
+        "/x/0003-E31A:5C07.0001/hidraw/hidraw0", "/x/0003:E31A:5C07.00x1/hidraw/hidraw0"}) {
+    EXPECT_EQ(detail::HidOfHidrawPath(bad), std::nullopt) << bad;
   }
 }
 

@@ -93,15 +93,32 @@ std::optional<HidIds> ParseHidId(std::string_view hid_id) {
                 static_cast<std::uint16_t>(fields[2])};
 }
 
-std::optional<std::uint32_t> HidInstance(std::string_view hid_sysname) {
-  const std::size_t dot = hid_sysname.rfind('.');
-  if (dot == std::string_view::npos || dot + 1 == hid_sysname.size()) return std::nullopt;
-  const char* const first = hid_sysname.data() + dot + 1;
-  const char* const last = hid_sysname.data() + hid_sysname.size();
-  std::uint32_t number = 0;
-  const auto [stop, error] = std::from_chars(first, last, number, 16);
-  if (error != std::errc() || stop != last) return std::nullopt;
-  return number;
+std::optional<HidSysname> ParseHidSysname(std::string_view name) {
+  // Fixed width, as the kernel prints it: %04X:%04X:%04X.%04X (the number may
+  // outgrow its four digits).
+  if (name.size() < 19 || name[4] != ':' || name[9] != ':' || name[14] != '.') return std::nullopt;
+  std::uint16_t fields[3] = {};
+  for (int i = 0; i < 3; ++i) {
+    const char* const first = name.data() + 5 * i;
+    const auto [stop, error] = std::from_chars(first, first + 4, fields[i], 16);
+    if (error != std::errc() || stop != first + 4) return std::nullopt;
+  }
+  const char* const number = name.data() + 15;
+  const char* const end = name.data() + name.size();
+  std::uint32_t instance = 0;
+  const auto [stop, error] = std::from_chars(number, end, instance, 16);
+  if (error != std::errc() || stop != end) return std::nullopt;
+  return HidSysname{{fields[0], fields[1], fields[2]}, instance};
+}
+
+std::optional<HidSysname> HidOfHidrawPath(std::string_view syspath) {
+  const std::size_t node = syspath.rfind('/');
+  if (node == std::string_view::npos) return std::nullopt;
+  const std::string_view up = syspath.substr(0, node);
+  constexpr std::string_view kClassDir = "/hidraw";
+  if (!up.ends_with(kClassDir)) return std::nullopt;
+  const std::string_view hid_path = up.substr(0, up.size() - kClassDir.size());
+  return ParseHidSysname(hid_path.substr(hid_path.rfind('/') + 1));
 }
 
 bool ReportWindow::Append(std::span<const std::uint8_t> data, bool add_zero_id) {
@@ -162,19 +179,18 @@ Result LinuxHidraw::DoEnumerate(std::uint16_t vendor_id, std::uint16_t product_i
   udev_list_entry* entry = nullptr;
   udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get())) {
     const char* const syspath = udev_list_entry_get_name(entry);
-    // A node that vanishes meanwhile has no device, parent or node name left.
+    // The ids are in the path: a node of another device costs nothing more.
+    const std::optional<detail::HidSysname> hid = detail::HidOfHidrawPath(syspath);
+    if (!hid) continue;
+    if (vendor_id != 0 && hid->ids.vendor_id != vendor_id) continue;
+    if (product_id != 0 && hid->ids.product_id != product_id) continue;
+    // A node that vanishes meanwhile has no device or node name left.
     const UdevDevice hidraw(udev_device_new_from_syspath(udev_, syspath));
-    if (!hidraw) continue;
-    udev_device* const hid = HidParent(hidraw.get());
-    const std::optional<detail::HidIds> ids = IdsOf(hid);
-    const char* const node = udev_device_get_devnode(hidraw.get());
-    if (!ids || node == nullptr) continue;
-    if (vendor_id != 0 && ids->vendor_id != vendor_id) continue;
-    if (product_id != 0 && ids->product_id != product_id) continue;
-    const char* const hid_name = udev_device_get_sysname(hid);
-    found.push_back({detail::HidInstance(hid_name ? hid_name : "").value_or(UINT32_MAX), syspath,
-                     InterfaceInfo{.path = node, .vendor_id = ids->vendor_id,
-                                   .product_id = ids->product_id}});
+    const char* const node = hidraw ? udev_device_get_devnode(hidraw.get()) : nullptr;
+    if (node == nullptr) continue;
+    found.push_back({hid->instance, syspath,
+                     InterfaceInfo{.path = node, .vendor_id = hid->ids.vendor_id,
+                                   .product_id = hid->ids.product_id}});
   }
   std::ranges::sort(found, [](const Found& a, const Found& b) {
     return std::tie(a.instance, a.syspath) < std::tie(b.instance, b.syspath);

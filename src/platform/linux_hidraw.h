@@ -32,9 +32,19 @@ struct HidIds {
 // hex); nullopt when it is not well formed.
 std::optional<HidIds> ParseHidId(std::string_view hid_id);
 
-// The kernel numbers every HID device it adds ("0003:E31A:5C07.000B" is the
-// eleventh), on any bus; nullopt for a name without that number.
-std::optional<std::uint32_t> HidInstance(std::string_view hid_sysname);
+// A HID device's name in sysfs, "0003:E31A:5C07.000B": bus, vendor and
+// product in hex, then the kernel's number for the device, which grows with
+// every HID device it adds, on any bus (this one is the eleventh).
+struct HidSysname {
+  HidIds ids;
+  std::uint32_t instance = 0;
+};
+std::optional<HidSysname> ParseHidSysname(std::string_view name);
+
+// The HID device's name within the sysfs path of one of its hidraw nodes
+// (".../0003:E31A:5C07.000B/hidraw/hidraw2"), so that a listing can tell the
+// ids of every node without reading anything more.
+std::optional<HidSysname> HidOfHidrawPath(std::string_view syspath);
 
 // An open file descriptor, closed exactly once.
 class UniqueFd {
