@@ -395,9 +395,13 @@ TEST(KernelUtility, ThreeDevicesAreListedInPlugOrderAndTheLastIsOpened) {
   EXPECT_EQ(look.selected_serial, "UT-C");
   EXPECT_TRUE(look.serials_enabled);
   EXPECT_TRUE(TickUntil([&] { return ShownReport(*window, *c->device).has_value(); }, 3000));
-  EXPECT_TRUE(c->device->activity().open);
-  EXPECT_FALSE(a->device->activity().open);
-  EXPECT_FALSE(b->device->activity().open);
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return !a->device->activity().open && !b->device->activity().open &&
+               c->device->activity().open;
+      },
+      2000))
+      << "only the last device stays open";
   for (const auto* d : {&a, &b, &c}) {
     EXPECT_EQ(CountSetReports(*(*d)->device), 0) << (*d)->device->profile().serial;
   }

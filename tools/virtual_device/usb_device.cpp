@@ -62,6 +62,12 @@ constexpr std::array<std::uint8_t, 4> kLanguages = {4, 3, 0x09, 0x04};  // US En
 // A slow wake-up must not turn into a burst longer than this.
 constexpr auto kMaxLag = std::chrono::milliseconds(10);
 
+// The USB HID driver resubmits its interrupt transfer as soon as one is
+// answered; one that does not come back within this was not resubmitted,
+// because the last reader closed the device meanwhile (the kernel then has
+// nothing left to cancel, and says nothing).
+constexpr auto kResubmitGrace = std::chrono::milliseconds(100);
+
 // Attaching chooses a port and claims it; two devices of this process must
 // not choose the same one.
 std::mutex g_attach_mutex;
@@ -431,6 +437,7 @@ bool UsbDevice::ServeInterrupts(int sock) {
       const PendingUrb urb = pending_.front();
       pending_.pop_front();
       const SentInput& input = NextInput();
+      last_answer_ = now;
       const auto data = std::span(input.data).first(std::min<std::size_t>(urb.length, kInputDataBytes));
       if (!SendRetSubmit(sock, urb.seqnum, 0, static_cast<std::uint32_t>(data.size()), data)) {
         return false;
@@ -456,6 +463,13 @@ void UsbDevice::ArmTimer() {
 }
 
 void UsbDevice::StreamingChanged() { ArmTimer(); }
+
+void UsbDevice::RefreshActivity() {
+  if (activity_.open && pending_.empty() && Clock::now() - last_answer_ > kResubmitGrace) {
+    activity_.open = false;
+    ++activity_.closes;
+  }
+}
 
 int UsbDevice::Control(std::span<const std::uint8_t, 8> setup, std::span<const std::uint8_t> out,
                        std::vector<std::uint8_t>& in) {

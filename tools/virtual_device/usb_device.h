@@ -66,6 +66,7 @@ class UsbDevice final : public VirtualDevice {
               std::vector<std::uint8_t>& in);
   void ArmTimer();  // with mutex_ held
   void StreamingChanged() override;
+  void RefreshActivity() override;
 
   const int wake_fd_;
   const int timer_fd_;
@@ -77,6 +78,7 @@ class UsbDevice final : public VirtualDevice {
   std::uint8_t configuration_ = 0;
   std::deque<PendingUrb> pending_;  // interrupt IN URBs waiting for their slot
   std::chrono::steady_clock::time_point next_due_;
+  std::chrono::steady_clock::time_point last_answer_;
   bool quit_ = false;
   std::thread thread_;
 };

@@ -154,6 +154,8 @@ class VirtualDevice {
   bool Streaming() const;
   // Told, with mutex_ held, when Streaming() may have changed.
   virtual void StreamingChanged() {}
+  // Brings activity_ up to date before it is read, with mutex_ held.
+  virtual void RefreshActivity() {}
 
   const DeviceSpec spec_;
   mutable std::mutex mutex_;
