@@ -71,6 +71,7 @@ constexpr auto kResubmitGrace = std::chrono::milliseconds(100);
 // Attaching chooses a port and claims it; two devices of this process must
 // not choose the same one.
 std::mutex g_attach_mutex;
+// The kernel echoes a device id in every header and does nothing else with it.
 std::atomic<std::uint32_t> g_devids{0x00010002};
 
 std::uint32_t Get32(std::span<const std::uint8_t> bytes, std::size_t at) {
@@ -250,7 +251,6 @@ int UsbDevice::Plug() {
   const std::lock_guard lock(mutex_);
   sock_ = pair[0];
   port_ = port;
-  devid_ = devid;
   phys_ = "usb-vhci_hcd." + std::to_string(port / kPortsPerController) + "-" +
           std::to_string(port % kHighSpeedPorts + 1) + "/input0";
   configuration_ = 0;
@@ -265,6 +265,8 @@ int UsbDevice::Plug() {
 }
 
 int UsbDevice::Unplug() {
+  // No device of this process attaches to the port until it is free again.
+  const std::lock_guard attach(g_attach_mutex);
   int port = -1;
   {
     const std::lock_guard lock(mutex_);
@@ -293,11 +295,6 @@ int UsbDevice::Unplug() {
   plugged_ = false;
   port_ = -1;
   return 0;
-}
-
-std::optional<int> UsbDevice::port() const {
-  const std::lock_guard lock(mutex_);
-  return port_ >= 0 ? std::optional<int>(port_) : std::nullopt;
 }
 
 std::optional<std::string> UsbDevice::HidrawNode() const {
@@ -415,6 +412,7 @@ bool UsbDevice::ServePdu(int sock) {
   }
   if (endpoint == kInterruptEndpoint && direction == kDirIn) {
     // The USB HID driver polls only while some reader has the device open.
+    RefreshActivity();
     if (!activity_.open) {
       activity_.open = true;
       ++activity_.opens;
@@ -464,7 +462,7 @@ void UsbDevice::ArmTimer() {
 
 void UsbDevice::StreamingChanged() { ArmTimer(); }
 
-void UsbDevice::RefreshActivity() {
+void UsbDevice::RefreshActivity() const {
   if (activity_.open && pending_.empty() && Clock::now() - last_answer_ > kResubmitGrace) {
     activity_.open = false;
     ++activity_.closes;

@@ -43,9 +43,6 @@ class UsbDevice final : public VirtualDevice {
   int Unplug() override;
   std::optional<std::string> HidrawNode() const override;
 
-  // The vhci port number the device is attached to, while it is.
-  std::optional<int> port() const;
-
  private:
   struct PendingUrb {
     std::uint32_t seqnum;
@@ -66,7 +63,7 @@ class UsbDevice final : public VirtualDevice {
               std::vector<std::uint8_t>& in);
   void ArmTimer();  // with mutex_ held
   void StreamingChanged() override;
-  void RefreshActivity() override;
+  void RefreshActivity() const override;
 
   const int wake_fd_;
   const int timer_fd_;
@@ -74,7 +71,6 @@ class UsbDevice final : public VirtualDevice {
   int sock_ = -1;    // our end while connected
   int port_ = -1;    // while attached
   std::string phys_;  // HID_PHYS of the device on that port
-  std::uint32_t devid_ = 0;
   std::uint8_t configuration_ = 0;
   std::deque<PendingUrb> pending_;  // interrupt IN URBs waiting for their slot
   std::chrono::steady_clock::time_point next_due_;

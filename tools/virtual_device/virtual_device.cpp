@@ -67,7 +67,7 @@ void VirtualDevice::WithModel(const std::function<void(sim::DeviceModel&)>& fn) 
 
 DeviceActivity VirtualDevice::activity() const {
   const std::lock_guard lock(mutex_);
-  const_cast<VirtualDevice*>(this)->RefreshActivity();
+  RefreshActivity();
   return activity_;
 }
 

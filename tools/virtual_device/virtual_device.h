@@ -155,12 +155,13 @@ class VirtualDevice {
   // Told, with mutex_ held, when Streaming() may have changed.
   virtual void StreamingChanged() {}
   // Brings activity_ up to date before it is read, with mutex_ held.
-  virtual void RefreshActivity() {}
+  virtual void RefreshActivity() const {}
 
   const DeviceSpec spec_;
   mutable std::mutex mutex_;
   sim::DeviceModel model_;
-  DeviceActivity activity_;
+  // Reading it may settle what the kernel left unsaid (RefreshActivity).
+  mutable DeviceActivity activity_;
   bool plugged_ = false;
 
  private:
