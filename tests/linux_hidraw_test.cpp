@@ -45,6 +45,8 @@ TEST(HidId, IdsAndTheKernelsNumberComeFromTheHidDevicesNameInTheNodesPath) {
       {"/sys/devices/virtual/misc/uhid/0005:046D:B01A.00AB/hidraw/hidraw12", 5, 0x046D, 0xB01A, 0xAB},
       {"/sys/devices/virtual/misc/uhid/0003:E31A:5C07.1F3A0/hidraw/hidraw1", 3, 0xE31A, 0x5C07,
        0x1F3A0},
+      {"../../devices/pci0000:00/0000:00:14.0/usb3/3-2/3-2:1.0/0003:E31A:5C07.0004/hidraw/hidraw3",
+       3, 0xE31A, 0x5C07, 4},
   };
   for (const auto& g : good) {
     const auto hid = detail::HidOfHidrawPath(g.syspath);

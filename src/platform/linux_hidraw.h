@@ -1,5 +1,6 @@
-// The real backend on Linux: HID interfaces as hidraw nodes, found and
-// identified through libudev, used through hidraw's own calls.
+// The real backend on Linux: HID interfaces as hidraw nodes, listed from the
+// kernel's hidraw class, named and identified through libudev, used through
+// hidraw's own calls.
 #pragma once
 
 #include <cstddef>
@@ -41,9 +42,9 @@ struct HidSysname {
 };
 std::optional<HidSysname> ParseHidSysname(std::string_view name);
 
-// The HID device's name within the sysfs path of one of its hidraw nodes
-// (".../0003:E31A:5C07.000B/hidraw/hidraw2"), so that a listing can tell the
-// ids of every node without reading anything more.
+// The HID device's name within the sysfs path of one of its hidraw nodes, or
+// the link to it in the hidraw class (".../0003:E31A:5C07.000B/hidraw/hidraw2"),
+// so that a listing can tell the ids of every node without reading more.
 std::optional<HidSysname> HidOfHidrawPath(std::string_view syspath);
 
 // An open file descriptor, closed exactly once.
