@@ -183,6 +183,7 @@ TEST(LinuxHidrawOnThisMachine, OpeningAMissingPathGivesAHandleThatIsNotOpen) {
   for (const OpenMode mode : {OpenMode::kPlain, OpenMode::kOverlapped}) {
     Handle handle = hid.Open("/dev/hidraw-not-there", mode);
     EXPECT_FALSE(handle.IsOpen());
+    EXPECT_EQ(hid.LastOpenError(), OpenError::kGone);
     HidAttributes attributes;
     EXPECT_EQ(hid.GetAttributes(handle, attributes), kFailure);
     EXPECT_EQ(handle.Close(), kFailure);
@@ -204,6 +205,11 @@ TEST(LinuxHidrawOnThisMachine, OpeningSomethingThatIsNoHidrawNodeFailsCleanly) {
     for (const OpenMode mode : {OpenMode::kPlain, OpenMode::kOverlapped}) {
       EXPECT_FALSE(hid.Open(path, mode).IsOpen()) << path;
     }
+  }
+  // Nodes that are there but no hidraw node give no reason a user could act on.
+  for (const std::string& path : {std::string(file), std::string("/dev/null"), std::string("/tmp")}) {
+    EXPECT_FALSE(hid.Open(path, OpenMode::kPlain).IsOpen());
+    EXPECT_EQ(hid.LastOpenError(), OpenError::kOther) << path;
   }
   std::remove(file);
 }

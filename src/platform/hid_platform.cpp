@@ -34,7 +34,13 @@ Result HidPlatform::Enumerate(std::uint16_t vendor_id, std::uint16_t product_id,
 
 Handle HidPlatform::Open(const std::string& path, OpenMode mode) {
   const std::uint32_t id = DoOpen(path, mode);
-  return id == 0 ? Handle() : Handle(this, id);
+  if (id == 0) {
+    const OpenError why = DoLastOpenError();
+    last_open_error_ = why == OpenError::kNone ? OpenError::kOther : why;
+    return Handle();
+  }
+  last_open_error_ = OpenError::kNone;
+  return Handle(this, id);
 }
 
 Result HidPlatform::GetAttributes(const Handle& handle, HidAttributes& out) {

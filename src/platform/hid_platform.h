@@ -30,6 +30,16 @@ enum class OpenMode {
   kOverlapped,  // input reads that never block
 };
 
+// Why an open failed, for the person who has to mend it; the program itself
+// treats every failed open alike.
+enum class OpenError {
+  kNone,              // the open succeeded
+  kPermissionDenied,  // the node is there, but not for this user
+  kBusy,              // another program holds it exclusively
+  kGone,              // no such node (any more): unplugged meanwhile
+  kOther,
+};
+
 // The identifiers and release number of an opened interface.
 struct HidAttributes {
   std::uint16_t VendorID = 0;
@@ -98,6 +108,9 @@ class HidPlatform {
   // A handle that is not open when the path cannot be opened.
   Handle Open(const std::string& path, OpenMode mode);
 
+  // Why the latest Open on this platform failed; kNone when it succeeded.
+  OpenError LastOpenError() const { return last_open_error_; }
+
   Result GetAttributes(const Handle& handle, HidAttributes& out);
 
   // The strings come as UTF-16LE code units filling at most `buffer.size()`
@@ -127,6 +140,8 @@ class HidPlatform {
   virtual Result DoEnumerate(std::uint16_t vendor_id, std::uint16_t product_id,
                              std::vector<InterfaceInfo>& out) = 0;
   virtual std::uint32_t DoOpen(const std::string& path, OpenMode mode) = 0;  // 0 on failure
+  // Asked only right after DoOpen returned 0: why it did.
+  virtual OpenError DoLastOpenError() const = 0;
   virtual Result DoClose(std::uint32_t id) = 0;
   virtual Result DoGetAttributes(std::uint32_t id, HidAttributes& out) = 0;
   virtual Result DoGetSerialNumberString(std::uint32_t id, std::span<std::uint8_t> buffer) = 0;
@@ -142,6 +157,8 @@ class HidPlatform {
  private:
   friend class Handle;
   bool Owns(const Handle& handle) const { return handle.IsOpen() && handle.platform_ == this; }
+
+  OpenError last_open_error_ = OpenError::kNone;
 };
 
 }  // namespace tensivo::platform

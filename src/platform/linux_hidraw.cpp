@@ -24,6 +24,22 @@ namespace tensivo::platform {
 
 namespace {
 
+OpenError OpenErrorOf(int error_number) {
+  switch (error_number) {
+    case EACCES:
+    case EPERM:
+      return OpenError::kPermissionDenied;
+    case EBUSY:
+      return OpenError::kBusy;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+      return OpenError::kGone;
+    default:
+      return OpenError::kOther;
+  }
+}
+
 // The largest report the hidraw driver hands out on older kernels; a larger
 // input length from the descriptor widens the scratch buffer.
 constexpr std::size_t kScratchBytes = 4096;
@@ -211,20 +227,31 @@ Result LinuxHidraw::DoEnumerate(std::uint16_t vendor_id, std::uint16_t product_i
 }
 
 std::uint32_t LinuxHidraw::DoOpen(const std::string& path, OpenMode mode) {
+  open_error_ = OpenError::kOther;
   // Ids are never reused; once they run out no more opens succeed.
   if (next_id_ == 0) return 0;
   // Non-blocking in both modes: reads poll, and a path that turns out to be a
   // FIFO or a terminal can neither stall the open nor become ours.
   detail::UniqueFd fd(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  if (!fd.valid()) return 0;
+  if (!fd.valid()) {
+    open_error_ = OpenErrorOf(errno);
+    return 0;
+  }
   hidraw_devinfo info{};
-  if (::ioctl(fd.get(), HIDIOCGRAWINFO, &info) < 0) return 0;
+  // No hidraw node (ENOTTY), or one unplugged since the open (ENODEV).
+  if (::ioctl(fd.get(), HIDIOCGRAWINFO, &info) < 0) {
+    open_error_ = OpenErrorOf(errno);
+    return 0;
+  }
+  open_error_ = OpenError::kNone;
   const std::uint32_t id = next_id_++;
   Device& device = devices_[id];
   device.fd = std::move(fd);
   device.mode = mode;
   return id;
 }
+
+OpenError LinuxHidraw::DoLastOpenError() const { return open_error_; }
 
 Result LinuxHidraw::DoClose(std::uint32_t id) {
   return devices_.erase(id) == 1 ? kSuccess : kFailure;

@@ -101,6 +101,7 @@ class LinuxHidraw final : public HidPlatform {
   Result DoEnumerate(std::uint16_t vendor_id, std::uint16_t product_id,
                      std::vector<InterfaceInfo>& out) override;
   std::uint32_t DoOpen(const std::string& path, OpenMode mode) override;
+  OpenError DoLastOpenError() const override;
   Result DoClose(std::uint32_t id) override;
   Result DoGetAttributes(std::uint32_t id, HidAttributes& out) override;
   Result DoGetSerialNumberString(std::uint32_t id, std::span<std::uint8_t> buffer) override;
@@ -141,6 +142,7 @@ class LinuxHidraw final : public HidPlatform {
   std::vector<std::uint8_t> scratch_;
   std::uint32_t next_id_ = 1;
   EventId next_event_ = 1;
+  OpenError open_error_ = OpenError::kNone;
 };
 
 }  // namespace tensivo::platform

@@ -163,8 +163,15 @@ void SimulatedHid::ReplugAtCall(DeviceId device, std::uint64_t call_number) {
   replug_at_.emplace_back(device, call_number);
 }
 
+void SimulatedHid::RefuseOpens(DeviceId device, OpenError reason) {
+  devices_.at(device).refused_opens = reason;
+}
+
 void SimulatedHid::ClearFaults() {
-  for (Device& d : devices_) d.failing_ops.clear();
+  for (Device& d : devices_) {
+    d.failing_ops.clear();
+    d.refused_opens = OpenError::kNone;
+  }
   failing_calls_.clear();
   fail_from_.reset();
   unplug_at_.clear();
@@ -255,7 +262,10 @@ std::uint32_t SimulatedHid::DoOpen(const std::string& path, OpenMode mode) {
     if (PathOf(id) == path) target = id;
   }
   const bool fail = BeginCall(Op::kOpen, target);
-  if (fail || !target || !devices_[*target].attached) {
+  open_error_ = !target || !devices_[*target].attached ? OpenError::kGone
+                : fail                                 ? OpenError::kOther
+                                                       : devices_[*target].refused_opens;
+  if (open_error_ != OpenError::kNone) {
     Finish(Op::kOpen, target, kFailure);
     return 0;
   }

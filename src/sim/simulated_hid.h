@@ -22,6 +22,7 @@ using platform::HidAttributes;
 using platform::HidCaps;
 using platform::HidPlatform;
 using platform::InterfaceInfo;
+using platform::OpenError;
 using platform::OpenMode;
 using platform::ReadOverlapped;
 using platform::Result;
@@ -114,6 +115,9 @@ class SimulatedHid final : public HidPlatform {
   void FailFromCall(std::uint64_t call_number);  // it and every later call fail
   void UnplugAtCall(DeviceId device, std::uint64_t call_number);  // detached just before it
   void ReplugAtCall(DeviceId device, std::uint64_t call_number);  // attached just before it
+  // Every open of this device fails for this reason (kNone: opens work again),
+  // as a missing udev rule or another program holding it would make them.
+  void RefuseOpens(DeviceId device, OpenError reason);
   void ClearFaults();
 
   // --- what the host did ---
@@ -134,6 +138,7 @@ class SimulatedHid final : public HidPlatform {
   Result DoEnumerate(std::uint16_t vendor_id, std::uint16_t product_id,
                      std::vector<InterfaceInfo>& out) override;
   std::uint32_t DoOpen(const std::string& path, OpenMode mode) override;
+  OpenError DoLastOpenError() const override { return open_error_; }
   Result DoClose(std::uint32_t id) override;
   Result DoGetAttributes(std::uint32_t id, HidAttributes& out) override;
   Result DoGetSerialNumberString(std::uint32_t id, std::span<std::uint8_t> buffer) override;
@@ -163,6 +168,7 @@ class SimulatedHid final : public HidPlatform {
     std::optional<PlugCycle> cycle;
     std::chrono::microseconds next_report{0};
     std::vector<Op> failing_ops;
+    OpenError refused_opens = OpenError::kNone;
     Counters counters;
   };
 
@@ -192,6 +198,7 @@ class SimulatedHid final : public HidPlatform {
   std::uint64_t next_plug_order_ = 0;
   int events_created_ = 0;
   int misuse_ = 0;
+  OpenError open_error_ = OpenError::kNone;
 
   std::uint64_t calls_made_ = 0;
   bool keep_logs_ = true;
