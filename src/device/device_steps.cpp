@@ -11,7 +11,7 @@ bool CanConfigure(const DeviceDetails& details) {
   return details.manufacturer.has_value() && (details.version & 0xFF) >= 1;
 }
 
-DeviceDetails ReadDetails(platform::HidPlatform& hid, WindowState& state) {
+DeviceDetails ReadIdentity(platform::HidPlatform& hid, WindowState& state) {
   DeviceDetails details;
   details.version = state.DeviceAttributes.VersionNumber;
 
@@ -22,13 +22,30 @@ DeviceDetails ReadDetails(platform::HidPlatform& hid, WindowState& state) {
   if (state.LastResult != 0) details.manufacturer = DeviceStringToText(strings);
   state.LastResult = hid.GetProductString(state.ReadHandle, request);
   if (state.LastResult != 0) details.product = DeviceStringToText(strings);
+  return details;
+}
 
-  const RegisterImage image = ReadConfiguration(hid, state);
+StoredGains ReadStoredGains(platform::HidPlatform& hid, WindowState& state) {
+  RegisterSet registers_read;
+  const RegisterImage image = ReadConfiguration(hid, state, &registers_read);
+  StoredGains gains;
+  gains.read = true;
   for (std::size_t cell = 0; cell < kLoadCellRegisters.size(); ++cell) {
     const GainRegisters& regs = kLoadCellRegisters[cell];
-    details.gain_positions[cell] =
+    gains.positions[cell] =
         DecodeGainPosition(image[regs.amplifier], image[regs.shift], image[regs.fine]);
+    for (const std::uint8_t reg : {regs.amplifier, regs.shift, regs.fine}) {
+      gains.read = gains.read && registers_read.test(reg);
+    }
   }
+  return gains;
+}
+
+DeviceDetails ReadDetails(platform::HidPlatform& hid, WindowState& state) {
+  DeviceDetails details = ReadIdentity(hid, state);
+  const StoredGains gains = ReadStoredGains(hid, state);
+  details.gain_positions = gains.positions;
+  details.gains_read = gains.read;
   return details;
 }
 

@@ -12,6 +12,15 @@
 
 namespace tensivo::device {
 
+// The gains the five-read read-back finds in the device.
+struct StoredGains {
+  // List positions of LC1..LC3; none where the registers name no step.
+  std::array<std::optional<int>, 3> positions;
+  // All nine gain registers came from reads that succeeded. Otherwise a
+  // position may stand on the zeros of reads that failed.
+  bool read = false;
+};
+
 // What the details read-back learns of the open device.
 struct DeviceDetails {
   std::optional<std::string> manufacturer;  // 8-bit text; none when the query failed
@@ -19,6 +28,7 @@ struct DeviceDetails {
   std::uint16_t version = 0;
   // List positions of LC1..LC3; none where the registers name no step.
   std::array<std::optional<int>, 3> gain_positions;
+  bool gains_read = false;  // as StoredGains::read
 };
 
 // Devices before minor version 1 cannot be configured (only the low byte
@@ -26,8 +36,14 @@ struct DeviceDetails {
 bool CanConfigure(const DeviceDetails& details);
 
 // The manufacturer and product strings (through ReadHandle, both into one
-// buffer of which 100 bytes are offered), then the five-read configuration
-// read-back, which also sets state.InputMask. Nothing is written.
+// buffer of which 100 bytes are offered) and the version; no feature report.
+DeviceDetails ReadIdentity(platform::HidPlatform& hid, WindowState& state);
+
+// The five-read configuration read-back, decoded into the three gains; it
+// also sets state.InputMask. Nothing is written.
+StoredGains ReadStoredGains(platform::HidPlatform& hid, WindowState& state);
+
+// ReadIdentity, then ReadStoredGains: the window's details read.
 DeviceDetails ReadDetails(platform::HidPlatform& hid, WindowState& state);
 
 // Closes whichever of the two handles is open; the platform's closes are never

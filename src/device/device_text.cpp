@@ -20,7 +20,7 @@ std::string VersionText(std::uint16_t version) {
   return text;
 }
 
-std::string GainText(int position, char decimal_point) {
+std::string ExactGainText(int position, char decimal_point) {
   const auto [e, m] = SplitGainPosition(position);
   // 2^e (256 + m) / 256 is a multiple of 1/256, so eight decimals hold it
   // exactly: scale by 10^8 / 2^8 = 390625 and print as a fixed-point number.
@@ -37,6 +37,11 @@ std::string GainText(int position, char decimal_point) {
     text += decimal_point;
     text += tail;
   }
+  return text;
+}
+
+std::string GainText(int position, char decimal_point) {
+  std::string text = ExactGainText(position, decimal_point);
   if (text.size() > 6) text.resize(6);
   return text;
 }

@@ -17,8 +17,12 @@ std::string DeviceStringToText(std::span<const std::uint8_t> buffer);
 // hex without leading zeros.
 std::string VersionText(std::uint16_t version);
 
-// The gain-list entry for position p = 256 e + m: the exact decimal value of
-// 2^e (1 + m/256), cut (not rounded) to 6 characters.
+// The exact decimal value of the gain at list position p = 256 e + m,
+// 2^e (1 + m/256), with no trailing zeros: "8.03125", "500".
+std::string ExactGainText(int position, char decimal_point = '.');
+
+// The gain-list entry for position p: its exact value cut (not rounded) to
+// 6 characters.
 std::string GainText(int position, char decimal_point = '.');
 
 }  // namespace tensivo::device

@@ -12,41 +12,49 @@ constexpr std::size_t kSerialRequestBytes = 100;
 
 // Walks the present interfaces of our kind as both searches do. Only
 // interfaces whose enumerated identifiers are ours are ever opened: opening
-// other people's devices on every tick disturbs them. `take` sees the serial of each
-// match whose serial could be read, and returns
-// true to keep that interface open in DeviceHandle and end the walk.
+// other people's devices on every tick disturbs them. `take` sees the serial
+// of each match whose serial could be read, and returns true to keep that
+// interface open in DeviceHandle and end the walk.
 template <typename Take>
 void ProbeInterfaces(platform::HidPlatform& hid, WindowState& state, Take&& take) {
   std::vector<platform::InterfaceInfo> interfaces;
   const platform::Result listed = hid.Enumerate(kVendorId, kProductId, interfaces);
   state.LastResult = listed;
 
-  // Not cleared between devices; every query writes its own terminator, and
-  // the bytes past the 100 offered stay zero, so no text runs past them.
-  std::array<std::uint8_t, 201> serial_buffer{};
-
   for (const platform::InterfaceInfo& info : interfaces) {
     if (info.vendor_id != kVendorId || info.product_id != kProductId) continue;
-    state.DevicePathName = info.path;
-    platform::Handle probe = hid.Open(info.path, platform::OpenMode::kPlain);
-    state.DeviceAttributes.VendorID = 0;
-    state.DeviceAttributes.ProductID = 0;
-    state.LastResult = hid.GetAttributes(probe, state.DeviceAttributes);
-    if (state.DeviceAttributes.VendorID == kVendorId &&
-        state.DeviceAttributes.ProductID == kProductId) {
-      state.LastResult = hid.GetSerialNumberString(
-          probe, std::span(serial_buffer).first(kSerialRequestBytes));
-      if (state.LastResult != 0 && take(DeviceStringToText(serial_buffer))) {
-        state.DeviceHandle = std::move(probe);
-        break;
-      }
+    Probe probe = ProbeInterface(hid, state, info);
+    if (probe.serial && take(*probe.serial)) {
+      state.DeviceHandle = std::move(probe.handle);
+      break;
     }
-    probe.Close();
+    probe.handle.Close();
   }
   state.LastResult = listed;
 }
 
 }  // namespace
+
+Probe ProbeInterface(platform::HidPlatform& hid, WindowState& state,
+                     const platform::InterfaceInfo& info) {
+  Probe probe;
+  state.DevicePathName = info.path;
+  probe.handle = hid.Open(info.path, platform::OpenMode::kPlain);
+  state.DeviceAttributes.VendorID = 0;
+  state.DeviceAttributes.ProductID = 0;
+  state.LastResult = hid.GetAttributes(probe.handle, state.DeviceAttributes);
+  if (state.DeviceAttributes.VendorID != kVendorId ||
+      state.DeviceAttributes.ProductID != kProductId) {
+    return probe;
+  }
+  // Every query writes its own terminator, and the bytes past the 100
+  // offered stay zero, so no text runs past them.
+  std::array<std::uint8_t, 201> serial_buffer{};
+  state.LastResult =
+      hid.GetSerialNumberString(probe.handle, std::span(serial_buffer).first(kSerialRequestBytes));
+  if (state.LastResult != 0) probe.serial = DeviceStringToText(serial_buffer);
+  return probe;
+}
 
 std::vector<std::string> Scan_USB_devices(platform::HidPlatform& hid, WindowState& state) {
   state.FormReady = kFalse;
@@ -69,11 +77,15 @@ Bool16 FindTheHid(platform::HidPlatform& hid, WindowState& state,
   });
   if (state.DeviceFound == kTrue) {
     result = kTrue;
-    Read_Device_Caps(hid, state);
-    state.ReadHandle = hid.Open(state.DevicePathName, platform::OpenMode::kOverlapped);
-    Init_Read_Overlapped(hid, state);
+    FinishOpen(hid, state);
   }
   return result;
+}
+
+void FinishOpen(platform::HidPlatform& hid, WindowState& state) {
+  Read_Device_Caps(hid, state);
+  state.ReadHandle = hid.Open(state.DevicePathName, platform::OpenMode::kOverlapped);
+  Init_Read_Overlapped(hid, state);
 }
 
 void Read_Device_Caps(platform::HidPlatform& hid, WindowState& state) {

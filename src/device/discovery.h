@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,20 @@ namespace tensivo::device {
 
 inline constexpr std::uint16_t kVendorId = 0xE31A;
 inline constexpr std::uint16_t kProductId = 0x5C07;
+
+// One enumerated interface opened plain and asked for its identifiers and
+// serial number, as both searches ask every interface.
+struct Probe {
+  platform::Handle handle;  // not open when the open failed
+  // None when the interface is not ours after all or its serial query failed.
+  std::optional<std::string> serial;
+};
+Probe ProbeInterface(platform::HidPlatform& hid, WindowState& state,
+                     const platform::InterfaceInfo& info);
+
+// With DeviceHandle open on DevicePathName: reads the report lengths, opens
+// ReadHandle and arms the input read, as FindTheHid does for its match.
+void FinishOpen(platform::HidPlatform& hid, WindowState& state);
 
 // Clears FormReady and returns the serial numbers of every attached device, in
 // enumeration order; the window lists them and selects the last. Every

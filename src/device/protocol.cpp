@@ -40,38 +40,53 @@ void Write_Register(platform::HidPlatform& hid, WindowState& state,
   state.LastResult = hid.SetFeature(state.DeviceHandle, buffer);
 }
 
-void WriteGain(platform::HidPlatform& hid, WindowState& state, LoadCell cell, int position) {
+WriteResults WriteGain(platform::HidPlatform& hid, WindowState& state, LoadCell cell,
+                       int position) {
   const GainRegisters& target = kLoadCellRegisters[static_cast<std::size_t>(cell)];
   const GainRegisters values = EncodeGain(position);
   auto buffer = NewFeatureBuffer(state);
-  Write_Register(hid, state, buffer, target.amplifier, values.amplifier);
-  Write_Register(hid, state, buffer, target.shift, values.shift);
-  Write_Register(hid, state, buffer, target.fine, values.fine);
-}
-
-void WriteFactoryDefaults(platform::HidPlatform& hid, WindowState& state) {
-  auto buffer = NewFeatureBuffer(state);
-  for (std::size_t reg = 0; reg < kFactoryValues.size(); ++reg) {
-    Write_Register(hid, state, buffer, static_cast<std::uint8_t>(reg), kFactoryValues[reg]);
+  WriteResults results;
+  for (const auto& [reg, value] :
+       {std::pair{target.amplifier, values.amplifier}, std::pair{target.shift, values.shift},
+        std::pair{target.fine, values.fine}}) {
+    Write_Register(hid, state, buffer, reg, value);
+    results.push_back({reg, value, state.LastResult});
   }
+  return results;
 }
 
-void ApplyFeatureReply(std::span<const std::uint8_t> reply, RegisterImage& image,
-                       std::uint8_t& input_mask) {
-  if (reply.size() < 3) return;
+WriteResults WriteFactoryDefaults(platform::HidPlatform& hid, WindowState& state) {
+  auto buffer = NewFeatureBuffer(state);
+  WriteResults results;
+  for (std::size_t reg = 0; reg < kFactoryValues.size(); ++reg) {
+    const auto r = static_cast<std::uint8_t>(reg);
+    Write_Register(hid, state, buffer, r, kFactoryValues[reg]);
+    results.push_back({r, kFactoryValues[reg], state.LastResult});
+  }
+  return results;
+}
+
+RegisterSet ApplyFeatureReply(std::span<const std::uint8_t> reply, RegisterImage& image,
+                              std::uint8_t& input_mask) {
+  RegisterSet written;
+  if (reply.size() < 3) return written;
   if (reply[1] == kConfigBlockTag) {
     const std::size_t start = reply[2];
     for (std::size_t i = 0; i < 16; ++i) {
       if (3 + i >= reply.size() || start + i >= image.size()) break;
       image[start + i] = reply[3 + i];
+      written.set(start + i);
     }
   } else if (reply[1] == kInputMaskTag) {
     input_mask = reply[2];
   }
+  return written;
 }
 
-RegisterImage ReadConfiguration(platform::HidPlatform& hid, WindowState& state) {
+RegisterImage ReadConfiguration(platform::HidPlatform& hid, WindowState& state,
+                                RegisterSet* registers_read) {
   RegisterImage image{};
+  if (registers_read) registers_read->reset();
   auto buffer = NewFeatureBuffer(state);
   // Without a known length there is no report to ask for.
   if (buffer.empty()) {
@@ -81,7 +96,8 @@ RegisterImage ReadConfiguration(platform::HidPlatform& hid, WindowState& state) 
   for (int read = 0; read < kReadBackReads; ++read) {
     state.LastResult = hid.GetFeature(state.DeviceHandle, buffer);
     // Examined whatever the result: a failed read leaves the previous reply.
-    ApplyFeatureReply(buffer, image, state.InputMask);
+    const RegisterSet written = ApplyFeatureReply(buffer, image, state.InputMask);
+    if (registers_read && state.LastResult != 0) *registers_read |= written;
   }
   return image;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -24,6 +25,8 @@ inline constexpr int kFactoryGainPosition = 2292;  // gain 500
 inline constexpr int kReadBackReads = 5;
 inline constexpr std::size_t kRegisterImageSize = 17;
 using RegisterImage = std::array<std::uint8_t, kRegisterImageSize>;
+// Which registers of an image a read-back filled.
+using RegisterSet = std::bitset<kRegisterImageSize>;
 
 inline constexpr std::array<std::uint8_t, 12> kFactoryValues = {15,  1,   15,  1,   15,  1,
                                                                 244, 244, 244, 128, 128, 128};
@@ -84,20 +87,33 @@ std::vector<std::uint8_t> NewFeatureBuffer(const WindowState& state);
 void Write_Register(platform::HidPlatform& hid, WindowState& state,
                     std::span<std::uint8_t> buffer, std::uint8_t reg, std::uint8_t value);
 
-// Amplifier, shift and fine register of one load cell, in that order.
-void WriteGain(platform::HidPlatform& hid, WindowState& state, LoadCell cell, int position);
+// One write-register report of a sequence and the platform's result for it.
+struct RegisterWrite {
+  std::uint8_t reg;
+  std::uint8_t value;
+  platform::Result result;
+};
+using WriteResults = std::vector<RegisterWrite>;
+
+// Amplifier, shift and fine register of one load cell, in that order. A
+// sequence always runs to its end; the results only tell what went through.
+WriteResults WriteGain(platform::HidPlatform& hid, WindowState& state, LoadCell cell, int position);
 
 // Registers 0..11 with the factory values, in ascending order.
-void WriteFactoryDefaults(platform::HidPlatform& hid, WindowState& state);
+WriteResults WriteFactoryDefaults(platform::HidPlatform& hid, WindowState& state);
 
 // Five feature reads, taken in whatever order the device hands out its
 // replies: configuration blocks go into a fresh register image, an input-mask
 // reply into state.InputMask. Nothing is written to the device.
-RegisterImage ReadConfiguration(platform::HidPlatform& hid, WindowState& state);
+// `registers_read`, when given, learns which image registers came from reads
+// that succeeded, so that a register holding 0 can be told from one that a
+// failed read left at 0.
+RegisterImage ReadConfiguration(platform::HidPlatform& hid, WindowState& state,
+                                RegisterSet* registers_read = nullptr);
 
-// Applies one reply to the image and mask; bytes outside the reply or the
-// image are never touched.
-void ApplyFeatureReply(std::span<const std::uint8_t> reply, RegisterImage& image,
-                       std::uint8_t& input_mask);
+// Applies one reply to the image and mask and returns the image registers it
+// wrote; bytes outside the reply or the image are never touched.
+RegisterSet ApplyFeatureReply(std::span<const std::uint8_t> reply, RegisterImage& image,
+                              std::uint8_t& input_mask);
 
 }  // namespace tensivo::device
