@@ -1,0 +1,57 @@
+// tensivo-cli: the device from a terminal and from scripts, through the same
+// device steps as the window, so that both send the same reports.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "platform/hid_platform.h"
+
+namespace tensivo::cli {
+
+// The exit codes the man page and the README document.
+enum ExitCode : int {
+  kOk = 0,
+  kNoDevice = 1,      // none attached, or none with the serial asked for
+  kCannotOpen = 2,    // attached, but it cannot be opened
+  kRefused = 3,       // cannot be configured, another device's profile, not confirmed
+  kDeviceFailed = 4,  // a read or write failed, or the device does not hold what was written
+  kFileFailed = 5,    // a profile that cannot be read, written or understood
+  kUsage = 64,        // unknown command or option, a value that is no gain or position
+};
+
+// Hands out a backend, made on first use and kept for the run.
+using HidSource = std::function<platform::HidPlatform&()>;
+
+// What a run reads, writes and runs on. Tests fill it with string streams and
+// simulated worlds; Main with the process's own.
+struct Console {
+  Console(std::ostream& out_stream, std::ostream& err_stream, std::istream& in_stream)
+      : out(out_stream), err(err_stream), in(in_stream) {}
+
+  std::ostream& out;
+  std::ostream& err;
+  std::istream& in;
+  bool out_is_terminal = false;
+  bool in_is_terminal = false;
+  HidSource real_hid;       // the attached devices
+  HidSource simulated_hid;  // --simulate
+  // Returns at the given time, or earlier once `interrupted` is set.
+  std::function<void(std::chrono::steady_clock::time_point)> wait_until;
+  const std::atomic<bool>* interrupted = nullptr;  // Ctrl-C
+};
+
+// Runs one command line (args[0] is the program's name); returns the exit code.
+int Run(std::span<const std::string> args, Console& console);
+
+// The process around Run: its streams and terminals, Ctrl-C, the simulated
+// world, and the real backend `make_real` makes when a command needs it.
+int Main(int argc, char** argv,
+         const std::function<std::unique_ptr<platform::HidPlatform>()>& make_real);
+
+}  // namespace tensivo::cli

@@ -1,0 +1,334 @@
+#include "cli/commands.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iomanip>
+#include <istream>
+#include <nlohmann/json.hpp>
+#include <ostream>
+
+#include "cli/gain_value.h"
+#include "cli/profile.h"
+#include "cli/session.h"
+#include "device/device_text.h"
+#include "device/protocol.h"
+
+namespace tensivo::cli {
+
+namespace {
+
+using device::LoadCell;
+using json = nlohmann::ordered_json;
+
+constexpr const char* kInputNames[] = {"LC1",     "LC2",     "LC3",     "Input 4",
+                                       "Input 5", "Input 6", "Input 7", "Input 8"};
+
+// The window shows the version after a blank, as a label's padding.
+std::string Version(std::uint16_t version) { return device::VersionText(version).substr(1); }
+
+json GainJson(const std::optional<int>& position) {
+  if (!position) return nullptr;
+  return {
+      {"text", device::GainText(*position)}, {"gain", GainAt(*position)}, {"position", *position}};
+}
+
+std::string GainLine(const std::optional<int>& position) {
+  if (!position) return "none: its registers name no entry of the list";
+  return device::GainText(*position) + " (exact " + device::ExactGainText(*position) +
+         ", list position " + std::to_string(*position) + ")";
+}
+
+// Prints rows as columns two blanks apart; the last column is not padded.
+void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
+  std::vector<std::size_t> widths;
+  for (const auto& row : rows) {
+    widths.resize(std::max(widths.size(), row.size()));
+    for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+  }
+  for (const auto& row : rows) {
+    std::string line;
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      line += row[i];
+      if (i + 1 < row.size()) line += std::string(widths[i] - row[i].size() + 2, ' ');
+    }
+    out << line << '\n';
+  }
+}
+
+// The registers of the load cells after `cell`, which a stopped load never sent.
+std::vector<std::uint8_t> RegistersAfter(std::size_t cell) {
+  std::vector<std::uint8_t> regs;
+  for (std::size_t c = cell + 1; c < device::kLoadCellRegisters.size(); ++c) {
+    const auto& r = device::kLoadCellRegisters[c];
+    regs.insert(regs.end(), {r.amplifier, r.shift, r.fine});
+  }
+  return regs;
+}
+
+void RequireHolds(const Session& session, const device::StoredGains& gains, std::size_t cell,
+                  int position) {
+  if (gains.positions[cell] == position) return;
+  const std::string held = gains.positions[cell]
+                               ? device::GainText(*gains.positions[cell]) + " (position " +
+                                     std::to_string(*gains.positions[cell]) + ")"
+                               : "no list entry";
+  throw Failure(kDeviceFailed, "device " + session.serial() + " holds " + held + " for " +
+                                   kCellNames[cell] + " after " + device::GainText(position) +
+                                   " (position " + std::to_string(position) + ") was written");
+}
+
+}  // namespace
+
+int List(platform::HidPlatform& hid, const Options& options, Console& console) {
+  const std::vector<Surveyed> found = Survey(hid);
+  // The window opens the last device whose serial it could read.
+  const auto usable = [](const Surveyed& s) { return !s.problem; };
+  const auto chosen = std::find_if(found.rbegin(), found.rend(), usable);
+  const std::optional<std::string> default_serial =
+      chosen == found.rend() ? std::nullopt : chosen->serial;
+
+  if (options.json) {
+    json devices = json::array();
+    for (const Surveyed& s : found) {
+      const auto& d = s.details;
+      json entry = {{"serial", s.serial ? json(*s.serial) : json(nullptr)}, {"node", s.path}};
+      if (!s.problem) {
+        entry["maker"] = d.manufacturer ? json(*d.manufacturer) : json(nullptr);
+        entry["product"] = d.product ? json(*d.product) : json(nullptr);
+        entry["version"] = d.manufacturer ? json(Version(d.version)) : json(nullptr);
+        entry["version_number"] = d.version;
+        entry["configurable"] = device::CanConfigure(d);
+      }
+      entry["openable"] = !s.problem;
+      entry["problem"] = s.problem ? json(s.problem->reason) : json(nullptr);
+      entry["fix"] = s.problem ? json(s.problem->fix) : json(nullptr);
+      devices.push_back(entry);
+    }
+    console.out << json{{"devices", devices},
+                        {"default", default_serial ? json(*default_serial) : json(nullptr)}}
+                       .dump(2)
+                << '\n';
+  } else if (!found.empty()) {
+    std::vector<std::vector<std::string>> rows = {
+        {"SERIAL", "NODE", "MAKER", "PRODUCT", "VERSION", "CONFIGURABLE", "OPENS"}};
+    for (const Surveyed& s : found) {
+      const auto& d = s.details;
+      if (s.problem) {
+        rows.push_back(
+            {s.serial.value_or("?"), s.path, "-", "-", "-", "-", "no: " + s.problem->reason});
+        continue;
+      }
+      // The window shows the version only beside a maker string it could read.
+      rows.push_back({*s.serial, s.path, d.manufacturer.value_or("?"), d.product.value_or("?"),
+                      d.manufacturer ? Version(d.version) : "?",
+                      device::CanConfigure(d) ? "yes" : "no", "yes"});
+    }
+    PrintTable(console.out, rows);
+    for (const Surveyed& s : found) {
+      if (!s.problem) continue;
+      console.out << s.path << ": " << s.problem->reason << ". Fix: " << s.problem->fix << '\n';
+    }
+    for (const Surveyed& s : found) {
+      if (const auto refusal = s.problem ? std::nullopt : ConfigureRefusal(s.details)) {
+        console.out << *s.serial << " cannot be configured: " << *refusal << '\n';
+      }
+    }
+    if (default_serial) {
+      console.out << "Commands use " << *default_serial
+                  << " (the device the window opens) unless --serial names another.\n";
+    }
+  }
+
+  if (found.empty()) {
+    console.err << "tensivo-cli: no device attached\n";
+    return kNoDevice;
+  }
+  if (!default_serial) {
+    console.err << "tensivo-cli: no attached device can be opened\n";
+    return kCannotOpen;
+  }
+  return kOk;
+}
+
+int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
+  Session session(hid, options.serial);
+  const device::DeviceDetails details = device::ReadDetails(hid, session.state());
+  if (!details.gains_read) {
+    throw Failure(kDeviceFailed,
+                  "device " + session.serial() + " did not answer the read-back of its registers");
+  }
+  const std::uint8_t mask = session.state().InputMask;
+  std::vector<std::string> present, absent;
+  for (int i = 0; i < 8; ++i) {
+    const bool missing = i >= 3 && (mask & (0x08u << (i - 3))) != 0;
+    (missing ? absent : present).push_back(kInputNames[i]);
+  }
+  const auto refusal = ConfigureRefusal(details);
+
+  if (options.json) {
+    json gains = json::object();
+    for (std::size_t c = 0; c < 3; ++c) gains[kCellNames[c]] = GainJson(details.gain_positions[c]);
+    console.out
+        << json{{"serial", session.serial()},
+                {"node", session.state().DevicePathName},
+                {"maker", details.manufacturer ? json(*details.manufacturer) : json(nullptr)},
+                {"product", details.product ? json(*details.product) : json(nullptr)},
+                {"version", details.manufacturer ? json(Version(details.version)) : json(nullptr)},
+                {"version_number", details.version},
+                {"configurable", !refusal},
+                {"gains", gains},
+                {"input_mask", mask},
+                {"inputs_present", present},
+                {"inputs_absent", absent}}
+               .dump(2)
+        << '\n';
+    return kOk;
+  }
+  auto joined = [](const std::vector<std::string>& names) {
+    std::string text;
+    for (const auto& n : names) text += (text.empty() ? "" : ", ") + n;
+    return text.empty() ? std::string("none") : text;
+  };
+  char mask_text[8];
+  std::snprintf(mask_text, sizeof mask_text, "0x%02X", mask);
+  std::vector<std::vector<std::string>> rows = {
+      {"serial", session.serial()},
+      {"node", session.state().DevicePathName},
+      {"maker", details.manufacturer.value_or("(cannot be read)")},
+      {"product", details.product.value_or("(cannot be read)")},
+      {"version", details.manufacturer ? Version(details.version) : "(not shown without a maker)"},
+      {"configurable", refusal ? "no: " + *refusal : "yes"},
+  };
+  for (std::size_t c = 0; c < 3; ++c) {
+    rows.push_back({std::string(kCellNames[c]) + " gain", GainLine(details.gain_positions[c])});
+  }
+  rows.push_back({"input mask", mask_text});
+  rows.push_back({"inputs", joined(present)});
+  rows.push_back({"absent", joined(absent)});
+  PrintTable(console.out, rows);
+  return kOk;
+}
+
+int GetGain(platform::HidPlatform& hid, const Options& options, Console& console) {
+  Session session(hid, options.serial);
+  const device::StoredGains gains = session.ReadBackGains();
+  std::vector<std::size_t> cells = {0, 1, 2};
+  if (options.cell) cells = {static_cast<std::size_t>(*options.cell)};
+  if (options.json) {
+    json out = json::object();
+    for (const std::size_t c : cells) out[kCellNames[c]] = GainJson(gains.positions[c]);
+    console.out << json{{"serial", session.serial()}, {"gains", out}}.dump(2) << '\n';
+  } else {
+    for (const std::size_t c : cells) {
+      console.out << kCellNames[c] << " gain " << GainLine(gains.positions[c]) << '\n';
+    }
+  }
+  return kOk;
+}
+
+int RequestedPosition(const Options& options) {
+  if (options.position) return *options.position;
+  const auto position = FindGainPosition(*options.gain);
+  if (!position) throw Failure(kUsage, NoGainMessage(*options.gain));
+  return *position;
+}
+
+int SetGain(platform::HidPlatform& hid, const Options& options, Console& console) {
+  const int position = RequestedPosition(options);
+  const auto cell = static_cast<std::size_t>(*options.cell);
+  Session session(hid, options.serial);
+  session.RequireConfigurable();
+  RequireWritten(device::WriteGain(hid, session.state(), static_cast<LoadCell>(cell), position));
+  RequireHolds(session, session.ReadBackGains(), cell, position);
+  console.out << session.serial() << ' ' << kCellNames[cell] << " gain "
+              << device::GainText(position) << " (list position " << position << ")\n";
+  return kOk;
+}
+
+int Factory(platform::HidPlatform& hid, const Options& options, Console& console) {
+  if (!options.yes && !console.in_is_terminal) {
+    throw Failure(kRefused,
+                  "factory rewrites every gain; confirm it with --yes when not at a terminal");
+  }
+  Session session(hid, options.serial);
+  session.RequireConfigurable();
+  if (!options.yes) {
+    console.err << "Restore the factory settings of " << session.serial()
+                << " (every gain back to 500)? [y/N] " << std::flush;
+    std::string answer;
+    std::getline(console.in, answer);
+    if (answer != "y" && answer != "Y" && answer != "yes") {
+      throw Failure(kRefused, "not confirmed; nothing written");
+    }
+  }
+  RequireWritten(device::WriteFactoryDefaults(hid, session.state()));
+  // The window reads the whole device back after these writes.
+  const device::DeviceDetails details = device::ReadDetails(hid, session.state());
+  if (!details.gains_read) {
+    throw Failure(kDeviceFailed, "device " + session.serial() +
+                                     " did not answer the read-back after the factory writes");
+  }
+  device::StoredGains gains;
+  gains.positions = details.gain_positions;
+  for (std::size_t c = 0; c < 3; ++c) {
+    RequireHolds(session, gains, c, device::kFactoryGainPosition);
+  }
+  console.out << session.serial() << " factory settings restored: LC1, LC2 and LC3 gain "
+              << device::GainText(device::kFactoryGainPosition) << '\n';
+  return kOk;
+}
+
+int Save(platform::HidPlatform& hid, const Options& options, Console& console) {
+  Session session(hid, options.serial);
+  const device::DeviceDetails details = device::ReadDetails(hid, session.state());
+  if (!details.gains_read) {
+    throw Failure(kDeviceFailed,
+                  "device " + session.serial() + " did not answer the read-back; nothing saved");
+  }
+  Profile profile;
+  profile.serial = session.serial();
+  profile.maker = details.manufacturer.value_or("");
+  profile.product = details.product.value_or("");
+  profile.version = Version(details.version);
+  for (std::size_t c = 0; c < 3; ++c) {
+    if (!details.gain_positions[c]) {
+      throw Failure(kDeviceFailed,
+                    std::string(kCellNames[c]) +
+                        " holds registers that name no gain of the list; nothing saved");
+    }
+    profile.positions[c] = *details.gain_positions[c];
+  }
+  WriteProfileFile(options.file, ProfileText(profile));
+  console.out << "saved " << session.serial() << " to " << options.file << ": LC1 "
+              << device::GainText(profile.positions[0]) << ", LC2 "
+              << device::GainText(profile.positions[1]) << ", LC3 "
+              << device::GainText(profile.positions[2]) << '\n';
+  return kOk;
+}
+
+int Load(platform::HidPlatform& hid, const Options& options, Console& console) {
+  const Profile profile = ParseProfile(ReadProfileFile(options.file));
+  Session session(hid, options.serial);
+  session.RequireConfigurable();
+  if (profile.serial != session.serial() && !options.force) {
+    throw Failure(kRefused, "the profile is for device " + profile.serial + ", not " +
+                                session.serial() + "; --force loads it all the same");
+  }
+  device::WriteResults written;
+  for (std::size_t c = 0; c < 3; ++c) {
+    const auto results =
+        device::WriteGain(hid, session.state(), static_cast<LoadCell>(c), profile.positions[c]);
+    written.insert(written.end(), results.begin(), results.end());
+    // A device that stopped taking writes gets no more of them.
+    RequireWritten(written, RegistersAfter(c));
+  }
+  const device::StoredGains gains = session.ReadBackGains();
+  for (std::size_t c = 0; c < 3; ++c) RequireHolds(session, gains, c, profile.positions[c]);
+  console.out << "loaded " << options.file << " into " << session.serial() << ": LC1 "
+              << device::GainText(profile.positions[0]) << ", LC2 "
+              << device::GainText(profile.positions[1]) << ", LC3 "
+              << device::GainText(profile.positions[2]) << '\n';
+  return kOk;
+}
+
+}  // namespace tensivo::cli

@@ -1,0 +1,154 @@
+// The eight inputs live, read the way the window's monitor reads them: one
+// read per tick, the newest whole report shown, a failed read drops the
+// device and the search runs until one is back.
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <ostream>
+
+#include "cli/commands.h"
+#include "cli/session.h"
+#include "device/input_report.h"
+
+namespace tensivo::cli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Values = std::array<std::optional<std::uint16_t>, device::kBarCount>;
+
+// The window searches every 100 ms once it has lost its device.
+constexpr std::chrono::milliseconds kSearchPeriod{100};
+
+constexpr const char* kNames[] = {"LC1",     "LC2",     "LC3",     "Input 4",
+                                  "Input 5", "Input 6", "Input 7", "Input 8"};
+constexpr const char* kKeys[] = {"LC1",    "LC2",    "LC3",    "Input4",
+                                 "Input5", "Input6", "Input7", "Input8"};
+
+double Percent(std::uint16_t value) { return std::round(value * 1000.0 / 65535) / 10; }
+
+class Printer {
+ public:
+  Printer(Console& console, bool json) : console_(console), json_(json) {}
+
+  void Show(const std::string& serial, const Values& values) {
+    if (json_) {
+      nlohmann::ordered_json line = {{"serial", serial}};
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        line[kKeys[i]] = values[i] ? nlohmann::ordered_json{{"raw", *values[i]},
+                                                            {"percent", Percent(*values[i])}}
+                                   : nullptr;
+      }
+      console_.out << line.dump() << '\n' << std::flush;
+    } else if (console_.out_is_terminal) {
+      Table(serial, values);
+    } else {
+      std::string line = serial;
+      char cell[48];
+      for (std::size_t i = 0; i < values.size(); ++i) {
+        if (values[i]) {
+          std::snprintf(cell, sizeof cell, " %s=%u (%.1f%%)", kKeys[i], unsigned{*values[i]},
+                        Percent(*values[i]));
+        } else {
+          std::snprintf(cell, sizeof cell, " %s=-", kKeys[i]);
+        }
+        line += cell;
+      }
+      console_.out << line << '\n' << std::flush;
+    }
+  }
+
+  // A note on stderr; a table on the terminal starts afresh below it.
+  void Note(const std::string& text) {
+    console_.err << "tensivo-cli: " << text << '\n' << std::flush;
+    drawn_ = false;
+  }
+
+ private:
+  static constexpr int kTableLines = 2 + device::kBarCount;
+
+  void Table(const std::string& serial, const Values& values) {
+    std::string text;
+    // Back over the table drawn last time, each line cleared as it is rewritten.
+    if (drawn_) text += "\x1b[" + std::to_string(kTableLines) + "A";
+    char line[96];
+    std::snprintf(line, sizeof line, "\x1b[2K%s  (Ctrl-C ends)\n\x1b[2K%-8s %7s %8s\n",
+                  serial.c_str(), "input", "raw", "percent");
+    text += line;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      if (values[i]) {
+        std::snprintf(line, sizeof line, "\x1b[2K%-8s %7u %7.1f%%\n", kNames[i],
+                      unsigned{*values[i]}, Percent(*values[i]));
+      } else {
+        std::snprintf(line, sizeof line, "\x1b[2K%-8s %7s %8s\n", kNames[i], "-", "-");
+      }
+      text += line;
+    }
+    console_.out << text << std::flush;
+    drawn_ = true;
+  }
+
+  Console& console_;
+  bool json_;
+  bool drawn_ = false;
+};
+
+}  // namespace
+
+int Monitor(platform::HidPlatform& hid, const Options& options, Console& console) {
+  const auto interrupted = [&] { return console.interrupted && console.interrupted->load(); };
+  const auto period = std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(1.0 / options.rate));
+  Printer printer(console, options.json);
+
+  std::optional<Session> session;
+  session.emplace(hid, options.serial);
+  // As after every open in the window: strings and read-back, for the mask.
+  device::ReadDetails(hid, session->state());
+  std::string last_serial = session->serial();
+
+  std::array<std::uint8_t, device::kReadBufferBytes> buffer{};
+  long shown = 0;
+  Clock::time_point next = Clock::now();
+  while (!interrupted()) {
+    next += session ? period : std::max<Clock::duration>(period, kSearchPeriod);
+    next = std::max(next, Clock::now());
+    console.wait_until(next);
+    if (interrupted()) break;
+
+    if (!session) {
+      try {
+        session.emplace(hid, options.serial);
+      } catch (const Failure&) {
+        continue;
+      }
+      device::ReadDetails(hid, session->state());
+      printer.Note(session->serial() == last_serial ? "device " + last_serial + " is back"
+                                                    : "now showing device " + session->serial());
+      last_serial = session->serial();
+      continue;
+    }
+
+    device::WindowState& state = session->state();
+    buffer.fill(0);
+    std::uint32_t count = 0;
+    state.LastResult = hid.ReadInput(state.ReadHandle, state.ReadOverlapped,
+                                     std::span(buffer).first(device::kReadRequestBytes), count);
+    if (count > 0) {
+      printer.Show(session->serial(),
+                   device::NewestReportValues(buffer, count, state.DeviceCaps.InputReportByteLength,
+                                              state.InputMask));
+      if (options.count && ++shown >= *options.count) break;
+    }
+    if (state.LastResult == 0) {
+      session.reset();
+      printer.Note("device " + last_serial + " lost; waiting for " +
+                   (options.serial ? "it" : "a device"));
+    }
+  }
+  return kOk;
+}
+
+}  // namespace tensivo::cli

@@ -1,0 +1,139 @@
+#include "cli/profile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+
+#include "cli/cli.h"
+#include "cli/gain_value.h"
+#include "cli/session.h"
+#include "device/protocol.h"
+
+namespace tensivo::cli {
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+// A profile is a few hundred bytes; anything this size is something else.
+constexpr std::streamsize kMaxProfileBytes = 64 * 1024;
+
+[[noreturn]] void Bad(const std::string& what) {
+  throw Failure(kFileFailed, "not a usable profile: " + what + "; nothing written");
+}
+
+std::string Text(const json& object, const char* key, bool required) {
+  const auto it = object.find(key);
+  if (it == object.end()) {
+    if (required) Bad(std::string("it has no \"") + key + "\"");
+    return {};
+  }
+  if (!it->is_string()) Bad(std::string("\"") + key + "\" is no text");
+  return it->get<std::string>();
+}
+
+int Position(const json& gains, const char* cell) {
+  const auto it = gains.find(cell);
+  if (it == gains.end() || !it->is_object()) Bad(std::string("it has no gain for ") + cell);
+  const auto position = it->find("position");
+  const auto gain = it->find("gain");
+  if (position == it->end() || !position->is_number_integer()) {
+    Bad(std::string(cell) + " has no whole-number \"position\"");
+  }
+  const auto p = position->get<long long>();
+  if (p < 0 || p >= device::kGainCount) {
+    Bad(std::string(cell) + " position " + std::to_string(p) + " is outside 0..2559");
+  }
+  if (gain == it->end() || !gain->is_number()) Bad(std::string(cell) + " has no \"gain\"");
+  const int checked = static_cast<int>(p);
+  if (gain->get<double>() != GainAt(checked)) {
+    Bad(std::string(cell) + " gain " + gain->dump() + " is not the gain of position " +
+        std::to_string(checked) + " (" + json(GainAt(checked)).dump() + ")");
+  }
+  return checked;
+}
+
+std::string Why() { return std::strerror(errno); }
+
+}  // namespace
+
+std::string ProfileText(const Profile& profile) {
+  json gains = json::object();
+  for (std::size_t cell = 0; cell < profile.positions.size(); ++cell) {
+    gains[kCellNames[cell]] = {{"position", profile.positions[cell]},
+                               {"gain", GainAt(profile.positions[cell])}};
+  }
+  const json document = {{"profile", kProfileFormat},  {"serial", profile.serial},
+                         {"maker", profile.maker},     {"product", profile.product},
+                         {"version", profile.version}, {"gains", gains}};
+  return document.dump(2) + "\n";
+}
+
+Profile ParseProfile(std::string_view text) {
+  json document;
+  try {
+    document = json::parse(text);
+  } catch (const json::parse_error& e) {
+    // "[json.exception.parse_error.101] parse error at line 3, ..." without the tag.
+    std::string what = e.what();
+    if (const auto tag_end = what.find("] "); tag_end != std::string::npos)
+      what.erase(0, tag_end + 2);
+    Bad(what);
+  }
+  if (!document.is_object()) Bad("it is no JSON object");
+  const auto format = document.find("profile");
+  if (format == document.end() || *format != kProfileFormat) {
+    Bad("\"profile\" is not " + std::to_string(kProfileFormat));
+  }
+  Profile profile;
+  profile.serial = Text(document, "serial", true);
+  profile.maker = Text(document, "maker", false);
+  profile.product = Text(document, "product", false);
+  profile.version = Text(document, "version", false);
+  const auto gains = document.find("gains");
+  if (gains == document.end() || !gains->is_object()) Bad("it has no \"gains\"");
+  for (const auto& [cell, value] : gains->items()) {
+    if (cell != "LC1" && cell != "LC2" && cell != "LC3")
+      Bad("\"gains\" names no load cell " + cell);
+  }
+  for (std::size_t cell = 0; cell < profile.positions.size(); ++cell) {
+    profile.positions[cell] = Position(*gains, kCellNames[cell]);
+  }
+  return profile;
+}
+
+std::string ReadProfileFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw Failure(kFileFailed, "cannot read " + path + ": " + Why());
+  std::string text(kMaxProfileBytes + 1, '\0');
+  file.read(text.data(), kMaxProfileBytes + 1);
+  if (file.bad()) throw Failure(kFileFailed, "cannot read " + path + ": " + Why());
+  if (file.gcount() > kMaxProfileBytes) Bad(path + " is far too large for one");
+  text.resize(static_cast<std::size_t>(file.gcount()));
+  return text;
+}
+
+void WriteProfileFile(const std::string& path, const std::string& text) {
+  const std::string partial = path + ".partial";
+  {
+    std::ofstream file(partial, std::ios::binary | std::ios::trunc);
+    if (!file) throw Failure(kFileFailed, "cannot write " + partial + ": " + Why());
+    file << text;
+    file.flush();
+    if (!file) {
+      const std::string why = Why();
+      std::remove(partial.c_str());
+      throw Failure(kFileFailed, "cannot write " + partial + ": " + why);
+    }
+  }
+  if (std::rename(partial.c_str(), path.c_str()) != 0) {
+    const std::string why = Why();
+    std::remove(partial.c_str());
+    throw Failure(kFileFailed, "cannot write " + path + ": " + why);
+  }
+}
+
+}  // namespace tensivo::cli

@@ -1,0 +1,86 @@
+// Choosing and opening a device the way the window does, and what went wrong
+// when that is not possible, in words a user can act on.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "device/device_steps.h"
+#include "device/protocol.h"
+#include "device/window_state.h"
+#include "platform/hid_platform.h"
+
+namespace tensivo::cli {
+
+// A command that cannot go on: the one line for stderr and the exit code.
+class Failure : public std::runtime_error {
+ public:
+  Failure(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
+  int code() const { return code_; }
+
+ private:
+  int code_;
+};
+
+inline constexpr const char* kCellNames[] = {"LC1", "LC2", "LC3"};
+
+// Why an interface of ours cannot be used, and how to mend it.
+struct Problem {
+  std::string reason;
+  std::string fix;
+};
+Problem ProblemOf(platform::OpenError error);
+Problem UnreadableSerial();
+
+// One interface of ours as `list` finds it: opened through both handles as
+// the window opens a device, asked for its identity, and closed again.
+struct Surveyed {
+  std::string path;
+  std::optional<Problem> problem;  // none: the window could open and show it
+  std::optional<std::string> serial;
+  device::DeviceDetails details;  // identity only; filled when there is no problem
+};
+std::vector<Surveyed> Survey(platform::HidPlatform& hid);
+
+// Why a device cannot be configured through the window, or none.
+std::optional<std::string> ConfigureRefusal(const device::DeviceDetails& details);
+
+// One device opened as the window opens it: the search lists the attached
+// serials, and FindTheHid opens the one asked for or, without one, the last
+// listed. Closed when the session ends.
+class Session {
+ public:
+  // Throws Failure (kNoDevice, kCannotOpen) when that device cannot be opened.
+  Session(platform::HidPlatform& hid, const std::optional<std::string>& serial);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  platform::HidPlatform& hid() { return hid_; }
+  device::WindowState& state() { return state_; }
+  const std::string& serial() const { return serial_; }
+
+  // Throws Failure(kRefused) unless the window would let the user configure
+  // this device.
+  void RequireConfigurable();
+
+  // The read-back after a write; throws Failure(kDeviceFailed) when the
+  // device did not answer it.
+  device::StoredGains ReadBackGains();
+
+ private:
+  platform::HidPlatform& hid_;
+  device::WindowState state_;
+  std::string serial_;
+};
+
+// Throws Failure(kDeviceFailed) naming the registers written and those not,
+// when any write of `done` failed. `skipped` are registers of the same
+// command that were never sent.
+void RequireWritten(const device::WriteResults& done,
+                    const std::vector<std::uint8_t>& skipped = {});
+
+}  // namespace tensivo::cli
