@@ -1,0 +1,425 @@
+// tensivo-cli driven in-process on simulated devices: what each command
+// prints, its exit code, and every report it wrote.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "cli/cli.h"
+#include "device/protocol.h"
+#include "sim/demo_world.h"
+#include "sim/simulated_hid.h"
+
+namespace tensivo::cli {
+namespace {
+
+using platform::OpenError;
+using sim::SimulatedHid;
+using Bytes = std::vector<std::uint8_t>;
+using json = nlohmann::json;
+
+Bytes Padded(std::initializer_list<std::uint8_t> head) {
+  Bytes bytes(head);
+  bytes.resize(19, 0);
+  return bytes;
+}
+
+void SetGain(SimulatedHid& hid, SimulatedHid::DeviceId id, int cell, int position) {
+  const auto& target = device::kLoadCellRegisters[static_cast<std::size_t>(cell)];
+  const auto values = device::EncodeGain(position);
+  auto& regs = hid.model(id).registers();
+  regs[target.amplifier] = values.amplifier;
+  regs[target.shift] = values.shift;
+  regs[target.fine] = values.fine;
+}
+
+long Lines(const std::string& text) { return std::count(text.begin(), text.end(), '\n'); }
+
+std::optional<int> GainOf(SimulatedHid& hid, SimulatedHid::DeviceId id, int cell) {
+  const auto& target = device::kLoadCellRegisters[static_cast<std::size_t>(cell)];
+  const auto& regs = hid.model(id).registers();
+  return device::DecodeGainPosition(regs[target.amplifier], regs[target.shift], regs[target.fine]);
+}
+
+// Public, so that a table's world builders can reach it.
+class Cli : public ::testing::Test {
+ public:
+  ~Cli() override { std::remove(file_.c_str()); }
+
+  SimulatedHid::DeviceId Add(std::u16string serial, std::uint16_t version = 0x0101) {
+    sim::SimulatedDeviceSpec profile;
+    profile.serial = std::move(serial);
+    profile.version = version;
+    return hid_.AddDevice(profile);
+  }
+
+  // Runs one command line; "{file}" in it stands for the test's scratch file.
+  int Run(std::vector<std::string> args, const std::string& input = "") {
+    out_.str("");
+    err_.str("");
+    std::istringstream in(input);
+    Console console(out_, err_, in);
+    console.in_is_terminal = terminal_;
+    console.real_hid = [this]() -> platform::HidPlatform& { return hid_; };
+    console.simulated_hid = [this]() -> platform::HidPlatform& {
+      if (!demo_) demo_ = sim::MakeDemoWorld();
+      return *demo_;
+    };
+    console.wait_until = [this](auto) {
+      if (on_wait_) on_wait_();
+    };
+    for (std::string& arg : args) {
+      if (arg == "{file}") arg = file_;
+    }
+    args.insert(args.begin(), "tensivo-cli");
+    return cli::Run(args, console);
+  }
+
+  void WriteFile(const std::string& text) { std::ofstream(file_) << text; }
+
+  std::vector<Bytes> Written() const {
+    std::vector<Bytes> reports;
+    for (const auto& w : hid_.write_log()) reports.push_back(w.bytes);
+    return reports;
+  }
+
+  SimulatedHid hid_;
+  std::unique_ptr<SimulatedHid> demo_;
+  std::ostringstream out_, err_;
+  bool terminal_ = false;
+  std::function<void()> on_wait_;
+  std::string file_ = "/tmp/cli_test_profile_" + std::to_string(getpid()) + ".json";
+};
+
+TEST_F(Cli, ListTellsWhichDevicesCanBeUsedAndWhyNot) {
+  struct Case {
+    const char* world;
+    std::function<void(Cli&)> build;
+    int exit;
+    std::size_t listed;
+    std::vector<std::string> out;  // in this order
+    std::string err;
+  };
+  const Case cases[] = {
+      {"none", [](Cli& t) { t.hid_.AddForeign(0x046D, 0xC31C); }, kNoDevice, 0, {},
+       "no device attached"},
+      {"one", [](Cli& t) { t.Add(u"A1"); }, kOk, 1, {"A1", "Commands use A1"}, ""},
+      {"three, the last too old to configure",
+       [](Cli& t) {
+         t.Add(u"A"), t.Add(u"B");
+         t.hid_.AddForeign(0x046D, 0xC31C);
+         t.Add(u"C", 0x0100);
+       },
+       kOk,
+       3,
+       {"\nA ", "\nB ", "\nC ", "C cannot be configured: its firmware version 1.0",
+        "Commands use C"},
+       ""},
+      {"one unopenable",
+       [](Cli& t) { t.hid_.RefuseOpens(t.Add(u"A1"), OpenError::kPermissionDenied); },
+       kCannotOpen,
+       1,
+       {"no: permission denied", "udevadm control --reload-rules", "seat"},
+       "no attached device can be opened"},
+      {"one busy beside one usable",
+       [](Cli& t) {
+         t.Add(u"A1");
+         t.hid_.RefuseOpens(t.Add(u"B2"), OpenError::kBusy);
+       },
+       kOk,
+       2,
+       {"A1", "no: busy", "another program holds it", "Commands use A1"},
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.world);
+    hid_ = SimulatedHid();
+    c.build(*this);
+    EXPECT_EQ(Run({"list"}), c.exit);
+    std::size_t at = 0;
+    for (const std::string& part : c.out) {
+      const std::size_t found = out_.str().find(part, at);
+      EXPECT_NE(found, std::string::npos) << part << " in\n" << out_.str();
+      at = found == std::string::npos ? at : found;
+    }
+    if (c.out.empty()) {
+      EXPECT_EQ(out_.str(), "");
+    }
+    EXPECT_NE(err_.str().find(c.err), std::string::npos) << err_.str();
+    EXPECT_TRUE(hid_.write_log().empty());
+    EXPECT_EQ(hid_.open_handles(), 0);
+
+    EXPECT_EQ(Run({"list", "--json"}), c.exit);
+    EXPECT_EQ(json::parse(out_.str())["devices"].size(), c.listed);
+  }
+}
+
+TEST_F(Cli, ListJsonCarriesTheReasonAndTheDefaultDevice) {
+  Add(u"A1");
+  hid_.RefuseOpens(Add(u"B2"), OpenError::kGone);
+  ASSERT_EQ(Run({"list", "--json"}), kOk);
+  const json listed = json::parse(out_.str());
+  EXPECT_EQ(listed["default"], "A1");
+  EXPECT_EQ(listed["devices"][0]["configurable"], true);
+  EXPECT_EQ(listed["devices"][0]["version"], "1.1");
+  EXPECT_EQ(listed["devices"][1]["openable"], false);
+  EXPECT_EQ(listed["devices"][1]["problem"], "gone");
+}
+
+TEST_F(Cli, SetGainSendsTheWindowsThreeReportsAndTheDeviceHoldsThem) {
+  struct Case {
+    std::vector<std::string> args;
+    int cell;
+    int position;
+    std::vector<Bytes> reports;
+  };
+  const Case cases[] = {
+      {{"set-gain", "LC2", "500"},
+       1,
+       2292,
+       {Padded({0, 1, 2, 15}), Padded({0, 1, 3, 1}), Padded({0, 1, 7, 244})}},
+      {{"set-gain", "lc1", "--position", "300"},
+       0,
+       300,
+       {Padded({0, 1, 0, 8}), Padded({0, 1, 1, 1}), Padded({0, 1, 6, 44})}},
+      {{"set-gain", "LC3", "8.03125"},
+       2,
+       769,
+       {Padded({0, 1, 4, 11}), Padded({0, 1, 5, 0}), Padded({0, 1, 8, 1})}},
+      {{"set-gain", "LC1", "1022", "--serial", "A"},
+       0,
+       2559,
+       {Padded({0, 1, 0, 15}), Padded({0, 1, 1, 2}), Padded({0, 1, 6, 255})}},
+  };
+  const auto a = Add(u"A");
+  const auto b = Add(u"B");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[1] + " " + c.args[2]);
+    SetGain(hid_, a, c.cell, 0);
+    SetGain(hid_, b, c.cell, 0);
+    hid_.ClearLogs();
+    EXPECT_EQ(Run(c.args), kOk) << err_.str();
+    EXPECT_EQ(Written(), c.reports);
+    const bool to_a = c.args.back() == "A";
+    EXPECT_EQ(GainOf(hid_, to_a ? a : b, c.cell), c.position);
+    EXPECT_EQ(GainOf(hid_, to_a ? b : a, c.cell), 0);
+    for (const auto& w : hid_.write_log()) EXPECT_EQ(w.device, to_a ? a : b);
+    EXPECT_EQ(hid_.open_handles(), 0);
+  }
+}
+
+TEST_F(Cli, BadRequestsAreRefusedWithOneLineAndNothingWritten) {
+  struct Case {
+    std::vector<std::string> args;
+    int exit;
+    std::string err;
+    std::string file = "";
+    std::uint16_t version = 0x0101;
+    bool terminal = false;
+    std::string input = "";
+  };
+  const std::string good = R"({"profile":1,"serial":"A1","gains":{
+      "LC1":{"position":769,"gain":8.03125},"LC2":{"position":2292,"gain":500},
+      "LC3":{"position":2048,"gain":256}}})";
+  std::string other = good;
+  other.replace(other.find("A1"), 2, "Z9");
+  std::string outside = good;
+  outside.replace(outside.find("2048"), 4, "2600");
+  std::string mismatched = good;
+  mismatched.replace(mismatched.find("500"), 3, "499");
+
+  const Case cases[] = {
+      {{"set-gain", "LC1", "7.9"}, kUsage, "nearest are 7.8906 (position 761) and 7.9062 (position 762)"},
+      {{"set-gain", "LC1", "2000"}, kUsage, "the largest is 1022 (position 2559)"},
+      {{"set-gain", "LC1", "fast"}, kUsage, "'fast' is no gain"},
+      {{"set-gain", "LC1", "--position", "2560"}, kUsage, "not in range 0 to 2559"},
+      {{"set-gain", "LC4", "500"}, kUsage, "LC4"},
+      {{"set-gain", "LC1"}, kUsage, "needs a gain or --position"},
+      {{"set-gain", "LC1", "500", "--serial", "NOPE"}, kNoDevice, "no device with serial NOPE (attached: A1)"},
+      {{"set-gain", "LC1", "500"}, kRefused, "its firmware version 1.0", "", 0x0100},
+      {{"factory"}, kRefused, "--yes"},
+      {{"factory"}, kRefused, "not confirmed", "", 0x0101, true, "n\n"},
+      {{"factory", "--yes"}, kRefused, "cannot be configured", "", 0x0200},
+      {{"load", "{file}"}, kFileFailed, "unexpected end of input", good.substr(0, 80)},
+      {{"load", "{file}"}, kFileFailed, "syntax error", "{\"profile\":1,,}"},
+      {{"load", "{file}"}, kFileFailed, "LC3 position 2600 is outside 0..2559", outside},
+      {{"load", "{file}"}, kFileFailed, "LC2 gain 499 is not the gain of position 2292", mismatched},
+      {{"load", "{file}"}, kRefused, "profile is for device Z9, not A1; --force", other},
+      {{"load", "{file}"}, kRefused, "firmware version 1.0", good, 0x0100},
+      {{"load", "/nonexistent/profile.json"}, kFileFailed, "cannot read /nonexistent/profile.json"},
+      {{"frobnicate"}, kUsage, "unknown command 'frobnicate'"},
+      {{"list", "--frob"}, kUsage, "--frob"},
+      {{}, kUsage, "subcommand is required"},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const auto& arg : c.args) line += arg + " ";
+    SCOPED_TRACE(line + c.file.substr(0, 20));
+    hid_ = SimulatedHid();
+    Add(u"A1", c.version);
+    WriteFile(c.file);
+    terminal_ = c.terminal;
+    EXPECT_EQ(Run(c.args, c.input), c.exit);
+    EXPECT_NE(err_.str().find(c.err), std::string::npos) << err_.str();
+    EXPECT_EQ(Lines(err_.str()), 1) << err_.str();
+    EXPECT_TRUE(hid_.write_log().empty());
+    EXPECT_EQ(hid_.open_handles(), 0);
+  }
+}
+
+TEST_F(Cli, SetGainFailsWhenTheDeviceDoesNotHoldTheValue) {
+  const auto id = Add(u"A1");
+  // A device that answers with its factory block whatever it was told.
+  Bytes block = {0xEE, 0};
+  block.insert(block.end(), sim::kPowerOnRegisters.begin(), sim::kPowerOnRegisters.end());
+  hid_.model(id).SetReplies({sim::FeatureReply::Raw(block), sim::FeatureReply::InputMask()});
+  EXPECT_EQ(Run({"set-gain", "LC1", "8"}), kDeviceFailed);
+  EXPECT_NE(err_.str().find("holds 500 (position 2292) for LC1 after 8 (position 768) was written"),
+            std::string::npos)
+      << err_.str();
+  EXPECT_EQ(Written().size(), 3u);
+
+  hid_.FailAlways(SimulatedHid::Op::kGetFeature, id);
+  EXPECT_EQ(Run({"get-gain"}), kDeviceFailed);
+  EXPECT_NE(err_.str().find("did not answer the read-back"), std::string::npos) << err_.str();
+}
+
+TEST_F(Cli, UnplugDuringLoadSaysWhichRegistersWereWritten) {
+  const auto id = Add(u"A1");
+  WriteFile(R"({"profile":1,"serial":"A1","gains":{"LC1":{"position":300,"gain":2.34375},
+      "LC2":{"position":0,"gain":1},"LC3":{"position":2559,"gain":1022}}})");
+  // A first load shows which call is the fifth write; the second loses the
+  // device right there.
+  const std::uint64_t start = hid_.calls_made();
+  ASSERT_EQ(Run({"load", "{file}"}), kOk) << err_.str();
+  std::vector<std::uint64_t> writes;
+  for (std::size_t i = 0; i < hid_.call_log().size(); ++i) {
+    if (hid_.call_log()[i].op == SimulatedHid::Op::kSetFeature) writes.push_back(i + 1);
+  }
+  ASSERT_EQ(writes.size(), 9u);
+  hid_.ClearLogs();
+  hid_.UnplugAtCall(id, hid_.calls_made() + (writes[4] - start));
+
+  EXPECT_EQ(Run({"load", "{file}"}), kDeviceFailed);
+  EXPECT_NE(err_.str().find("writing registers 3, 7 failed (was the device unplugged?); registers "
+                            "written: 0, 1, 6, 2; not sent: 4, 5, 8"),
+            std::string::npos)
+      << err_.str();
+  EXPECT_EQ(Written().size(), 4u);
+}
+
+TEST_F(Cli, FactoryWritesTheTwelveValuesAndReadsEveryGainBackAt500) {
+  const auto id = Add(u"A1");
+  for (const bool at_terminal : {false, true}) {
+    SCOPED_TRACE(at_terminal ? "confirmed at a terminal" : "--yes");
+    for (int cell = 0; cell < 3; ++cell) SetGain(hid_, id, cell, 100 * cell);
+    hid_.ClearLogs();
+    terminal_ = at_terminal;
+    EXPECT_EQ(Run(at_terminal ? std::vector<std::string>{"factory"}
+                              : std::vector<std::string>{"factory", "--yes"},
+                  "y\n"),
+              kOk)
+        << err_.str();
+    const auto written = Written();
+    ASSERT_EQ(written.size(), 12u);
+    for (std::uint8_t r = 0; r < 12; ++r) {
+      EXPECT_EQ(written[r], Padded({0, 1, r, device::kFactoryValues[r]}));
+    }
+    for (int cell = 0; cell < 3; ++cell) EXPECT_EQ(GainOf(hid_, id, cell), 2292);
+  }
+}
+
+TEST_F(Cli, SavedProfileLoadsBackIntoTheDevice) {
+  const auto id = Add(u"A1");
+  SetGain(hid_, id, 0, 769);
+  SetGain(hid_, id, 2, 2048);
+  ASSERT_EQ(Run({"save", "{file}"}), kOk) << err_.str();
+  EXPECT_TRUE(hid_.write_log().empty());
+  std::ifstream file(file_);
+  const json saved = json::parse(file);
+  EXPECT_EQ(saved["serial"], "A1");
+  EXPECT_EQ(saved["maker"], "Tensivo");
+  EXPECT_EQ(saved["version"], "1.1");
+  EXPECT_EQ(saved["gains"]["LC1"], (json{{"position", 769}, {"gain", 8.03125}}));
+  EXPECT_EQ(saved["gains"]["LC3"]["position"], 2048);
+
+  for (int cell = 0; cell < 3; ++cell) SetGain(hid_, id, cell, 5);
+  ASSERT_EQ(Run({"load", "{file}"}), kOk) << err_.str();
+  EXPECT_EQ(Written().size(), 9u);
+  EXPECT_EQ(GainOf(hid_, id, 0), 769);
+  EXPECT_EQ(GainOf(hid_, id, 1), 2292);
+  EXPECT_EQ(GainOf(hid_, id, 2), 2048);
+
+  // Another device takes it only when told to.
+  hid_.ClearLogs();
+  hid_.Detach(id);
+  const auto other = Add(u"B2");
+  EXPECT_EQ(Run({"load", "{file}", "--force"}), kOk) << err_.str();
+  EXPECT_EQ(GainOf(hid_, other, 0), 769);
+}
+
+TEST_F(Cli, MonitorJsonShowsTheNewestReportOfEachReading) {
+  const auto id = Add(u"A1");
+  hid_.model(id).set_input_mask(0x28);  // inputs 4 and 6 not fitted
+  std::uint16_t tick = 0;
+  on_wait_ = [&] {
+    ++tick;
+    for (std::uint16_t older : {std::uint16_t{1}, std::uint16_t{0}}) {
+      Bytes report(17, 0);
+      const std::array<std::uint16_t, 8> values = {
+          static_cast<std::uint16_t>(1000 * tick - older), 65535, 0, 7, 4660, 9, 32768, 11};
+      sim::DeviceModel::EncodeInputReport(values, 0x28, std::span(report).subspan(1));
+      hid_.PushInput(id, report);
+    }
+  };
+  ASSERT_EQ(Run({"monitor", "--json", "--count", "3"}), kOk) << err_.str();
+  std::istringstream lines(out_.str());
+  std::string line;
+  int n = 0;
+  while (std::getline(lines, line)) {
+    ++n;
+    const json reading = json::parse(line);
+    EXPECT_EQ(reading["serial"], "A1");
+    EXPECT_EQ(reading["LC1"]["raw"], 1000 * n);
+    EXPECT_EQ(reading["LC2"], (json{{"raw", 65535}, {"percent", 100.0}}));
+    EXPECT_EQ(reading["LC3"]["percent"], 0.0);
+    EXPECT_TRUE(reading["Input4"].is_null());
+    EXPECT_EQ(reading["Input5"]["raw"], 4660);
+    EXPECT_TRUE(reading["Input6"].is_null());
+    EXPECT_EQ(reading["Input7"], (json{{"raw", 32768}, {"percent", 50.0}}));
+    EXPECT_EQ(reading["Input8"]["raw"], 11);
+  }
+  EXPECT_EQ(n, 3);
+  EXPECT_EQ(err_.str(), "");
+  EXPECT_EQ(hid_.open_handles(), 0);
+}
+
+TEST_F(Cli, MonitorWaitsForALostDeviceAndSaysSoOnStderr) {
+  const auto id = Add(u"A1");
+  int tick = 0;
+  on_wait_ = [&] {
+    ++tick;
+    if (tick == 2) hid_.Detach(id);
+    if (tick == 4) hid_.Attach(id);
+    if (tick != 2 && tick != 3) hid_.PushModelInput(id, tick);
+  };
+  ASSERT_EQ(Run({"monitor", "--count", "2"}), kOk) << err_.str();
+  EXPECT_EQ(err_.str(), "tensivo-cli: device A1 lost; waiting for a device\n"
+                        "tensivo-cli: device A1 is back\n");
+  EXPECT_EQ(Lines(out_.str()), 2) << out_.str();
+}
+
+TEST_F(Cli, SimulateRunsOnTheDemosDevicesAlone) {
+  Add(u"A1");
+  EXPECT_EQ(Run({"--simulate", "list"}), kOk);
+  EXPECT_NE(out_.str().find("24-0017"), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("Commands use 24-0230"), std::string::npos) << out_.str();
+  EXPECT_EQ(hid_.calls_made(), 0u);
+}
+
+}  // namespace
+}  // namespace tensivo::cli
