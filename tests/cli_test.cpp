@@ -1,5 +1,7 @@
 // tensivo-cli driven in-process on simulated devices: what each command
 // prints, its exit code, and every report it wrote.
+#include "cli/cli.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,7 +11,6 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "cli/cli.h"
 #include "device/protocol.h"
 #include "sim/demo_world.h"
 #include "sim/simulated_hid.h"
@@ -105,7 +106,11 @@ TEST_F(Cli, ListTellsWhichDevicesCanBeUsedAndWhyNot) {
     std::string err;
   };
   const Case cases[] = {
-      {"none", [](Cli& t) { t.hid_.AddForeign(0x046D, 0xC31C); }, kNoDevice, 0, {},
+      {"none",
+       [](Cli& t) { t.hid_.AddForeign(0x046D, 0xC31C); },
+       kNoDevice,
+       0,
+       {},
        "no device attached"},
       {"one", [](Cli& t) { t.Add(u"A1"); }, kOk, 1, {"A1", "Commands use A1"}, ""},
       {"three, the last too old to configure",
@@ -233,13 +238,17 @@ TEST_F(Cli, BadRequestsAreRefusedWithOneLineAndNothingWritten) {
   mismatched.replace(mismatched.find("500"), 3, "499");
 
   const Case cases[] = {
-      {{"set-gain", "LC1", "7.9"}, kUsage, "nearest are 7.8906 (position 761) and 7.9062 (position 762)"},
+      {{"set-gain", "LC1", "7.9"},
+       kUsage,
+       "nearest are 7.8906 (position 761) and 7.9062 (position 762)"},
       {{"set-gain", "LC1", "2000"}, kUsage, "the largest is 1022 (position 2559)"},
       {{"set-gain", "LC1", "fast"}, kUsage, "'fast' is no gain"},
       {{"set-gain", "LC1", "--position", "2560"}, kUsage, "not in range 0 to 2559"},
       {{"set-gain", "LC4", "500"}, kUsage, "LC4"},
       {{"set-gain", "LC1"}, kUsage, "needs a gain or --position"},
-      {{"set-gain", "LC1", "500", "--serial", "NOPE"}, kNoDevice, "no device with serial NOPE (attached: A1)"},
+      {{"set-gain", "LC1", "500", "--serial", "NOPE"},
+       kNoDevice,
+       "no device with serial NOPE (attached: A1)"},
       {{"set-gain", "LC1", "500"}, kRefused, "its firmware version 1.0", "", 0x0100},
       {{"factory"}, kRefused, "--yes"},
       {{"factory"}, kRefused, "not confirmed", "", 0x0101, true, "n\n"},
@@ -247,7 +256,10 @@ TEST_F(Cli, BadRequestsAreRefusedWithOneLineAndNothingWritten) {
       {{"load", "{file}"}, kFileFailed, "unexpected end of input", good.substr(0, 80)},
       {{"load", "{file}"}, kFileFailed, "syntax error", "{\"profile\":1,,}"},
       {{"load", "{file}"}, kFileFailed, "LC3 position 2600 is outside 0..2559", outside},
-      {{"load", "{file}"}, kFileFailed, "LC2 gain 499 is not the gain of position 2292", mismatched},
+      {{"load", "{file}"},
+       kFileFailed,
+       "LC2 gain 499 is not the gain of position 2292",
+       mismatched},
       {{"load", "{file}"}, kRefused, "profile is for device Z9, not A1; --force", other},
       {{"load", "{file}"}, kRefused, "firmware version 1.0", good, 0x0100},
       {{"load", "/nonexistent/profile.json"}, kFileFailed, "cannot read /nonexistent/profile.json"},
@@ -408,8 +420,9 @@ TEST_F(Cli, MonitorWaitsForALostDeviceAndSaysSoOnStderr) {
     if (tick != 2 && tick != 3) hid_.PushModelInput(id, tick);
   };
   ASSERT_EQ(Run({"monitor", "--count", "2"}), kOk) << err_.str();
-  EXPECT_EQ(err_.str(), "tensivo-cli: device A1 lost; waiting for a device\n"
-                        "tensivo-cli: device A1 is back\n");
+  EXPECT_EQ(err_.str(),
+            "tensivo-cli: device A1 lost; waiting for a device\n"
+            "tensivo-cli: device A1 is back\n");
   EXPECT_EQ(Lines(out_.str()), 2) << out_.str();
 }
 

@@ -176,6 +176,8 @@ int Main(int argc, char** argv,
          const std::function<std::unique_ptr<platform::HidPlatform>()>& make_real) {
   std::unique_ptr<platform::HidPlatform> real;
   std::unique_ptr<platform::HidPlatform> simulated;
+  // Only iostreams write to the standard streams, so they need not go through stdio.
+  std::ios::sync_with_stdio(false);
   Console console(std::cout, std::cerr, std::cin);
   console.out_is_terminal = isatty(STDOUT_FILENO) == 1;
   console.in_is_terminal = isatty(STDIN_FILENO) == 1;

@@ -2,6 +2,7 @@
 // read per tick, the newest whole report shown, a failed read drops the
 // device and the search runs until one is back.
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -27,7 +28,18 @@ constexpr const char* kNames[] = {"LC1",     "LC2",     "LC3",     "Input 4",
 constexpr const char* kKeys[] = {"LC1",    "LC2",    "LC3",    "Input4",
                                  "Input5", "Input6", "Input7", "Input8"};
 
-double Percent(std::uint16_t value) { return std::round(value * 1000.0 / 65535) / 10; }
+// Tenths of a percent of full scale, so that text needs no floating point.
+int PercentTenths(std::uint16_t value) {
+  return static_cast<int>(std::lround(value * 1000.0 / 65535));
+}
+double Percent(std::uint16_t value) { return PercentTenths(value) / 10.0; }
+
+// Appends a whole number; the plain line is printed up to 100 times a second.
+void Append(std::string& line, unsigned number) {
+  char digits[12];
+  const auto end = std::to_chars(std::begin(digits), std::end(digits), number).ptr;
+  line.append(digits, end);
+}
 
 class Printer {
  public:
@@ -45,18 +57,22 @@ class Printer {
     } else if (console_.out_is_terminal) {
       Table(serial, values);
     } else {
-      std::string line = serial;
-      char cell[48];
+      line_ = serial;
       for (std::size_t i = 0; i < values.size(); ++i) {
-        if (values[i]) {
-          std::snprintf(cell, sizeof cell, " %s=%u (%.1f%%)", kKeys[i], unsigned{*values[i]},
-                        Percent(*values[i]));
-        } else {
-          std::snprintf(cell, sizeof cell, " %s=-", kKeys[i]);
+        ((line_ += ' ') += kKeys[i]) += '=';
+        if (!values[i]) {
+          line_ += '-';
+          continue;
         }
-        line += cell;
+        Append(line_, *values[i]);
+        line_ += " (";
+        const int tenths = PercentTenths(*values[i]);
+        Append(line_, static_cast<unsigned>(tenths / 10));
+        (line_ += '.') += static_cast<char>('0' + tenths % 10);
+        line_ += "%)";
       }
-      console_.out << line << '\n' << std::flush;
+      line_ += '\n';
+      console_.out.write(line_.data(), static_cast<std::streamsize>(line_.size())).flush();
     }
   }
 
@@ -93,6 +109,7 @@ class Printer {
   Console& console_;
   bool json_;
   bool drawn_ = false;
+  std::string line_;
 };
 
 }  // namespace
