@@ -88,8 +88,7 @@ std::vector<Surveyed> Survey(platform::HidPlatform& hid) {
 std::optional<std::string> ConfigureRefusal(const device::DeviceDetails& details) {
   if (device::CanConfigure(details)) return std::nullopt;
   if (!details.manufacturer) return "its maker string cannot be read";
-  return "its firmware version" + device::VersionText(details.version) +
-         " is older than x.1, and such devices cannot be configured";
+  return "its firmware version" + device::VersionText(details.version) + " is older than x.1";
 }
 
 Session::Session(platform::HidPlatform& hid, const std::optional<std::string>& serial) : hid_(hid) {

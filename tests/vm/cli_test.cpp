@@ -1,0 +1,102 @@
+// tensivo-cli on the real Linux backend against a device in the kernel.
+#include "cli/cli.h"
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "device/protocol.h"
+#include "kernel_world.h"
+#include "platform/linux_hidraw.h"
+
+namespace tensivo::vm {
+namespace {
+
+using nlohmann::json;
+
+struct Ran {
+  int code;
+  std::string out, err;
+};
+
+Ran RunCli(platform::HidPlatform& hid, std::vector<std::string> args) {
+  std::ostringstream out, err;
+  std::istringstream in;
+  cli::Console console(out, err, in);
+  console.real_hid = [&]() -> platform::HidPlatform& { return hid; };
+  args.insert(args.begin(), "tensivo-cli");
+  const int code = cli::Run(args, console);
+  return {code, out.str(), err.str()};
+}
+
+TEST(KernelCli, ListAndInfoShowTheDeviceTheKernelHasAndItsStoredGains) {
+  DeviceSpec profile = OurDevice("CL-0001");
+  profile.input_mask = 0x28;
+  auto dev = PlugIn(profile);
+  auto foreign = PlugIn(ForeignDevice("CL-FOREIGN"));
+  ASSERT_TRUE(dev && foreign);
+  constexpr int kLc1Position = 3 * 256 + 17;
+  dev->device->WithModel([](sim::DeviceModel& model) {
+    const auto lc1 = device::EncodeGain(kLc1Position);
+    auto& r = model.registers();
+    r[0] = lc1.amplifier, r[1] = lc1.shift, r[6] = lc1.fine;
+  });
+  platform::LinuxHidraw hid;
+
+  const Ran listed = RunCli(hid, {"list", "--json"});
+  ASSERT_EQ(listed.code, cli::kOk) << listed.err;
+  const json devices = json::parse(listed.out)["devices"];
+  ASSERT_EQ(devices.size(), 1u) << listed.out;
+  EXPECT_EQ(devices[0]["serial"], "CL-0001");
+  EXPECT_EQ(devices[0]["node"], dev->node);
+  EXPECT_EQ(devices[0]["openable"], true);
+  EXPECT_EQ(devices[0]["maker"], "Tensivo");
+  EXPECT_EQ(devices[0]["product"], "Load Cell Interface");
+  EXPECT_EQ(devices[0]["version"], "1.1");
+  EXPECT_EQ(devices[0]["configurable"], true);
+
+  const Ran info = RunCli(hid, {"info", "--json"});
+  ASSERT_EQ(info.code, cli::kOk) << info.err;
+  const json details = json::parse(info.out);
+  EXPECT_EQ(details["node"], dev->node);
+  EXPECT_EQ(details["gains"]["LC1"]["position"], kLc1Position);
+  EXPECT_EQ(details["gains"]["LC2"]["text"], "500");
+  EXPECT_EQ(details["input_mask"], 0x28);
+  EXPECT_EQ(details["inputs_absent"], (json{"Input 4", "Input 6"}));
+  EXPECT_TRUE(dev->device->activity().feature_sets.empty()) << "list or info wrote to the device";
+}
+
+TEST(KernelCli, SetGainSendsExactlyTheThreeFeatureSetsOfTheWindowsGainWrite) {
+  auto dev = PlugIn(OurDevice("CL-0002"));
+  ASSERT_TRUE(dev);
+  platform::LinuxHidraw hid;
+  const Ran set = RunCli(hid, {"set-gain", "LC2", "8.0312"});
+  ASSERT_EQ(set.code, cli::kOk) << set.err;
+  // As the device receives them: without the report-id byte, 18 data bytes.
+  auto report = [](std::uint8_t reg, std::uint8_t value) {
+    std::vector<std::uint8_t> bytes(18, 0);
+    bytes[0] = 1, bytes[1] = reg, bytes[2] = value;
+    return bytes;
+  };
+  EXPECT_EQ(dev->device->activity().feature_sets,
+            (std::vector<std::vector<std::uint8_t>>{report(2, 11), report(3, 0), report(7, 1)}));
+  std::array<std::uint8_t, 3> held{};
+  dev->device->WithModel([&](sim::DeviceModel& model) {
+    held = {model.registers()[2], model.registers()[3], model.registers()[7]};
+  });
+  EXPECT_EQ(held, (std::array<std::uint8_t, 3>{11, 0, 1}));
+}
+
+TEST(KernelCli, SetGainRefusesADeviceWithoutAReleaseNumberAndSendsNothing) {
+  // Through uhid there is no USB parent, so no release number: the window
+  // would not configure such a device either.
+  auto dev = PlugIn(OurDevice("CL-0003"), Road::kUhid);
+  ASSERT_TRUE(dev);
+  platform::LinuxHidraw hid;
+  const Ran set = RunCli(hid, {"set-gain", "LC2", "8.0312"});
+  EXPECT_EQ(set.code, cli::kRefused) << set.err;
+  EXPECT_NE(set.err.find("firmware version 0.0"), std::string::npos) << set.err;
+  EXPECT_TRUE(dev->device->activity().feature_sets.empty());
+}
+
+}  // namespace
+}  // namespace tensivo::vm
