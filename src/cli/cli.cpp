@@ -100,7 +100,8 @@ int Run(std::span<const std::string> args, Console& console) {
       app.add_subcommand("monitor", "the eight inputs live, raw 0..65535 and percent; Ctrl-C ends");
   monitor->add_option("--rate", o.rate, "reads per second (default 20)")
       ->check(CLI::Range(0.1, 100.0));
-  monitor->add_option("--count", count, "end after this many readings")->check(CLI::PositiveNumber);
+  monitor->add_option("--count", count, "end after this many readings")
+      ->check(CLI::Range(1L, 1000000000L));
   add_serial(monitor);
   add_json(monitor, "one JSON object per reading");
 
