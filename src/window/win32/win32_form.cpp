@@ -1,0 +1,706 @@
+#include "window/win32/win32_form.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <span>
+#include <stdexcept>
+#include <string>
+
+#include "window/icon_design.h"
+#include "window/layout.h"
+
+namespace tensivo::window::win32 {
+
+namespace {
+
+constexpr char kFormClass[] = "TensivoConfigurationForm";
+constexpr char kShapeClass[] = "TensivoConfigurationShape";
+constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+// Control ids start above IDOK and IDCANCEL, which IsDialogMessage sends for
+// Enter and Escape.
+constexpr int kFirstId = 100;
+constexpr UINT_PTR kTimerId = 1;
+constexpr UINT kRunPosted = WM_APP + 1;
+// How far a drop-down list opens below its field, in pixels at 96 dpi.
+constexpr int kDropHeight = 200;
+// A pump handles what is pending; the bound keeps a window that keeps
+// posting from holding the tick.
+constexpr int kMaxMessagesPerPump = 1000;
+constexpr COLORREF kBarGreen = RGB(0, 128, 0);
+
+HINSTANCE Instance() { return GetModuleHandleA(nullptr); }
+
+std::string WindowText(HWND hwnd) {
+  std::string text(static_cast<std::size_t>(GetWindowTextLengthA(hwnd)) + 1, '\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextA(hwnd, text.data(), static_cast<int>(text.size()))));
+  return text;
+}
+
+HICON MakeIcon(int size) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = size;
+  info.bmiHeader.biHeight = -size;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP color = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (color == nullptr) return nullptr;
+  const auto pixels = std::span(static_cast<std::uint32_t*>(bits), static_cast<std::size_t>(size * size));
+  const int unit = size / 16;
+  for (const IconRect& r : kIconRects) {
+    const std::uint32_t argb = 0xFF000000u | (std::uint32_t{r.red} << 16) |
+                               (std::uint32_t{r.green} << 8) | r.blue;
+    for (int y = r.top * unit; y < (r.top + r.height) * unit; ++y) {
+      for (int x = r.left * unit; x < (r.left + r.width) * unit; ++x) {
+        pixels[static_cast<std::size_t>(y * size + x)] = argb;
+      }
+    }
+  }
+  // Every pixel is opaque: an all-zero mask, rows padded to 16 bits.
+  const std::vector<std::uint8_t> zeros(static_cast<std::size_t>((size + 15) / 16 * 2 * size), 0);
+  HBITMAP mask = CreateBitmap(size, size, 1, 1, zeros.data());
+  ICONINFO icon{TRUE, 0, 0, mask, color};
+  HICON handle = CreateIconIndirect(&icon);
+  DeleteObject(mask);
+  DeleteObject(color);
+  return handle;
+}
+
+}  // namespace
+
+int TwipsToPixels(double twips, int dpi) {
+  return static_cast<int>(std::lround(twips * dpi / 1440.0));
+}
+
+// What every control with a window shares: its own enabled setting, shown
+// only while the frame it sits in is enabled too, and the notifications its
+// window sends.
+class Win32Control {
+ public:
+  virtual ~Win32Control() = default;
+  Win32Control(const Win32Control&) = delete;
+  Win32Control& operator=(const Win32Control&) = delete;
+
+  HWND hwnd() const { return hwnd_; }
+  bool EnabledHere() const {
+    return own_enabled_ && (container_ == nullptr || container_->EnabledHere());
+  }
+  // Shows the enabled state the control and its frame make together.
+  virtual void Refresh() {
+    if (hwnd_ != nullptr) EnableWindow(hwnd_, EnabledHere());
+  }
+  virtual void OnCommand(WORD /*code*/) {}
+
+ protected:
+  Win32Control(HWND hwnd, const Win32Control* container) : hwnd_(hwnd), container_(container) {}
+  void SetEnabledHere(bool enabled) {
+    own_enabled_ = enabled;
+    Refresh();
+  }
+
+  HWND hwnd_;
+
+ private:
+  const Win32Control* container_;
+  bool own_enabled_ = true;
+};
+
+namespace {
+
+template <typename Base>
+class WithWindow : public Base, public Win32Control {
+ public:
+  WithWindow(std::string_view name, HWND hwnd, const Win32Control* container)
+      : Base(name), Win32Control(hwnd, container) {}
+  bool Enabled() const override { return EnabledHere(); }
+  void SetEnabled(bool enabled) override { SetEnabledHere(enabled); }
+};
+
+class Win32Frame final : public WithWindow<ui::Frame> {
+ public:
+  using WithWindow::WithWindow;
+  void Hold(Win32Control* member) { members_.push_back(member); }
+  void Refresh() override {
+    WithWindow::Refresh();
+    for (Win32Control* member : members_) member->Refresh();
+  }
+
+ private:
+  std::vector<Win32Control*> members_;
+};
+
+class Win32Label final : public WithWindow<ui::Label> {
+ public:
+  using WithWindow::WithWindow;
+  std::string Caption() const override { return WindowText(hwnd_); }
+  void SetCaption(std::string_view caption) override {
+    SetWindowTextA(hwnd_, std::string(caption).c_str());
+  }
+};
+
+// A drop-down list. Win32 raises CBN_SELCHANGE for every move of the
+// highlight in an open list and nothing for CB_SETCURSEL, so a pick is what
+// the user commits: CBN_SELENDOK, or a change in the closed list (arrow
+// keys, wheel), which some versions report with both notifications for the
+// one key; those two count once.
+class Win32List final : public WithWindow<ui::List> {
+ public:
+  Win32List(std::string_view name, HWND hwnd, const Win32Control* container,
+            const std::uint64_t& message_serial)
+      : WithWindow(name, hwnd, container), message_serial_(message_serial) {}
+
+  void Clear() override { SendMessageA(hwnd_, CB_RESETCONTENT, 0, 0); }
+
+  void Fill(std::span<const std::string> items) override {
+    // Storage reserved in one step and no repaint per entry: 2560 entries
+    // otherwise take several times as long.
+    std::size_t bytes = 0;
+    for (const std::string& item : items) bytes += item.size() + 1;
+    SendMessageA(hwnd_, WM_SETREDRAW, FALSE, 0);
+    SendMessageA(hwnd_, CB_RESETCONTENT, 0, 0);
+    SendMessageA(hwnd_, CB_INITSTORAGE, items.size(), static_cast<LPARAM>(bytes));
+    for (const std::string& item : items) {
+      SendMessageA(hwnd_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
+    }
+    SendMessageA(hwnd_, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(hwnd_, nullptr, TRUE);
+  }
+
+  void AddItem(std::string_view item) override {
+    SendMessageA(hwnd_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(std::string(item).c_str()));
+  }
+
+  int ListCount() const override {
+    return static_cast<int>(SendMessageA(hwnd_, CB_GETCOUNT, 0, 0));
+  }
+
+  std::string ItemText(int index) const override {
+    const LRESULT length = SendMessageA(hwnd_, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (index < 0 || length == CB_ERR) return {};
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    const LRESULT got = SendMessageA(hwnd_, CB_GETLBTEXT, static_cast<WPARAM>(index),
+                                     reinterpret_cast<LPARAM>(text.data()));
+    text.resize(got == CB_ERR ? 0 : static_cast<std::size_t>(got));
+    return text;
+  }
+
+  int ListIndex() const override {
+    return static_cast<int>(SendMessageA(hwnd_, CB_GETCURSEL, 0, 0));
+  }
+
+  std::string Text() const override { return ItemText(ListIndex()); }
+
+  void OnCommand(WORD code) override {
+    switch (code) {
+      case CBN_DROPDOWN:
+        dropped_ = true;
+        index_at_drop_ = ListIndex();
+        break;
+      case CBN_CLOSEUP:
+        dropped_ = false;
+        break;
+      case CBN_SELENDOK:
+        if (PairedWith(kChange)) break;
+        Raise(kCommit);
+        break;
+      case CBN_SELENDCANCEL:
+        // Browsing an open list and leaving it is no pick: what was shown
+        // stays shown, and nothing reaches the device.
+        if (dropped_ && ListIndex() != index_at_drop_) Select(index_at_drop_);
+        break;
+      case CBN_SELCHANGE:
+        if (dropped_ || PairedWith(kCommit)) break;
+        Raise(kChange);
+        break;
+      default:
+        break;
+    }
+  }
+
+ protected:
+  void Select(int index) override {
+    SendMessageA(hwnd_, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+  }
+
+ private:
+  enum Notice { kNone, kCommit, kChange };
+
+  // The other half of a pair raised for the same message: consumed.
+  bool PairedWith(Notice other) {
+    const bool paired = raised_ == other && raised_serial_ == message_serial_;
+    if (paired) raised_ = kNone;
+    return paired;
+  }
+
+  void Raise(Notice notice) {
+    raised_ = notice;
+    raised_serial_ = message_serial_;
+    if (Click) Click();
+  }
+
+  const std::uint64_t& message_serial_;
+  bool dropped_ = false;
+  int index_at_drop_ = -1;
+  Notice raised_ = kNone;
+  std::uint64_t raised_serial_ = 0;
+};
+
+class Win32Bar;
+
+// A white rectangle with a black border, in a window of its own that also
+// paints the bars growing inside it.
+class Win32Outline final : public WithWindow<ui::Shape> {
+ public:
+  Win32Outline(std::string_view name, HWND hwnd, const Win32Control* container, double width,
+               int height_px, int dpi, HBRUSH bar_brush)
+      : WithWindow(name, hwnd, container),
+        width_(width),
+        height_px_(height_px),
+        dpi_(dpi),
+        bar_brush_(bar_brush) {}
+
+  double Width() const override { return width_; }
+  void SetWidth(double twips) override {
+    width_ = twips;
+    SetWindowPos(hwnd_, nullptr, 0, 0, TwipsToPixels(twips, dpi_), height_px_,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+
+  void Track(const Win32Bar* bar) { bars_.push_back(bar); }
+  void Paint(HDC dc) const;
+
+ private:
+  double width_;
+  int height_px_;
+  int dpi_;
+  HBRUSH bar_brush_;
+  std::vector<const Win32Bar*> bars_;
+};
+
+// A green bar: no window of its own; its outline paints it, and a change of
+// width repaints only the strip that changed.
+class Win32Bar final : public WithWindow<ui::Shape> {
+ public:
+  Win32Bar(std::string_view name, const Win32Control* container, const Win32Outline& outline,
+           RECT area, double width, int dpi)
+      : WithWindow(name, nullptr, container), outline_(outline), area_(area), width_(width), dpi_(dpi) {}
+
+  double Width() const override { return width_; }
+  void SetWidth(double twips) override {
+    const int before = FilledPixels();
+    width_ = twips;
+    const int after = FilledPixels();
+    if (after == before) return;
+    const RECT strip{area_.left + std::min(before, after), area_.top,
+                     area_.left + std::max(before, after), area_.bottom};
+    InvalidateRect(outline_.hwnd(), &strip, FALSE);
+  }
+
+  RECT Filled() const {
+    return RECT{area_.left, area_.top, area_.left + FilledPixels(), area_.bottom};
+  }
+
+ private:
+  int FilledPixels() const {
+    return std::clamp(TwipsToPixels(width_, dpi_), 0, std::max(0, static_cast<int>(area_.right - area_.left)));
+  }
+
+  const Win32Outline& outline_;
+  RECT area_;  // where the bar may grow, in the outline's client pixels
+  double width_;
+  int dpi_;
+};
+
+void Win32Outline::Paint(HDC dc) const {
+  RECT rect;
+  GetClientRect(hwnd_, &rect);
+  FillRect(dc, &rect, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  InflateRect(&rect, -1, -1);
+  FillRect(dc, &rect, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  for (const Win32Bar* bar : bars_) {
+    const RECT filled = bar->Filled();
+    FillRect(dc, &filled, bar_brush_);
+  }
+}
+
+LRESULT CALLBACK ShapeProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_ERASEBKGND:
+      return 1;  // WM_PAINT covers every pixel
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      HDC dc = BeginPaint(hwnd, &paint);
+      if (const auto* outline = reinterpret_cast<const Win32Outline*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA))) {
+        outline->Paint(dc);
+      }
+      EndPaint(hwnd, &paint);
+      return 0;
+    }
+    default:
+      return DefWindowProcA(hwnd, message, wparam, lparam);
+  }
+}
+
+class Win32Button final : public WithWindow<ui::Button> {
+ public:
+  using WithWindow::WithWindow;
+  void OnCommand(WORD code) override {
+    if (code == BN_CLICKED && Click) Click();
+  }
+};
+
+// A group box that holds its controls: their notifications and colour
+// requests go to the window, and it clears its own interior.
+LRESULT CALLBACK FrameProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
+                           DWORD_PTR form) {
+  switch (message) {
+    case WM_COMMAND:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORBTN:
+      return SendMessageA(reinterpret_cast<Win32Form*>(form)->hwnd(), message, wparam, lparam);
+    case WM_ERASEBKGND: {
+      RECT rect;
+      GetClientRect(hwnd, &rect);
+      FillRect(reinterpret_cast<HDC>(wparam), &rect, GetSysColorBrush(COLOR_BTNFACE));
+      return 1;
+    }
+    default:
+      return DefSubclassProc(hwnd, message, wparam, lparam);
+  }
+}
+
+// A wheel turned over a list the user has not picked from would change it,
+// and a gain list writes every change to the device.
+LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
+                          DWORD_PTR) {
+  if (message == WM_MOUSEWHEEL && GetFocus() != hwnd) return 0;
+  return DefSubclassProc(hwnd, message, wparam, lparam);
+}
+
+void RegisterClasses() {
+  static const bool registered = [] {
+    WNDCLASSEXA form{};
+    form.cbSize = sizeof(form);
+    form.lpfnWndProc = &Win32Form::WindowProc;
+    form.hInstance = Instance();
+    form.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    form.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+    form.lpszClassName = kFormClass;
+    WNDCLASSEXA shape{};
+    shape.cbSize = sizeof(shape);
+    shape.lpfnWndProc = &ShapeProc;
+    shape.hInstance = Instance();
+    shape.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    shape.lpszClassName = kShapeClass;
+    return RegisterClassExA(&form) != 0 && RegisterClassExA(&shape) != 0;
+  }();
+  if (!registered) throw std::runtime_error("cannot register the window classes");
+}
+
+}  // namespace
+
+class Win32Timer final : public ui::Timer {
+ public:
+  explicit Win32Timer(HWND owner) : Timer(kTimerName), owner_(owner) {}
+  ~Win32Timer() override { SetEnabled(false); }
+
+  bool Enabled() const override { return enabled_; }
+  void SetEnabled(bool enabled) override {
+    enabled_ = enabled;
+    if (enabled) {
+      SetTimer(owner_, kTimerId, static_cast<UINT>(interval_), nullptr);
+    } else {
+      KillTimer(owner_, kTimerId);
+    }
+  }
+  int Interval() const override { return interval_; }
+  void SetInterval(int milliseconds) override {
+    interval_ = milliseconds;
+    if (enabled_) SetTimer(owner_, kTimerId, static_cast<UINT>(interval_), nullptr);
+  }
+
+  // A pump inside a tick hands out WM_TIMER again; that tick is dropped.
+  void OnTimer() {
+    if (!enabled_ || !Tick) return;
+    if (ticking_) {
+      ++dropped_;
+      return;
+    }
+    ticking_ = true;
+    Tick();
+    ticking_ = false;
+  }
+  int dropped() const { return dropped_; }
+
+ private:
+  HWND owner_;
+  bool enabled_ = false;
+  bool ticking_ = false;
+  int interval_ = kTimerInitialInterval;
+  int dropped_ = 0;
+};
+
+Win32Form::Win32Form() {
+  RegisterClasses();
+  HDC screen = GetDC(nullptr);
+  dpi_ = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
+  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  if (dpi_ <= 0) dpi_ = 96;
+  // The window's classic face at 9.75 points.
+  font_ = CreateFontA(-MulDiv(975, dpi_, 7200), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                      DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
+  bar_brush_ = CreateSolidBrush(kBarGreen);
+  icon_small_ = MakeIcon(16);
+  icon_big_ = MakeIcon(32);
+
+  RECT outer{0, 0, TwipsToPixels(kClientWidth, dpi_), TwipsToPixels(kClientHeight, dpi_)};
+  AdjustWindowRectEx(&outer, kFormStyle, FALSE, 0);
+  hwnd_ = CreateWindowExA(0, kFormClass, std::string(kWindowCaption).c_str(), kFormStyle,
+                          CW_USEDEFAULT, CW_USEDEFAULT, outer.right - outer.left,
+                          outer.bottom - outer.top, nullptr, nullptr, Instance(), this);
+  if (hwnd_ == nullptr) throw std::runtime_error("cannot create the window (no display?)");
+  SendMessageA(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_small_));
+  SendMessageA(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_big_));
+  Build();
+  timer_ = std::make_unique<Win32Timer>(hwnd_);
+}
+
+Win32Form::~Win32Form() {
+  timer_.reset();
+  SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
+  DestroyWindow(hwnd_);
+  DeleteObject(font_);
+  DeleteObject(bar_brush_);
+  DestroyIcon(icon_small_);
+  DestroyIcon(icon_big_);
+}
+
+void Win32Form::Build() {
+  auto create = [this](const char* window_class, const ControlPlace& place, DWORD style,
+                       DWORD ex_style, int extra_height) {
+    HWND parent = place.container.empty() ? hwnd_ : Native(place.container);
+    const int id = kFirstId + static_cast<int>(by_id_.size());
+    HWND hwnd = CreateWindowExA(
+        ex_style, window_class, std::string(place.caption).c_str(), WS_CHILD | WS_VISIBLE | style,
+        TwipsToPixels(place.left, dpi_), TwipsToPixels(place.top, dpi_),
+        TwipsToPixels(place.width, dpi_), TwipsToPixels(place.height, dpi_) + extra_height, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
+    if (hwnd == nullptr) throw std::runtime_error("cannot create " + std::string(place.name));
+    SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    return hwnd;
+  };
+
+  for (const ControlPlace& place : kLayout) {
+    Win32Frame* frame =
+        place.container.empty() ? nullptr : &Find<Win32Frame>(place.container);
+    std::unique_ptr<Win32Control> control;
+    switch (place.kind) {
+      case Kind::kFrame: {
+        HWND box = create("BUTTON", place, BS_GROUPBOX | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT, 0);
+        SetWindowSubclass(box, &FrameProc, 0, reinterpret_cast<DWORD_PTR>(this));
+        control = std::make_unique<Win32Frame>(place.name, box, frame);
+        break;
+      }
+      case Kind::kLabel:
+      case Kind::kValueLabel: {
+        HWND label = create("STATIC", place, SS_LEFT | SS_NOPREFIX, 0, 0);
+        if (place.kind == Kind::kValueLabel) value_labels_.push_back(label);
+        control = std::make_unique<Win32Label>(place.name, label, frame);
+        break;
+      }
+      case Kind::kList: {
+        HWND combo = create("COMBOBOX", place, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0,
+                            MulDiv(kDropHeight, dpi_, 96));
+        // The closed field as high as the layout says; its height follows
+        // the entries' height.
+        RECT now;
+        GetWindowRect(combo, &now);
+        const LRESULT field = SendMessageA(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+        const int wanted = TwipsToPixels(place.height, dpi_);
+        if (field > 0) {
+          SendMessageA(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1),
+                       field + wanted - (now.bottom - now.top));
+        }
+        SetWindowSubclass(combo, &ListProc, 0, 0);
+        control = std::make_unique<Win32List>(place.name, combo, frame, message_serial_);
+        break;
+      }
+      case Kind::kOutline: {
+        HWND shape = create(kShapeClass, place, 0, 0, 0);
+        auto outline = std::make_unique<Win32Outline>(place.name, shape, frame, place.width,
+                                                      TwipsToPixels(place.height, dpi_), dpi_,
+                                                      bar_brush_);
+        SetWindowLongPtrA(shape, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(outline.get()));
+        control = std::move(outline);
+        break;
+      }
+      case Kind::kBar: {
+        const auto bar_place = std::ranges::find(kBars, place.name, &BarPlace::bar);
+        const ControlPlace& at = *FindPlace(bar_place->outline);
+        auto& outline = Find<Win32Outline>(at.name);
+        // Inside the outline, short of its right border by a pixel.
+        const int left = TwipsToPixels(place.left, dpi_) - TwipsToPixels(at.left, dpi_);
+        const int top = TwipsToPixels(place.top, dpi_) - TwipsToPixels(at.top, dpi_);
+        const RECT area{left, top, TwipsToPixels(at.width, dpi_) - 2,
+                        top + TwipsToPixels(place.height, dpi_)};
+        auto bar = std::make_unique<Win32Bar>(place.name, frame, outline, area, place.width, dpi_);
+        outline.Track(bar.get());
+        control = std::move(bar);
+        break;
+      }
+      case Kind::kButton:
+        control = std::make_unique<Win32Button>(
+            place.name, create("BUTTON", place, BS_PUSHBUTTON | WS_TABSTOP, 0, 0), frame);
+        break;
+    }
+    if (frame != nullptr) frame->Hold(control.get());
+    if (control->hwnd() != nullptr) by_id_.push_back(control.get());
+    controls_.emplace(place.name, std::move(control));
+  }
+}
+
+template <typename T>
+T& Win32Form::Find(std::string_view name) const {
+  const auto it = controls_.find(name);
+  auto* control = it == controls_.end() ? nullptr : dynamic_cast<T*>(it->second.get());
+  if (control == nullptr) throw std::logic_error("no such control: " + std::string(name));
+  return *control;
+}
+
+ui::Frame& Win32Form::GetFrame(std::string_view name) { return Find<Win32Frame>(name); }
+ui::Label& Win32Form::GetLabel(std::string_view name) { return Find<Win32Label>(name); }
+ui::List& Win32Form::GetList(std::string_view name) { return Find<Win32List>(name); }
+ui::Shape& Win32Form::GetShape(std::string_view name) {
+  const auto it = controls_.find(name);
+  if (it != controls_.end()) {
+    if (auto* shape = dynamic_cast<ui::Shape*>(it->second.get())) return *shape;
+  }
+  throw std::logic_error("no such shape: " + std::string(name));
+}
+ui::Button& Win32Form::GetButton(std::string_view name) { return Find<Win32Button>(name); }
+ui::Timer& Win32Form::GetTimer() { return *timer_; }
+
+HWND Win32Form::Native(std::string_view name) const { return Find<Win32Control>(name).hwnd(); }
+
+RECT Win32Form::BarPixels(std::string_view bar) const { return Find<Win32Bar>(bar).Filled(); }
+
+int Win32Form::dropped_ticks() const { return timer_->dropped(); }
+
+void Win32Form::Show() {
+  ShowWindow(hwnd_, SW_SHOW);
+  UpdateWindow(hwnd_);
+}
+
+bool Win32Form::Visible() const { return IsWindowVisible(hwnd_) != FALSE; }
+
+void Win32Form::Close() {
+  if (!closed_) SendMessageA(hwnd_, WM_CLOSE, 0, 0);
+}
+
+void Win32Form::Dispatch(MSG& message) {
+  ++message_serial_;
+  // Tab and Shift+Tab move between the lists and the button.
+  if (IsDialogMessageA(hwnd_, &message)) return;
+  TranslateMessage(&message);
+  DispatchMessageA(&message);
+}
+
+void Win32Form::DoEvents() {
+  MSG message;
+  for (int n = 0; n < kMaxMessagesPerPump && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE);
+       ++n) {
+    if (message.message == WM_QUIT) {
+      // Not ours to take: the loop that owns the thread must see it too.
+      PostQuitMessage(static_cast<int>(message.wParam));
+      return;
+    }
+    Dispatch(message);
+  }
+}
+
+int Win32Form::Run() {
+  int code = 0;
+  MSG message;
+  while (!closed_) {
+    const BOOL got = GetMessageA(&message, nullptr, 0, 0);
+    if (got == 0) code = static_cast<int>(message.wParam);
+    if (got == 0 || got == -1) break;
+    Dispatch(message);
+  }
+  Close();
+  return code;
+}
+
+void Win32Form::Post(ui::Handler event) {
+  if (closed_) return;
+  posted_.push_back(std::move(event));
+  PostMessageA(hwnd_, kRunPosted, 0, 0);
+}
+
+char Win32Form::DecimalPoint() const {
+  char point[8] = {};
+  const int length = GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, point, sizeof(point));
+  return length == 2 && point[0] != '\0' ? point[0] : '.';
+}
+
+LRESULT CALLBACK Win32Form::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lparam);
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* form = reinterpret_cast<Win32Form*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  return form != nullptr ? form->Handle(message, wparam, lparam)
+                         : DefWindowProcA(hwnd, message, wparam, lparam);
+}
+
+LRESULT Win32Form::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_COMMAND: {
+      const int index = LOWORD(wparam) - kFirstId;
+      if (lparam != 0 && index >= 0 && index < static_cast<int>(by_id_.size())) {
+        by_id_[static_cast<std::size_t>(index)]->OnCommand(HIWORD(wparam));
+      }
+      return 0;
+    }
+    case WM_TIMER:
+      if (wparam == kTimerId && timer_) timer_->OnTimer();
+      return 0;
+    case WM_CTLCOLORSTATIC:
+      if (std::ranges::find(value_labels_, reinterpret_cast<HWND>(lparam)) != value_labels_.end()) {
+        // A display field: window background, window text.
+        const auto dc = reinterpret_cast<HDC>(wparam);
+        SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+        SetBkColor(dc, GetSysColor(COLOR_WINDOW));
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+      }
+      return DefWindowProcA(hwnd_, message, wparam, lparam);
+    case WM_CLOSE:
+      if (closed_) return 0;
+      closed_ = true;
+      if (Unload) Unload();
+      timer_->SetEnabled(false);
+      posted_.clear();
+      ShowWindow(hwnd_, SW_HIDE);
+      return 0;
+    case kRunPosted:
+      if (!posted_.empty()) {
+        ui::Handler event = std::move(posted_.front());
+        posted_.pop_front();
+        event();
+      }
+      return 0;
+    default:
+      return DefWindowProcA(hwnd_, message, wparam, lparam);
+  }
+}
+
+}  // namespace tensivo::window::win32

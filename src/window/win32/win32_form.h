@@ -1,0 +1,95 @@
+// The Win32 front-end: the platform's own controls at the layout table's
+// places, mapped onto the control contract. Group boxes hold their controls,
+// labels are static controls, lists are drop-down-list combo boxes, the bars
+// and their outlines are painted rectangles, and the timer is SetTimer's. It
+// builds, maps events and paints; the window's logic is frmMain's.
+//
+// Texts go through the ANSI ("A") calls, so the system's 8-bit code page is
+// the one that shows them.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "window/controls.h"
+
+namespace tensivo::window::win32 {
+
+// Twips to pixels at the given dpi (15 twips are one pixel at 96 dpi).
+int TwipsToPixels(double twips, int dpi);
+
+class Win32Timer;
+class Win32Control;
+
+class Win32Form final : public ui::Form {
+ public:
+  Win32Form();
+  ~Win32Form() override;
+  Win32Form(const Win32Form&) = delete;
+  Win32Form& operator=(const Win32Form&) = delete;
+
+  ui::Frame& GetFrame(std::string_view name) override;
+  ui::Label& GetLabel(std::string_view name) override;
+  ui::List& GetList(std::string_view name) override;
+  ui::Shape& GetShape(std::string_view name) override;
+  ui::Button& GetButton(std::string_view name) override;
+  ui::Timer& GetTimer() override;
+
+  void Show() override;
+  bool Visible() const override;
+  void Close() override;
+  void DoEvents() override;
+  char DecimalPoint() const override;
+
+  // Runs `event` when the message loop gets to it, as a message posted now.
+  void Post(ui::Handler event);
+
+  // The message loop of the utility: runs until the window is closed or a
+  // WM_QUIT arrives (which closes it), and returns the quit code or 0.
+  int Run();
+
+  // Registered once per process.
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+
+  HWND hwnd() const { return hwnd_; }
+  // The window of a control of the layout table; a bar is painted by its
+  // outline, so it has none of its own (null).
+  HWND Native(std::string_view name) const;
+  // Where a bar shows its fill, in its outline's client pixels.
+  RECT BarPixels(std::string_view bar) const;
+  HFONT font() const { return font_; }
+  int dpi() const { return dpi_; }
+  // Ticks the timer delivered while a tick was still running, and dropped.
+  int dropped_ticks() const;
+
+ private:
+  LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
+  void Build();
+  void Dispatch(MSG& message);
+  template <typename T>
+  T& Find(std::string_view name) const;
+
+  HWND hwnd_ = nullptr;
+  HFONT font_ = nullptr;
+  HICON icon_small_ = nullptr;
+  HICON icon_big_ = nullptr;
+  HBRUSH bar_brush_ = nullptr;
+  int dpi_ = 96;
+  bool closed_ = false;
+  // Counts the messages taken from the queue: notifications raised while
+  // one message is handled belong to one user action.
+  std::uint64_t message_serial_ = 0;
+  std::map<std::string_view, std::unique_ptr<Win32Control>, std::less<>> controls_;
+  std::vector<Win32Control*> by_id_;
+  std::vector<HWND> value_labels_;  // shown as display fields  // WM_COMMAND's control ids, 0-based from kFirstId
+  std::unique_ptr<Win32Timer> timer_;
+  std::deque<ui::Handler> posted_;
+};
+
+}  // namespace tensivo::window::win32
