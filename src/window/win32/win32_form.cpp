@@ -1,7 +1,5 @@
 #include "window/win32/win32_form.h"
 
-#include <commctrl.h>
-
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -25,6 +23,7 @@ constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMI
 constexpr int kFirstId = 100;
 constexpr UINT_PTR kTimerId = 1;
 constexpr UINT kRunPosted = WM_APP + 1;
+constexpr UINT kSettleLists = WM_APP + 2;
 // How far a drop-down list opens below its field, in pixels at 96 dpi.
 constexpr int kDropHeight = 200;
 // A pump handles what is pending; the bound keeps a window that keeps
@@ -96,6 +95,7 @@ class Win32Control {
     if (hwnd_ != nullptr) EnableWindow(hwnd_, EnabledHere());
   }
   virtual void OnCommand(WORD /*code*/) {}
+  virtual void Settle(bool /*always*/) {}
 
  protected:
   Win32Control(HWND hwnd, const Win32Control* container) : hwnd_(hwnd), container_(container) {}
@@ -149,17 +149,34 @@ class Win32Label final : public WithWindow<ui::Label> {
 // the user commits: CBN_SELENDOK, or a change in the closed list (arrow
 // keys, wheel), which some versions report with both notifications for the
 // one key; those two count once.
+//
+// Every details read empties the gain lists and fills them again with the
+// same 2560 entries, which the control takes tens of milliseconds to add
+// under wine. An emptied list therefore keeps its entries out of sight for
+// as long as nobody can reach them: it shows an empty field, counts none,
+// and really lets them go once it can be opened again or something else is
+// put in. A refill with the same entries just shows them again.
 class Win32List final : public WithWindow<ui::List> {
  public:
-  Win32List(std::string_view name, HWND hwnd, const Win32Control* container,
+  Win32List(std::string_view name, HWND hwnd, const Win32Control* container, HWND form,
             const std::uint64_t& message_serial)
-      : WithWindow(name, hwnd, container), message_serial_(message_serial) {}
+      : WithWindow(name, hwnd, container), form_(form), message_serial_(message_serial) {}
 
-  void Clear() override { SendMessageA(hwnd_, CB_RESETCONTENT, 0, 0); }
+  void Clear() override {
+    if (shown_.empty()) return;
+    SendMessageA(hwnd_, CB_SHOWDROPDOWN, FALSE, 0);
+    SendMessageA(hwnd_, CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    hidden_ = true;
+    // Still reachable once the handler returns: let go before any input.
+    if (EnabledHere()) PostMessageA(form_, kSettleLists, 0, 0);
+  }
 
   void Fill(std::span<const std::string> items) override {
-    // Storage reserved in one step and no repaint per entry: 2560 entries
-    // otherwise take several times as long.
+    if (hidden_ && std::ranges::equal(items, shown_)) {
+      hidden_ = false;
+      return;
+    }
+    // Storage reserved in one step and no repaint per entry.
     std::size_t bytes = 0;
     for (const std::string& item : items) bytes += item.size() + 1;
     SendMessageA(hwnd_, WM_SETREDRAW, FALSE, 0);
@@ -170,19 +187,23 @@ class Win32List final : public WithWindow<ui::List> {
     }
     SendMessageA(hwnd_, WM_SETREDRAW, TRUE, 0);
     InvalidateRect(hwnd_, nullptr, TRUE);
+    shown_.assign(items.begin(), items.end());
+    hidden_ = false;
   }
 
   void AddItem(std::string_view item) override {
+    Settle(true);
     SendMessageA(hwnd_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(std::string(item).c_str()));
+    shown_.emplace_back(item);
   }
 
   int ListCount() const override {
-    return static_cast<int>(SendMessageA(hwnd_, CB_GETCOUNT, 0, 0));
+    return hidden_ ? 0 : static_cast<int>(SendMessageA(hwnd_, CB_GETCOUNT, 0, 0));
   }
 
   std::string ItemText(int index) const override {
     const LRESULT length = SendMessageA(hwnd_, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
-    if (index < 0 || length == CB_ERR) return {};
+    if (hidden_ || index < 0 || length == CB_ERR) return {};
     std::string text(static_cast<std::size_t>(length) + 1, '\0');
     const LRESULT got = SendMessageA(hwnd_, CB_GETLBTEXT, static_cast<WPARAM>(index),
                                      reinterpret_cast<LPARAM>(text.data()));
@@ -191,10 +212,24 @@ class Win32List final : public WithWindow<ui::List> {
   }
 
   int ListIndex() const override {
-    return static_cast<int>(SendMessageA(hwnd_, CB_GETCURSEL, 0, 0));
+    return hidden_ ? -1 : static_cast<int>(SendMessageA(hwnd_, CB_GETCURSEL, 0, 0));
   }
 
   std::string Text() const override { return ItemText(ListIndex()); }
+
+  void Refresh() override {
+    WithWindow::Refresh();
+    Settle(false);
+  }
+
+  // Lets the entries of an emptied list go, now that someone could reach
+  // them (or always).
+  void Settle(bool always) override {
+    if (!hidden_ || !(always || EnabledHere())) return;
+    SendMessageA(hwnd_, CB_RESETCONTENT, 0, 0);
+    shown_.clear();
+    hidden_ = false;
+  }
 
   void OnCommand(WORD code) override {
     switch (code) {
@@ -225,7 +260,7 @@ class Win32List final : public WithWindow<ui::List> {
 
  protected:
   void Select(int index) override {
-    SendMessageA(hwnd_, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    SendMessageA(hwnd_, CB_SETCURSEL, static_cast<WPARAM>(hidden_ ? -1 : index), 0);
   }
 
  private:
@@ -244,7 +279,10 @@ class Win32List final : public WithWindow<ui::List> {
     if (Click) Click();
   }
 
+  HWND form_;
   const std::uint64_t& message_serial_;
+  std::vector<std::string> shown_;  // the control's entries
+  bool hidden_ = false;             // emptied for everyone but the control
   bool dropped_ = false;
   int index_at_drop_ = -1;
   Notice raised_ = kNone;
@@ -356,16 +394,16 @@ class Win32Button final : public WithWindow<ui::Button> {
 };
 
 // A group box that holds its controls: their notifications and colour
-// requests go to the window, and it clears its own interior.
-LRESULT CALLBACK FrameProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
-                           DWORD_PTR form) {
+// requests go to the window, and it clears its own interior. The button
+// class's own procedure is kept in the box's user data.
+LRESULT CALLBACK FrameProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_COMMAND:
     case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORLISTBOX:
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORBTN:
-      return SendMessageA(reinterpret_cast<Win32Form*>(form)->hwnd(), message, wparam, lparam);
+      return SendMessageA(GetAncestor(hwnd, GA_ROOT), message, wparam, lparam);
     case WM_ERASEBKGND: {
       RECT rect;
       GetClientRect(hwnd, &rect);
@@ -373,16 +411,9 @@ LRESULT CALLBACK FrameProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
       return 1;
     }
     default:
-      return DefSubclassProc(hwnd, message, wparam, lparam);
+      return CallWindowProcA(reinterpret_cast<WNDPROC>(GetWindowLongPtrA(hwnd, GWLP_USERDATA)),
+                             hwnd, message, wparam, lparam);
   }
-}
-
-// A wheel turned over a list the user has not picked from would change it,
-// and a gain list writes every change to the device.
-LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
-                          DWORD_PTR) {
-  if (message == WM_MOUSEWHEEL && GetFocus() != hwnd) return 0;
-  return DefSubclassProc(hwnd, message, wparam, lparam);
 }
 
 void RegisterClasses() {
@@ -506,7 +537,8 @@ void Win32Form::Build() {
     switch (place.kind) {
       case Kind::kFrame: {
         HWND box = create("BUTTON", place, BS_GROUPBOX | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT, 0);
-        SetWindowSubclass(box, &FrameProc, 0, reinterpret_cast<DWORD_PTR>(this));
+        SetWindowLongPtrA(box, GWLP_USERDATA, GetWindowLongPtrA(box, GWLP_WNDPROC));
+        SetWindowLongPtrA(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FrameProc));
         control = std::make_unique<Win32Frame>(place.name, box, frame);
         break;
       }
@@ -530,8 +562,8 @@ void Win32Form::Build() {
           SendMessageA(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1),
                        field + wanted - (now.bottom - now.top));
         }
-        SetWindowSubclass(combo, &ListProc, 0, 0);
-        control = std::make_unique<Win32List>(place.name, combo, frame, message_serial_);
+        lists_.push_back(combo);
+        control = std::make_unique<Win32List>(place.name, combo, frame, hwnd_, message_serial_);
         break;
       }
       case Kind::kOutline: {
@@ -608,6 +640,12 @@ void Win32Form::Close() {
 
 void Win32Form::Dispatch(MSG& message) {
   ++message_serial_;
+  // A wheel turned over a list the user has not picked from would change
+  // it, and a gain list writes every change to the device.
+  if (message.message == WM_MOUSEWHEEL && message.hwnd != GetFocus() &&
+      std::ranges::find(lists_, message.hwnd) != lists_.end()) {
+    return;
+  }
   // Tab and Shift+Tab move between the lists and the button.
   if (IsDialogMessageA(hwnd_, &message)) return;
   TranslateMessage(&message);
@@ -654,8 +692,9 @@ char Win32Form::DecimalPoint() const {
 
 LRESULT CALLBACK Win32Form::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_NCCREATE) {
-    const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lparam);
-    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    auto* form = static_cast<Win32Form*>(reinterpret_cast<const CREATESTRUCTA*>(lparam)->lpCreateParams);
+    form->hwnd_ = hwnd;
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
   }
   auto* form = reinterpret_cast<Win32Form*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
   return form != nullptr ? form->Handle(message, wparam, lparam)
@@ -690,6 +729,9 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       timer_->SetEnabled(false);
       posted_.clear();
       ShowWindow(hwnd_, SW_HIDE);
+      return 0;
+    case kSettleLists:
+      for (const auto& [name, control] : controls_) control->Settle(false);
       return 0;
     case kRunPosted:
       if (!posted_.empty()) {

@@ -87,7 +87,8 @@ class Win32Form final : public ui::Form {
   std::uint64_t message_serial_ = 0;
   std::map<std::string_view, std::unique_ptr<Win32Control>, std::less<>> controls_;
   std::vector<Win32Control*> by_id_;
-  std::vector<HWND> value_labels_;  // shown as display fields  // WM_COMMAND's control ids, 0-based from kFirstId
+  std::vector<HWND> value_labels_;  // shown as display fields
+  std::vector<HWND> lists_;  // WM_COMMAND's control ids, 0-based from kFirstId
   std::unique_ptr<Win32Timer> timer_;
   std::deque<ui::Handler> posted_;
 };
