@@ -552,15 +552,17 @@ void Win32Form::Build() {
       case Kind::kList: {
         HWND combo = create("COMBOBOX", place, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0,
                             MulDiv(kDropHeight, dpi_, 96));
-        // The closed field as high as the layout says; its height follows
-        // the entries' height.
-        RECT now;
-        GetWindowRect(combo, &now);
-        const LRESULT field = SendMessageA(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+        // The closed field as high as the layout says. Its height follows
+        // the entries' height by a rule each version keeps to itself (wine
+        // reads back two more than it was given), so it is set until it fits.
         const int wanted = TwipsToPixels(place.height, dpi_);
-        if (field > 0) {
-          SendMessageA(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1),
-                       field + wanted - (now.bottom - now.top));
+        LRESULT field = SendMessageA(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+        for (int i = 0; i < 3 && field > 0; ++i) {
+          SendMessageA(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), field);
+          RECT now;
+          GetWindowRect(combo, &now);
+          if (now.bottom - now.top == wanted) break;
+          field += wanted - (now.bottom - now.top);
         }
         lists_.push_back(combo);
         control = std::make_unique<Win32List>(place.name, combo, frame, hwnd_, message_serial_);
