@@ -1,0 +1,247 @@
+// The window on the Windows backend, with the system beneath it failing any
+// one call or losing the device at any call, in every user-visible sequence.
+// Whatever happens, no handle is leaked, closed twice or closed under a read
+// that may still land in it, no device but ours is read or written, nothing
+// is written that nobody asked for, and the window shows the device again
+// once it is back.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+#include "fake_windows.h"
+#include "platform/windows_hid.h"
+#include "window/frm_main.h"
+#include "window/headless/headless_form.h"
+
+namespace tensivo::windows_testing {
+namespace {
+
+using device::kFalse;
+using device::kTrue;
+
+Bytes Report(std::initializer_list<std::uint8_t> head) {
+  Bytes bytes(head);
+  bytes.resize(19, 0);
+  return bytes;
+}
+
+// A, then B, then a foreign device whose path names no ids; B is listed
+// last and so is the one the window opens.
+struct World {
+  FakeWindows system;
+  int a = system.AddOurs(u"A");
+  int b = system.AddOurs(u"B");
+  int foreign = system.AddForeign(false);
+  std::unique_ptr<platform::WindowsHid> hid =
+      std::make_unique<platform::WindowsHid>(FakeWindows::Calls());
+  window::headless::HeadlessForm form;
+  std::unique_ptr<window::frmMain> w;
+
+  World() { system.device(b).model.registers()[6] = 10; }
+  ~World() {
+    form.Close();
+    w.reset();
+    hid.reset();
+  }
+
+  void Start() {
+    w = std::make_unique<window::frmMain>(*hid, form);
+    w->Form_Load();
+  }
+  void Push(int device) {
+    Bytes report(17, 0);
+    report[1] = 0xFF;
+    report[2] = 0x7F;
+    system.Push(device, report);
+  }
+  void Tick() { w->Timer_Timer(); }
+  void Pick(std::string_view list, int index) { form.list(list).UserPick(index); }
+};
+
+struct Sequence {
+  const char* name;
+  std::function<void(World&)> setup, action;
+  std::vector<Bytes> allowed_writes;  // in order; each may be missing if its call failed
+  bool targets_a = false;
+};
+
+std::vector<Sequence> Sequences() {
+  const std::vector<Bytes> gain = {Report({0, 1, 0, 8}), Report({0, 1, 1, 1}),
+                                   Report({0, 1, 6, 44})};
+  std::vector<Bytes> factory;
+  const std::uint8_t values[] = {15, 1, 15, 1, 15, 1, 244, 244, 244, 128, 128, 128};
+  for (std::uint8_t r = 0; r < 12; ++r) factory.push_back(Report({0, 1, r, values[r]}));
+  auto started = [](World& world) { world.Start(); };
+  auto connected = [](World& world) {
+    world.Start();
+    world.Push(world.b);
+    world.Tick();
+  };
+  return {
+      {"StartUp", [](World&) {}, [](World& world) { world.Start(); }, {}},
+      {"ConnectedTick", started,
+       [](World& world) {
+         world.Push(world.b);
+         world.Tick();
+       },
+       {}},
+      {"TickWithTheReadStillPending", connected, [](World& world) { world.Tick(); }, {}},
+      {"SerialSwitch", connected, [](World& world) { world.Pick("SerNo", 0); }, {}, true},
+      {"GainPick", connected, [](World& world) { world.Pick("LC1_gain", 300); }, gain},
+      {"FactoryReset", connected, [](World& world) { world.form.button("Command1").UserClick(); },
+       factory},
+      {"GainPickDuringTick", connected,
+       [](World& world) {
+         world.Push(world.b);
+         world.form.Post([&world] { world.Pick("LC1_gain", 300); });
+         world.Tick();
+       },
+       gain},
+      {"Reconnect",
+       [](World& world) {
+         world.Start();
+         world.system.Detach(world.b);
+         world.system.Detach(world.a);
+         world.Tick();
+         world.system.Attach(world.b);
+       },
+       [](World& world) { world.Tick(); }, {}},
+  };
+}
+
+void ExpectNothingForbidden(const World& world, const std::string& run) {
+  EXPECT_EQ(world.system.misuse(), 0) << run << ": a handle used that was not held";
+  EXPECT_EQ(world.system.closed_while_reading(), 0) << run << ": closed under a pending read";
+  EXPECT_EQ(world.system.blocked_waits(), 0) << run << ": waited for a read that never ends";
+  EXPECT_EQ(world.system.foreign_io(), 0) << run << ": a foreign device was read or written";
+  EXPECT_EQ(world.system.preparsed_held(), 0) << run << ": parsed descriptor not freed";
+}
+
+void ExpectAllowedState(World& world, const Sequence& sequence, const std::string& run) {
+  ExpectNothingForbidden(world, run);
+  const auto& s = world.w->state();
+  EXPECT_TRUE(world.w->Timer.Enabled()) << run;
+  // The two handles of the open device and the read event, at most.
+  EXPECT_LE(world.system.open_handles(), 3) << run;
+  if (s.DeviceFound == kFalse) {
+    EXPECT_FALSE(s.DeviceHandle.IsOpen() || s.ReadHandle.IsOpen()) << run;
+    EXPECT_EQ(world.w->LC1_gain.ListCount(), 0) << run;
+    EXPECT_FALSE(world.w->Command1.Enabled()) << run;
+  } else {
+    EXPECT_TRUE(s.DeviceHandle.IsOpen()) << run;
+  }
+  const int target = sequence.targets_a ? world.a : world.b;
+  std::size_t next = 0;
+  for (const auto& write : world.system.writes()) {
+    EXPECT_EQ(write.device, target) << run << ": a write went to a device not selected";
+    while (next < sequence.allowed_writes.size() && sequence.allowed_writes[next] != write.bytes) {
+      ++next;
+    }
+    EXPECT_LT(next, sequence.allowed_writes.size()) << run << ": a write nobody asked for";
+    ++next;
+  }
+}
+
+void ExpectRecoveryAndCleanClose(World& world, const std::string& run) {
+  world.system.ClearFaults();
+  world.system.Attach(world.a);
+  world.system.Attach(world.b);
+  for (int tick = 0; tick < 3; ++tick) {
+    for (int device : {world.a, world.b}) world.Push(device);
+    world.Tick();
+  }
+  const auto& s = world.w->state();
+  EXPECT_EQ(s.DeviceFound, kTrue) << run;
+  EXPECT_EQ(world.w->lblManuf.Caption(), " Tensivo") << run;
+  EXPECT_EQ(world.w->LC1_gain.ListCount(), 2560) << run;
+  EXPECT_EQ(s.DetailsValid, kTrue) << run;
+  EXPECT_EQ(world.w->Timer.Interval(), 20) << run;
+
+  world.form.Close();
+  const auto calls = world.system.calls();
+  world.Tick();
+  EXPECT_EQ(world.system.calls(), calls) << run << ": a call after the window closed";
+  world.w.reset();
+  world.hid.reset();
+  EXPECT_EQ(world.system.open_handles(), 0) << run << ": a handle outlived the backend";
+  ExpectNothingForbidden(world, run);
+}
+
+enum class Fault { kUnplugFromThisCallOn, kOnlyThisCallFails };
+
+class EveryWindowsCall : public ::testing::TestWithParam<Fault> {};
+
+TEST_P(EveryWindowsCall, FailsSafelyInEverySequence) {
+  int runs = 0;
+  for (const Sequence& sequence : Sequences()) {
+    std::uint64_t calls = 0;
+    {
+      World clean;
+      sequence.setup(clean);
+      const auto before = clean.system.calls();
+      sequence.action(clean);
+      calls = clean.system.calls() - before;
+      ASSERT_GT(calls, 0u) << sequence.name;
+      ExpectNothingForbidden(clean, sequence.name);
+    }
+    for (std::uint64_t k = 1; k <= calls; ++k) {
+      const std::string run = std::string(sequence.name) + " call " + std::to_string(k);
+      World world;
+      sequence.setup(world);
+      world.system.ClearWrites();
+      const auto at = world.system.calls() + k;
+      const int target = sequence.targets_a ? world.a : world.b;
+      if (GetParam() == Fault::kUnplugFromThisCallOn) {
+        world.system.UnplugAtCall(target, at);
+      } else {
+        world.system.FailCall(at);
+      }
+      sequence.action(world);
+      ++runs;
+      ExpectAllowedState(world, sequence, run);
+      // Every run ends with the same loss and return.
+      world.system.Detach(target);
+      world.Tick();
+      ExpectRecoveryAndCleanClose(world, run);
+      if (HasFailure()) return;
+    }
+  }
+  std::printf("%d fault runs\n", runs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, EveryWindowsCall,
+                         ::testing::Values(Fault::kUnplugFromThisCallOn, Fault::kOnlyThisCallFails),
+                         [](const auto& info) {
+                           return info.param == Fault::kUnplugFromThisCallOn ? "UnplugAtCall"
+                                                                             : "SingleCallFails";
+                         });
+
+TEST(WindowsBackend, APendingReadIsCancelledAndAwaitedBeforeItsHandleCloses) {
+  World world;
+  world.Start();
+  world.Tick();  // no report: the read stays pending, and the device is dropped
+  EXPECT_EQ(world.w->state().DeviceFound, kTrue) << "found again in the same tick";
+  world.form.Close();
+  ExpectNothingForbidden(world, "pending read");
+  world.w.reset();
+  world.hid.reset();
+  EXPECT_EQ(world.system.open_handles(), 0);
+}
+
+TEST(WindowsBackend, AReportThatArrivesWhileTheReadIsPendingIsShownNextTick) {
+  World world;
+  world.Start();
+  world.Push(world.b);
+  world.Tick();  // one report; the next read is left pending
+  Bytes report(17, 0);
+  report[3] = 0xFF;  // LC2 at full scale
+  report[4] = 0xFF;
+  world.system.Push(world.b, report);  // lands in the pending read
+  world.Tick();
+  EXPECT_EQ(world.w->LC2_bar.Width(), 4611);
+  EXPECT_EQ(world.w->Timer.Interval(), 20);
+}
+
+}  // namespace
+}  // namespace tensivo::windows_testing
