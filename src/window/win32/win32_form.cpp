@@ -92,7 +92,10 @@ class Win32Control {
   }
   // Shows the enabled state the control and its frame make together.
   virtual void Refresh() {
-    if (hwnd_ != nullptr) EnableWindow(hwnd_, EnabledHere());
+    // EnableWindow repaints even when nothing changes.
+    if (hwnd_ != nullptr && (IsWindowEnabled(hwnd_) != FALSE) != EnabledHere()) {
+      EnableWindow(hwnd_, EnabledHere());
+    }
   }
   virtual void OnCommand(WORD /*code*/) {}
   virtual void Settle(bool /*always*/) {}
