@@ -24,6 +24,7 @@ constexpr int kFirstId = 100;
 constexpr UINT_PTR kTimerId = 1;
 constexpr UINT kRunPosted = WM_APP + 1;
 constexpr UINT kSettleLists = WM_APP + 2;
+constexpr UINT kFocusFirst = WM_APP + 3;
 // How far a drop-down list opens below its field, in pixels at 96 dpi.
 constexpr int kDropHeight = 200;
 // A pump handles what is pending; the bound keeps a window that keeps
@@ -93,8 +94,11 @@ class Win32Control {
   // Shows the enabled state the control and its frame make together.
   virtual void Refresh() {
     // EnableWindow repaints even when nothing changes.
-    if (hwnd_ != nullptr && (IsWindowEnabled(hwnd_) != FALSE) != EnabledHere()) {
-      EnableWindow(hwnd_, EnabledHere());
+    if (hwnd_ == nullptr || (IsWindowEnabled(hwnd_) != FALSE) == EnabledHere()) return;
+    EnableWindow(hwnd_, EnabledHere());
+    // A control of the tab order enabled again may take the focus.
+    if (EnabledHere() && (GetWindowLongA(hwnd_, GWL_STYLE) & WS_TABSTOP) != 0) {
+      PostMessageA(GetAncestor(hwnd_, GA_ROOT), kFocusFirst, 0, 0);
     }
   }
   virtual void OnCommand(WORD /*code*/) {}
@@ -533,23 +537,30 @@ void Win32Form::Build() {
     return hwnd;
   };
 
+  // Every control is one of the contract's and one of this front-end's.
+  auto keep = [this](auto control) -> Win32Control* {
+    Win32Control* native = control.get();
+    controls_.Add(std::move(control));
+    return native;
+  };
+
   for (const ControlPlace& place : kLayout) {
     Win32Frame* frame =
-        place.container.empty() ? nullptr : &Find<Win32Frame>(place.container);
-    std::unique_ptr<Win32Control> control;
+        place.container.empty() ? nullptr : &controls_.Get<Win32Frame>(place.container);
+    Win32Control* control = nullptr;
     switch (place.kind) {
       case Kind::kFrame: {
         HWND box = create("BUTTON", place, BS_GROUPBOX | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT, 0);
         SetWindowLongPtrA(box, GWLP_USERDATA, GetWindowLongPtrA(box, GWLP_WNDPROC));
         SetWindowLongPtrA(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FrameProc));
-        control = std::make_unique<Win32Frame>(place.name, box, frame);
+        control = keep(std::make_unique<Win32Frame>(place.name, box, frame));
         break;
       }
       case Kind::kLabel:
       case Kind::kValueLabel: {
         HWND label = create("STATIC", place, SS_LEFT | SS_NOPREFIX, 0, 0);
         if (place.kind == Kind::kValueLabel) value_labels_.push_back(label);
-        control = std::make_unique<Win32Label>(place.name, label, frame);
+        control = keep(std::make_unique<Win32Label>(place.name, label, frame));
         break;
       }
       case Kind::kList: {
@@ -568,7 +579,8 @@ void Win32Form::Build() {
           field += wanted - (now.bottom - now.top);
         }
         lists_.push_back(combo);
-        control = std::make_unique<Win32List>(place.name, combo, frame, hwnd_, message_serial_);
+        control =
+            keep(std::make_unique<Win32List>(place.name, combo, frame, hwnd_, message_serial_));
         break;
       }
       case Kind::kOutline: {
@@ -577,13 +589,13 @@ void Win32Form::Build() {
                                                       TwipsToPixels(place.height, dpi_), dpi_,
                                                       bar_brush_);
         SetWindowLongPtrA(shape, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(outline.get()));
-        control = std::move(outline);
+        control = keep(std::move(outline));
         break;
       }
       case Kind::kBar: {
         const auto bar_place = std::ranges::find(kBars, place.name, &BarPlace::bar);
         const ControlPlace& at = *FindPlace(bar_place->outline);
-        auto& outline = Find<Win32Outline>(at.name);
+        auto& outline = controls_.Get<Win32Outline>(at.name);
         // Inside the outline, short of its right border by a pixel.
         const int left = TwipsToPixels(place.left, dpi_) - TwipsToPixels(at.left, dpi_);
         const int top = TwipsToPixels(place.top, dpi_) - TwipsToPixels(at.top, dpi_);
@@ -591,50 +603,54 @@ void Win32Form::Build() {
                         top + TwipsToPixels(place.height, dpi_)};
         auto bar = std::make_unique<Win32Bar>(place.name, frame, outline, area, place.width, dpi_);
         outline.Track(bar.get());
-        control = std::move(bar);
+        control = keep(std::move(bar));
         break;
       }
       case Kind::kButton:
-        control = std::make_unique<Win32Button>(
-            place.name, create("BUTTON", place, BS_PUSHBUTTON | WS_TABSTOP, 0, 0), frame);
+        control = keep(std::make_unique<Win32Button>(
+            place.name, create("BUTTON", place, BS_PUSHBUTTON | WS_TABSTOP, 0, 0), frame));
         break;
     }
-    if (frame != nullptr) frame->Hold(control.get());
-    if (control->hwnd() != nullptr) by_id_.push_back(control.get());
-    controls_.emplace(place.name, std::move(control));
+    if (frame != nullptr) frame->Hold(control);
+    if (control->hwnd() != nullptr) by_id_.push_back(control);
   }
 }
 
-template <typename T>
-T& Win32Form::Find(std::string_view name) const {
-  const auto it = controls_.find(name);
-  auto* control = it == controls_.end() ? nullptr : dynamic_cast<T*>(it->second.get());
-  if (control == nullptr) throw std::logic_error("no such control: " + std::string(name));
-  return *control;
-}
-
-ui::Frame& Win32Form::GetFrame(std::string_view name) { return Find<Win32Frame>(name); }
-ui::Label& Win32Form::GetLabel(std::string_view name) { return Find<Win32Label>(name); }
-ui::List& Win32Form::GetList(std::string_view name) { return Find<Win32List>(name); }
-ui::Shape& Win32Form::GetShape(std::string_view name) {
-  const auto it = controls_.find(name);
-  if (it != controls_.end()) {
-    if (auto* shape = dynamic_cast<ui::Shape*>(it->second.get())) return *shape;
-  }
-  throw std::logic_error("no such shape: " + std::string(name));
-}
-ui::Button& Win32Form::GetButton(std::string_view name) { return Find<Win32Button>(name); }
+ui::Frame& Win32Form::GetFrame(std::string_view name) { return controls_.Get<Win32Frame>(name); }
+ui::Label& Win32Form::GetLabel(std::string_view name) { return controls_.Get<Win32Label>(name); }
+ui::List& Win32Form::GetList(std::string_view name) { return controls_.Get<Win32List>(name); }
+ui::Shape& Win32Form::GetShape(std::string_view name) { return controls_.Get<ui::Shape>(name); }
+ui::Button& Win32Form::GetButton(std::string_view name) { return controls_.Get<Win32Button>(name); }
 ui::Timer& Win32Form::GetTimer() { return *timer_; }
 
-HWND Win32Form::Native(std::string_view name) const { return Find<Win32Control>(name).hwnd(); }
+HWND Win32Form::Native(std::string_view name) const {
+  return controls_.Get<Win32Control>(name).hwnd();
+}
 
-RECT Win32Form::BarPixels(std::string_view bar) const { return Find<Win32Bar>(bar).Filled(); }
+RECT Win32Form::BarPixels(std::string_view bar) const {
+  return controls_.Get<Win32Bar>(bar).Filled();
+}
 
 int Win32Form::dropped_ticks() const { return timer_->dropped(); }
 
 void Win32Form::Show() {
   ShowWindow(hwnd_, SW_SHOW);
   UpdateWindow(hwnd_);
+  PostMessageA(hwnd_, kFocusFirst, 0, 0);
+}
+
+// Once the handler that enabled something is done: the focus goes to the
+// first enabled control of the tab order, unless an enabled one has it.
+void Win32Form::FocusFirstEnabled() {
+  HWND focused = GetFocus();
+  if (focused != nullptr && IsChild(hwnd_, focused) && IsWindowEnabled(focused)) return;
+  for (std::string_view name : kTabOrder) {
+    HWND control = Native(name);
+    if (IsWindowEnabled(control)) {
+      SetFocus(control);
+      return;
+    }
+  }
 }
 
 bool Win32Form::Visible() const { return IsWindowVisible(hwnd_) != FALSE; }
@@ -735,8 +751,13 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       posted_.clear();
       ShowWindow(hwnd_, SW_HIDE);
       return 0;
+    case kFocusFirst:
+      if (!closed_) FocusFirstEnabled();
+      return 0;
     case kSettleLists:
-      for (const auto& [name, control] : controls_) control->Settle(false);
+      controls_.ForEach([](ui::Control& control) {
+        if (auto* native = dynamic_cast<Win32Control*>(&control)) native->Settle(false);
+      });
       return 0;
     case kRunPosted:
       if (!posted_.empty()) {

@@ -12,11 +12,11 @@
 
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <memory>
 #include <string_view>
 #include <vector>
 
+#include "window/control_map.h"
 #include "window/controls.h"
 
 namespace tensivo::window::win32 {
@@ -72,8 +72,7 @@ class Win32Form final : public ui::Form {
   LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
   void Build();
   void Dispatch(MSG& message);
-  template <typename T>
-  T& Find(std::string_view name) const;
+  void FocusFirstEnabled();
 
   HWND hwnd_ = nullptr;
   HFONT font_ = nullptr;
@@ -85,7 +84,7 @@ class Win32Form final : public ui::Form {
   // Counts the messages taken from the queue: notifications raised while
   // one message is handled belong to one user action.
   std::uint64_t message_serial_ = 0;
-  std::map<std::string_view, std::unique_ptr<Win32Control>, std::less<>> controls_;
+  ControlMap controls_;
   std::vector<Win32Control*> by_id_;
   std::vector<HWND> value_labels_;  // shown as display fields
   std::vector<HWND> lists_;  // WM_COMMAND's control ids, 0-based from kFirstId
