@@ -29,8 +29,8 @@ std::vector<std::uint8_t> Image(int size) {
   std::vector<std::uint32_t> argb(static_cast<std::size_t>(size * size), 0);
   const int unit = size / 16;
   for (const tensivo::window::IconRect& r : tensivo::window::kIconRects) {
-    const std::uint32_t colour = 0xFF000000u | (std::uint32_t{r.red} << 16) |
-                                 (std::uint32_t{r.green} << 8) | r.blue;
+    const std::uint32_t colour =
+        0xFF000000u | (std::uint32_t{r.red} << 16) | (std::uint32_t{r.green} << 8) | r.blue;
     for (int y = r.top * unit; y < (r.top + r.height) * unit; ++y) {
       for (int x = r.left * unit; x < (r.left + r.width) * unit; ++x) {
         argb[static_cast<std::size_t>(y * size + x)] = colour;

@@ -128,8 +128,7 @@ std::optional<std::string> WindowsHid::InterfacePath(HDEVINFO set,
   // The record's fixed part as this build lays it out: 8 bytes on x64, 5 on
   // x86. setupapi refuses any other value.
   detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-  if (!calls_.SetupDiGetDeviceInterfaceDetailA(set, &entry, detail, required, nullptr,
-                                               nullptr)) {
+  if (!calls_.SetupDiGetDeviceInterfaceDetailA(set, &entry, detail, required, nullptr, nullptr)) {
     return std::nullopt;
   }
   const std::size_t room = required + 1 - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
@@ -255,8 +254,8 @@ Result WindowsHid::DoGetCaps(std::uint32_t id, HidCaps& out) {
   const NTSTATUS status = calls_.HidP_GetCaps(preparsed, &caps);
   calls_.HidD_FreePreparsedData(preparsed);
   if (status != HIDP_STATUS_SUCCESS) return kFailure;
-  out = HidCaps{caps.Usage, caps.UsagePage, caps.InputReportByteLength,
-                caps.OutputReportByteLength, caps.FeatureReportByteLength};
+  out = HidCaps{caps.Usage, caps.UsagePage, caps.InputReportByteLength, caps.OutputReportByteLength,
+                caps.FeatureReportByteLength};
   return kSuccess;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+// These build on windows.h.
 #include <setupapi.h>
 // mingw's HID headers declare C functions without saying so.
 extern "C" {
@@ -26,14 +27,19 @@ namespace tensivo::platform {
 struct WindowsHidCalls {
   decltype(&::HidD_GetHidGuid) HidD_GetHidGuid = &::HidD_GetHidGuid;
   decltype(&::SetupDiGetClassDevsA) SetupDiGetClassDevsA = &::SetupDiGetClassDevsA;
-  decltype(&::SetupDiEnumDeviceInterfaces) SetupDiEnumDeviceInterfaces = &::SetupDiEnumDeviceInterfaces;
-  decltype(&::SetupDiGetDeviceInterfaceDetailA) SetupDiGetDeviceInterfaceDetailA = &::SetupDiGetDeviceInterfaceDetailA;
-  decltype(&::SetupDiDestroyDeviceInfoList) SetupDiDestroyDeviceInfoList = &::SetupDiDestroyDeviceInfoList;
+  decltype(&::SetupDiEnumDeviceInterfaces) SetupDiEnumDeviceInterfaces =
+      &::SetupDiEnumDeviceInterfaces;
+  decltype(&::SetupDiGetDeviceInterfaceDetailA) SetupDiGetDeviceInterfaceDetailA =
+      &::SetupDiGetDeviceInterfaceDetailA;
+  decltype(&::SetupDiDestroyDeviceInfoList) SetupDiDestroyDeviceInfoList =
+      &::SetupDiDestroyDeviceInfoList;
   decltype(&::CreateFileA) CreateFileA = &::CreateFileA;
   decltype(&::CloseHandle) CloseHandle = &::CloseHandle;
   decltype(&::HidD_GetAttributes) HidD_GetAttributes = &::HidD_GetAttributes;
-  decltype(&::HidD_GetSerialNumberString) HidD_GetSerialNumberString = &::HidD_GetSerialNumberString;
-  decltype(&::HidD_GetManufacturerString) HidD_GetManufacturerString = &::HidD_GetManufacturerString;
+  decltype(&::HidD_GetSerialNumberString) HidD_GetSerialNumberString =
+      &::HidD_GetSerialNumberString;
+  decltype(&::HidD_GetManufacturerString) HidD_GetManufacturerString =
+      &::HidD_GetManufacturerString;
   decltype(&::HidD_GetProductString) HidD_GetProductString = &::HidD_GetProductString;
   decltype(&::HidD_GetPreparsedData) HidD_GetPreparsedData = &::HidD_GetPreparsedData;
   decltype(&::HidP_GetCaps) HidP_GetCaps = &::HidP_GetCaps;

@@ -69,7 +69,7 @@ TEST_F(Win32Window, ControlsSitWhereTheDesignPutsThemAt96Dpi) {
   EXPECT_EQ(client.right, 563);
   EXPECT_EQ(client.bottom, 558);
   const std::pair<const char*, RECT> places[] = {
-      {"Frame1", {7, 8, 554, 137}},        {"SerNo", {137, 92, 225, 116}},
+      {"Frame1", {7, 8, 554, 137}},       {"SerNo", {137, 92, 225, 116}},
       {"lblVersion", {132, 72, 352, 94}}, {"Frame2", {7, 144, 554, 281}},
       {"LC3_gain", {393, 97, 473, 121}},  {"Label10", {13, 33, 66, 54}},
       {"Frame4", {7, 287, 554, 494}},     {"Ch_frame(8)", {67, 165, 380, 184}},
@@ -77,8 +77,8 @@ TEST_F(Win32Window, ControlsSitWhereTheDesignPutsThemAt96Dpi) {
   };
   for (const auto& [name, want] : places) {
     const RECT got = InParent(native(name));
-    EXPECT_TRUE(EqualRect(&got, &want)) << name << ": " << got.left << "," << got.top << " "
-                                        << got.right << "," << got.bottom;
+    EXPECT_TRUE(EqualRect(&got, &want))
+        << name << ": " << got.left << "," << got.top << " " << got.right << "," << got.bottom;
   }
   const RECT bar = form().BarPixels("Ch_bar(8)");
   EXPECT_EQ(bar.left, 3) << "50 twips inside its outline";
@@ -93,11 +93,16 @@ TEST_F(Win32Window, CaptionsFaceAndIconAreTheWindowsOwn) {
   Start();
   EXPECT_EQ(Text(form().hwnd()), "Tensivo Configuration");
   const std::pair<const char*, const char*> captions[] = {
-      {"Frame1", "Details"},         {"Frame2", "Load cell inputs"},
-      {"Frame4", "Potentiometer inputs"}, {"Command1", "Restore factory settings"},
-      {"Label5", "Device name"},     {"Label4", "Made by"},
-      {"Label2", "Version"},         {"Label3", "Serial Number"},
-      {"Label10", "LC1"},            {"Label6", "LC1 gain"},
+      {"Frame1", "Details"},
+      {"Frame2", "Load cell inputs"},
+      {"Frame4", "Potentiometer inputs"},
+      {"Command1", "Restore factory settings"},
+      {"Label5", "Device name"},
+      {"Label4", "Made by"},
+      {"Label2", "Version"},
+      {"Label3", "Serial Number"},
+      {"Label10", "LC1"},
+      {"Label6", "LC1 gain"},
       {"Ch_label(8)", "Input 8"},
   };
   for (const auto& [name, caption] : captions) EXPECT_EQ(Text(native(name)), caption) << name;
@@ -144,9 +149,9 @@ TEST_F(Win32Window, DetailLabelsReadAsDisplayFields) {
   HDC dc = GetDC(form().hwnd());
   for (const char* name : {"lblProduct", "lblManuf", "lblVersion", "Label5"}) {
     HWND label = native(name);
-    const auto brush = reinterpret_cast<HBRUSH>(
-        SendMessageA(GetParent(label), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
-                     reinterpret_cast<LPARAM>(label)));
+    const auto brush = reinterpret_cast<HBRUSH>(SendMessageA(GetParent(label), WM_CTLCOLORSTATIC,
+                                                             reinterpret_cast<WPARAM>(dc),
+                                                             reinterpret_cast<LPARAM>(label)));
     const bool field = std::string_view(name).starts_with("lbl");
     EXPECT_EQ(brush == GetSysColorBrush(COLOR_WINDOW), field) << name;
     if (field) {
@@ -180,7 +185,8 @@ TEST_F(Win32Window, BarsPaintTheWidthTheyAreGiven) {
   UpdateWindow(outline);
   HDC dc = GetDC(outline);
   EXPECT_EQ(GetPixel(dc, three.right - 1, three.top), RGB(0, 128, 0));
-  EXPECT_EQ(GetPixel(dc, three.right, three.top), RGB(255, 255, 255)) << "a pixel short of the border";
+  EXPECT_EQ(GetPixel(dc, three.right, three.top), RGB(255, 255, 255))
+      << "a pixel short of the border";
   EXPECT_EQ(GetPixel(dc, 0, 0), RGB(0, 0, 0));
   ReleaseDC(outline, dc);
 }
@@ -239,7 +245,8 @@ TEST_F(Win32Window, AClickOnAnEntryOfTheOpenListIsOnePick) {
   ASSERT_TRUE(GetComboBoxInfo(combo, &info));
   const int top = static_cast<int>(SendMessageA(info.hwndList, LB_GETTOPINDEX, 0, 0));
   RECT item;
-  SendMessageA(info.hwndList, LB_GETITEMRECT, static_cast<WPARAM>(top + 1), reinterpret_cast<LPARAM>(&item));
+  SendMessageA(info.hwndList, LB_GETITEMRECT, static_cast<WPARAM>(top + 1),
+               reinterpret_cast<LPARAM>(&item));
   const LPARAM at = MAKELPARAM(item.left + 2, item.top + 2);
   PostMessageA(info.hwndList, WM_LBUTTONDOWN, MK_LBUTTON, at);
   PostMessageA(info.hwndList, WM_LBUTTONUP, 0, at);

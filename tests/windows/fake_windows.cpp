@@ -30,11 +30,11 @@ platform::WindowsHidCalls FakeWindows::Calls() {
                                          DWORD index, PSP_DEVICE_INTERFACE_DATA data) {
     return g_system->EnumInterfaces(set, guid, index, data);
   };
-  calls.SetupDiGetDeviceInterfaceDetailA =
-      [](HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data, PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail,
-         DWORD size, PDWORD required, PSP_DEVINFO_DATA) {
-        return g_system->InterfaceDetail(set, data, detail, size, required);
-      };
+  calls.SetupDiGetDeviceInterfaceDetailA = [](HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
+                                              PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD size,
+                                              PDWORD required, PSP_DEVINFO_DATA) {
+    return g_system->InterfaceDetail(set, data, detail, size, required);
+  };
   calls.SetupDiDestroyDeviceInfoList = [](HDEVINFO set) { return g_system->DestroyList(set); };
   calls.CreateFileA = [](LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
                          DWORD flags, HANDLE) { return g_system->Open(path, access, flags); };
@@ -70,8 +70,9 @@ platform::WindowsHidCalls FakeWindows::Calls() {
   calls.ReadFile = [](HANDLE handle, LPVOID buffer, DWORD size, LPDWORD, LPOVERLAPPED overlapped) {
     return g_system->Read(handle, buffer, size, overlapped);
   };
-  calls.GetOverlappedResult = [](HANDLE handle, LPOVERLAPPED overlapped, LPDWORD bytes,
-                                 BOOL wait) { return g_system->Result(handle, overlapped, bytes, wait); };
+  calls.GetOverlappedResult = [](HANDLE handle, LPOVERLAPPED overlapped, LPDWORD bytes, BOOL wait) {
+    return g_system->Result(handle, overlapped, bytes, wait);
+  };
   calls.CancelIo = [](HANDLE handle) { return g_system->Cancel(handle); };
   return calls;
 }
@@ -91,9 +92,11 @@ int FakeWindows::AddForeign(bool ids_in_path) {
   device.vendor_id = 0x845E;
   device.product_id = 0x0002;
   device.serial = u"0000";
-  device.path = ids_in_path ? "\\\\?\\HID#VID_845E&PID_0002#0&0000&0&0#{4d1e55b2}"
-                            : "\\\\?\\hid#{00001812-0000-1000-8000-00805f9b34fb}_dev_vid&02845e_pid&"
-                              "0002_rev&0001#" + std::to_string(devices_.size()) + "#{4d1e55b2}";
+  device.path = ids_in_path
+                    ? "\\\\?\\HID#VID_845E&PID_0002#0&0000&0&0#{4d1e55b2}"
+                    : "\\\\?\\hid#{00001812-0000-1000-8000-00805f9b34fb}_dev_vid&02845e_pid&"
+                      "0002_rev&0001#" +
+                          std::to_string(devices_.size()) + "#{4d1e55b2}";
   devices_.push_back(std::move(device));
   return static_cast<int>(devices_.size()) - 1;
 }
@@ -196,8 +199,8 @@ BOOL FakeWindows::InterfaceDetail(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
   if (Begin()) return FALSE;
   if (!sets_.contains(reinterpret_cast<std::uintptr_t>(set))) ++misuse_;
   const std::string& path = device(static_cast<int>(data->Reserved)).path;
-  const DWORD need = static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) +
-                                        path.size() + 1);
+  const DWORD need =
+      static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + path.size() + 1);
   if (required != nullptr) *required = need;
   if (detail == nullptr || size < need) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -281,7 +284,8 @@ BOOLEAN FakeWindows::Preparsed(HANDLE handle, PHIDP_PREPARSED_DATA* data) {
   const Handle* h = Live(handle, false);
   if (h == nullptr) return FALSE;
   ++preparsed_held_;
-  *data = reinterpret_cast<PHIDP_PREPARSED_DATA>(kPreparsedBase + static_cast<std::uintptr_t>(h->device));
+  *data = reinterpret_cast<PHIDP_PREPARSED_DATA>(kPreparsedBase +
+                                                 static_cast<std::uintptr_t>(h->device));
   return TRUE;
 }
 

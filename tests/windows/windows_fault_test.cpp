@@ -80,7 +80,8 @@ std::vector<Sequence> Sequences() {
   };
   return {
       {"StartUp", [](World&) {}, [](World& world) { world.Start(); }, {}},
-      {"ConnectedTick", started,
+      {"ConnectedTick",
+       started,
        [](World& world) {
          world.Push(world.b);
          world.Tick();
@@ -106,7 +107,8 @@ std::vector<Sequence> Sequences() {
          world.Tick();
          world.system.Attach(world.b);
        },
-       [](World& world) { world.Tick(); }, {}},
+       [](World& world) { world.Tick(); },
+       {}},
   };
 }
 

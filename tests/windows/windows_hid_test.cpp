@@ -2,13 +2,14 @@
 // keyboard (vendor 0x845E) are foreign devices here: never listed, never
 // opened for reading or writing. Our own device is the simulated backend's
 // and the stand-in system's business.
+#include "platform/windows_hid.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "device/device_text.h"
 #include "device/discovery.h"
-#include "platform/windows_hid.h"
 #include "window/frm_main.h"
 #include "window/headless/headless_form.h"
 
@@ -45,8 +46,7 @@ WindowsHidCalls LoggedCalls() {
     g_log.push_back({Logged::kCancel, handle});
     return ::CancelIo(handle);
   };
-  calls.GetOverlappedResult = [](HANDLE handle, LPOVERLAPPED overlapped, LPDWORD bytes,
-                                 BOOL wait) {
+  calls.GetOverlappedResult = [](HANDLE handle, LPOVERLAPPED overlapped, LPDWORD bytes, BOOL wait) {
     if (wait) g_log.push_back({Logged::kWait, handle});
     return ::GetOverlappedResult(handle, overlapped, bytes, wait);
   };
@@ -149,7 +149,8 @@ TEST(InterfacePath, IdsAreTakenFromTheUsbFormInAnyCaseAndNothingElse) {
   const Case cases[] = {
       {"\\\\?\\hid#vid_845e&pid_0001#0&0000&0&0#{4d1e55b2-f16f-11cf-88cb-001111000030}",
        detail::UsbIds{0x845E, 0x0001}},
-      {"\\\\?\\HID#VID_E31A&PID_5C07&MI_00#7&1A2B&0&0000#{4d1e55b2}", detail::UsbIds{0xE31A, 0x5C07}},
+      {"\\\\?\\HID#VID_E31A&PID_5C07&MI_00#7&1A2B&0&0000#{4d1e55b2}",
+       detail::UsbIds{0xE31A, 0x5C07}},
       {"\\\\?\\hid#{00001812-0000-1000-8000-00805f9b34fb}_dev_vid&02045e_pid&0b13#9&1#{4d1e}",
        std::nullopt},
       {"\\\\?\\hid#vid_12g4&pid_0001#0", std::nullopt},

@@ -17,7 +17,8 @@ namespace {
 
 constexpr char kFormClass[] = "TensivoConfigurationForm";
 constexpr char kShapeClass[] = "TensivoConfigurationShape";
-constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr DWORD kFormStyle =
+    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 // Control ids start above IDOK and IDCANCEL, which IsDialogMessage sends for
 // Enter and Escape.
 constexpr int kFirstId = 100;
@@ -36,7 +37,8 @@ HINSTANCE Instance() { return GetModuleHandleA(nullptr); }
 
 std::string WindowText(HWND hwnd) {
   std::string text(static_cast<std::size_t>(GetWindowTextLengthA(hwnd)) + 1, '\0');
-  text.resize(static_cast<std::size_t>(GetWindowTextA(hwnd, text.data(), static_cast<int>(text.size()))));
+  text.resize(
+      static_cast<std::size_t>(GetWindowTextA(hwnd, text.data(), static_cast<int>(text.size()))));
   return text;
 }
 
@@ -51,11 +53,12 @@ HICON MakeIcon(int size) {
   void* bits = nullptr;
   HBITMAP color = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   if (color == nullptr) return nullptr;
-  const auto pixels = std::span(static_cast<std::uint32_t*>(bits), static_cast<std::size_t>(size * size));
+  const auto pixels =
+      std::span(static_cast<std::uint32_t*>(bits), static_cast<std::size_t>(size * size));
   const int unit = size / 16;
   for (const IconRect& r : kIconRects) {
-    const std::uint32_t argb = 0xFF000000u | (std::uint32_t{r.red} << 16) |
-                               (std::uint32_t{r.green} << 8) | r.blue;
+    const std::uint32_t argb =
+        0xFF000000u | (std::uint32_t{r.red} << 16) | (std::uint32_t{r.green} << 8) | r.blue;
     for (int y = r.top * unit; y < (r.top + r.height) * unit; ++y) {
       for (int x = r.left * unit; x < (r.left + r.width) * unit; ++x) {
         pixels[static_cast<std::size_t>(y * size + x)] = argb;
@@ -334,7 +337,11 @@ class Win32Bar final : public WithWindow<ui::Shape> {
  public:
   Win32Bar(std::string_view name, const Win32Control* container, const Win32Outline& outline,
            RECT area, double width, int dpi)
-      : WithWindow(name, nullptr, container), outline_(outline), area_(area), width_(width), dpi_(dpi) {}
+      : WithWindow(name, nullptr, container),
+        outline_(outline),
+        area_(area),
+        width_(width),
+        dpi_(dpi) {}
 
   double Width() const override { return width_; }
   void SetWidth(double twips) override {
@@ -353,7 +360,8 @@ class Win32Bar final : public WithWindow<ui::Shape> {
 
  private:
   int FilledPixels() const {
-    return std::clamp(TwipsToPixels(width_, dpi_), 0, std::max(0, static_cast<int>(area_.right - area_.left)));
+    return std::clamp(TwipsToPixels(width_, dpi_), 0,
+                      std::max(0, static_cast<int>(area_.right - area_.left)));
   }
 
   const Win32Outline& outline_;
@@ -381,7 +389,8 @@ LRESULT CALLBACK ShapeProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
     case WM_PAINT: {
       PAINTSTRUCT paint;
       HDC dc = BeginPaint(hwnd, &paint);
-      if (const auto* outline = reinterpret_cast<const Win32Outline*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA))) {
+      if (const auto* outline =
+              reinterpret_cast<const Win32Outline*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA))) {
         outline->Paint(dc);
       }
       EndPaint(hwnd, &paint);
@@ -585,9 +594,9 @@ void Win32Form::Build() {
       }
       case Kind::kOutline: {
         HWND shape = create(kShapeClass, place, 0, 0, 0);
-        auto outline = std::make_unique<Win32Outline>(place.name, shape, frame, place.width,
-                                                      TwipsToPixels(place.height, dpi_), dpi_,
-                                                      bar_brush_);
+        auto outline =
+            std::make_unique<Win32Outline>(place.name, shape, frame, place.width,
+                                           TwipsToPixels(place.height, dpi_), dpi_, bar_brush_);
         SetWindowLongPtrA(shape, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(outline.get()));
         control = keep(std::move(outline));
         break;
@@ -713,7 +722,8 @@ char Win32Form::DecimalPoint() const {
 
 LRESULT CALLBACK Win32Form::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_NCCREATE) {
-    auto* form = static_cast<Win32Form*>(reinterpret_cast<const CREATESTRUCTA*>(lparam)->lpCreateParams);
+    auto* form =
+        static_cast<Win32Form*>(reinterpret_cast<const CREATESTRUCTA*>(lparam)->lpCreateParams);
     form->hwnd_ = hwnd;
     SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
   }

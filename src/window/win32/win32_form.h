@@ -87,7 +87,7 @@ class Win32Form final : public ui::Form {
   ControlMap controls_;
   std::vector<Win32Control*> by_id_;
   std::vector<HWND> value_labels_;  // shown as display fields
-  std::vector<HWND> lists_;  // WM_COMMAND's control ids, 0-based from kFirstId
+  std::vector<HWND> lists_;         // WM_COMMAND's control ids, 0-based from kFirstId
   std::unique_ptr<Win32Timer> timer_;
   std::deque<ui::Handler> posted_;
 };
