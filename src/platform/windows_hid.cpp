@@ -81,6 +81,21 @@ class ReportWindow {
 
 namespace detail {
 
+OpenError OpenErrorFrom(DWORD error) {
+  switch (error) {
+    case ERROR_ACCESS_DENIED:
+      return OpenError::kPermissionDenied;
+    case ERROR_SHARING_VIOLATION:
+      return OpenError::kBusy;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_DEVICE_NOT_CONNECTED:
+      return OpenError::kGone;
+    default:
+      return OpenError::kOther;
+  }
+}
+
 std::optional<UsbIds> IdsFromPath(std::string_view path) {
   std::string lower(path);
   std::ranges::transform(lower, lower.begin(),
@@ -177,12 +192,19 @@ Result WindowsHid::DoEnumerate(std::uint16_t vendor_id, std::uint16_t product_id
 
 std::uint32_t WindowsHid::DoOpen(const std::string& path, OpenMode mode) {
   // Ids are never reused; once they run out no more opens succeed.
-  if (next_id_ == 0) return 0;
+  if (next_id_ == 0) {
+    last_open_error_ = OpenError::kOther;
+    return 0;
+  }
   SECURITY_ATTRIBUTES security = NotInherited();
   HANDLE handle = calls_.CreateFileA(
       path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &security,
       OPEN_EXISTING, mode == OpenMode::kOverlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr);
-  if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return 0;
+  if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
+    last_open_error_ = detail::OpenErrorFrom(GetLastError());
+    return 0;
+  }
+  last_open_error_ = OpenError::kNone;
   const std::uint32_t id = next_id_++;
   devices_[id] = Device{.handle = handle, .mode = mode, .read = nullptr};
   return id;

@@ -59,6 +59,9 @@ struct UsbIds {
   std::uint16_t product_id = 0;
 };
 
+// Why CreateFileA failed, from its last error.
+OpenError OpenErrorFrom(DWORD error);
+
 // The "vid_XXXX&pid_XXXX" of an interface path, in any case; none when the
 // path has no such part (Bluetooth LE paths, for one).
 std::optional<UsbIds> IdsFromPath(std::string_view path);
@@ -76,6 +79,7 @@ class WindowsHid final : public HidPlatform {
   Result DoEnumerate(std::uint16_t vendor_id, std::uint16_t product_id,
                      std::vector<InterfaceInfo>& out) override;
   std::uint32_t DoOpen(const std::string& path, OpenMode mode) override;
+  OpenError DoLastOpenError() const override { return last_open_error_; }
   Result DoClose(std::uint32_t id) override;
   Result DoGetAttributes(std::uint32_t id, HidAttributes& out) override;
   Result DoGetSerialNumberString(std::uint32_t id, std::span<std::uint8_t> buffer) override;
@@ -112,6 +116,7 @@ class WindowsHid final : public HidPlatform {
   std::map<EventId, HANDLE> events_;
   std::uint32_t next_id_ = 1;
   EventId next_event_ = 1;
+  OpenError last_open_error_ = OpenError::kNone;
 };
 
 }  // namespace tensivo::platform

@@ -141,6 +141,22 @@ TEST_F(WineHid, AttributesStringsCapsFeaturesAndAnOverlappedReadRunOnItsHidDll) 
   plain.Close();
 }
 
+TEST_F(WineHid, AnOpenThatFailsSaysWhyAndOneThatSucceedsSaysNothing) {
+  EXPECT_FALSE(hid.Open("\\\\?\\hid#vid_e31a&pid_5c07#0#{4d1e55b2-f16f-11cf-88cb-001111000030}",
+                        OpenMode::kPlain)
+                   .IsOpen());
+  EXPECT_EQ(hid.LastOpenError(), OpenError::kGone) << "no such device: unplugged";
+  const std::vector<InterfaceInfo> all = Present();
+  ASSERT_FALSE(all.empty());
+  EXPECT_TRUE(hid.Open(all.front().path, OpenMode::kPlain).IsOpen());
+  EXPECT_EQ(hid.LastOpenError(), OpenError::kNone);
+  const std::pair<DWORD, OpenError> errors[] = {{ERROR_ACCESS_DENIED, OpenError::kPermissionDenied},
+                                                {ERROR_SHARING_VIOLATION, OpenError::kBusy},
+                                                {ERROR_PATH_NOT_FOUND, OpenError::kGone},
+                                                {ERROR_GEN_FAILURE, OpenError::kOther}};
+  for (const auto& [error, why] : errors) EXPECT_EQ(detail::OpenErrorFrom(error), why) << error;
+}
+
 TEST(InterfacePath, IdsAreTakenFromTheUsbFormInAnyCaseAndNothingElse) {
   struct Case {
     const char* path;
