@@ -30,7 +30,7 @@ Bytes Report(std::initializer_list<std::uint8_t> head) {
   return bytes;
 }
 
-struct WorldSpec {
+struct WorldPlan {
   int devices = 2;
   std::uint16_t version = 0x0101;
 };
@@ -44,12 +44,12 @@ struct World {
   headless::HeadlessForm form;
   std::unique_ptr<frmMain> w;
 
-  explicit World(const WorldSpec& spec = {}) {
+  explicit World(const WorldPlan& plan = {}) {
     keyboard = hid.AddForeign(0x046D, 0xC31C);
-    for (int i = 0; i < spec.devices; ++i) {
+    for (int i = 0; i < plan.devices; ++i) {
       sim::SimulatedDeviceSpec profile;
       profile.serial = std::u16string(1, static_cast<char16_t>(u'A' + i));
-      profile.version = spec.version;
+      profile.version = plan.version;
       const auto id = hid.AddDevice(profile);
       hid.model(id).set_input_mask(0x08);
       ours.push_back(id);
@@ -90,7 +90,7 @@ struct World {
 
 struct Sequence {
   const char* name;
-  WorldSpec spec;
+  WorldPlan plan;
   std::function<void(World&)> setup;   // brings the world to where the sequence starts
   std::function<void(World&)> action;  // what the user or the device does
   std::vector<Bytes> allowed_writes;   // in order; each may be missing if its call failed
@@ -124,9 +124,9 @@ std::vector<Bytes> Joined(std::initializer_list<std::vector<Bytes>> parts) {
 }
 
 std::vector<Sequence> Sequences() {
-  const WorldSpec two;
-  const WorldSpec three{3};
-  const WorldSpec minor_zero{2, 0x0100};
+  const WorldPlan two;
+  const WorldPlan three{3};
+  const WorldPlan minor_zero{2, 0x0100};
   auto none = [](World&) {};
   auto started = [](World& world) { world.Start(); };
   auto connected = [](World& world) {
@@ -298,7 +298,7 @@ struct Sweep {
 // the way back and a close, or a close with the fault still active.
 void RunOnce(const Sequence& sequence, const std::function<void(World&, std::uint64_t)>& arm,
              bool close_under_fault, const std::string& run, Sweep& sweep) {
-  World world(sequence.spec);
+  World world(sequence.plan);
   sequence.setup(world);
   world.hid.ClearLogs();
   arm(world, world.hid.calls_made());
@@ -329,7 +329,7 @@ void RunOnce(const Sequence& sequence, const std::function<void(World&, std::uin
 }
 
 std::uint64_t CleanCalls(const Sequence& sequence) {
-  World clean(sequence.spec);
+  World clean(sequence.plan);
   sequence.setup(clean);
   const auto before = clean.hid.calls_made();
   sequence.action(clean);
