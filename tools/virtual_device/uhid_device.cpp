@@ -80,26 +80,16 @@ std::unique_ptr<UhidDevice> UhidDevice::Open(DeviceSpec profile, int& error_numb
 }
 
 UhidDevice::UhidDevice(DeviceSpec profile, int uhid_fd, int wake_fd, int timer_fd)
-    : VirtualDevice(std::move(profile)),
+    : VirtualDevice(std::move(profile), wake_fd, timer_fd),
       phys_("tensivo-vd-" + std::to_string(::getpid()) + "-" +
             std::to_string(g_devices_made.fetch_add(1)) + "/input0"),
-      uhid_fd_(uhid_fd),
-      wake_fd_(wake_fd),
-      timer_fd_(timer_fd) {
-  thread_ = std::thread([this] { Loop(); });
+      uhid_fd_(uhid_fd) {
+  StartThread();
 }
 
 UhidDevice::~UhidDevice() {
   Unplug();
-  {
-    const std::lock_guard lock(mutex_);
-    quit_ = true;
-  }
-  const std::uint64_t one = 1;
-  (void)!::write(wake_fd_, &one, sizeof one);
-  thread_.join();
-  ::close(timer_fd_);
-  ::close(wake_fd_);
+  StopThread();
   ::close(uhid_fd_);
 }
 
@@ -271,7 +261,7 @@ void UhidDevice::Loop() {
       std::uint64_t value = 0;
       (void)!::read(wake_fd_, &value, sizeof value);
       const std::lock_guard lock(mutex_);
-      if (quit_) return;
+      if (quitting()) return;
     }
     // A descriptor that fails or ends would wake this loop for ever.
     if (fds[1].revents & (POLLIN | POLLERR | POLLHUP)) readable = HandleEvent();

@@ -39,7 +39,7 @@ class UhidDevice final : public VirtualDevice {
 
  private:
   UhidDevice(DeviceSpec profile, int uhid_fd, int wake_fd, int timer_fd);
-  void Loop();
+  void Loop() override;
   // False when the uhid descriptor has nothing more to give.
   bool HandleEvent();
   void SendInputs(std::uint64_t ticks);
@@ -48,10 +48,6 @@ class UhidDevice final : public VirtualDevice {
 
   std::string phys_;
   const int uhid_fd_;
-  const int wake_fd_;
-  const int timer_fd_;
-  bool quit_ = false;
-  std::thread thread_;
 };
 
 }  // namespace tensivo::virtual_device

@@ -198,23 +198,15 @@ std::unique_ptr<UsbDevice> UsbDevice::Make(DeviceSpec profile, int& error_number
 }
 
 UsbDevice::UsbDevice(DeviceSpec profile, int wake_fd, int timer_fd)
-    : VirtualDevice(std::move(profile)), wake_fd_(wake_fd), timer_fd_(timer_fd) {
-  thread_ = std::thread([this] { Loop(); });
+    : VirtualDevice(std::move(profile), wake_fd, timer_fd) {
+  StartThread();
 }
 
 UsbDevice::~UsbDevice() {
   Unplug();
-  {
-    const std::lock_guard lock(mutex_);
-    quit_ = true;
-  }
-  const std::uint64_t one = 1;
-  (void)!::write(wake_fd_, &one, sizeof one);
-  thread_.join();
+  StopThread();
   const std::lock_guard lock(mutex_);
   if (sock_ >= 0) ::close(sock_);
-  ::close(timer_fd_);
-  ::close(wake_fd_);
 }
 
 int UsbDevice::Plug() {
@@ -335,7 +327,7 @@ void UsbDevice::Loop() {
     int sock = -1;
     {
       const std::lock_guard lock(mutex_);
-      if (quit_) return;
+      if (quitting()) return;
       sock = sock_;
     }
     pollfd fds[3] = {{wake_fd_, POLLIN, 0}, {sock, POLLIN, 0}, {timer_fd_, POLLIN, 0}};

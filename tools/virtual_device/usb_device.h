@@ -50,7 +50,7 @@ class UsbDevice final : public VirtualDevice {
   };
 
   UsbDevice(DeviceSpec profile, int wake_fd, int timer_fd);
-  void Loop();
+  void Loop() override;
   // One PDU from the kernel; false when the connection is gone.
   bool ServePdu(int sock);
   // Answers the interrupt URBs whose slot has come; with mutex_ held.
@@ -65,8 +65,6 @@ class UsbDevice final : public VirtualDevice {
   void StreamingChanged() override;
   void RefreshActivity() const override;
 
-  const int wake_fd_;
-  const int timer_fd_;
   std::condition_variable disconnected_;
   int sock_ = -1;    // our end while connected
   int port_ = -1;    // while attached
@@ -75,8 +73,6 @@ class UsbDevice final : public VirtualDevice {
   std::deque<PendingUrb> pending_;  // interrupt IN URBs waiting for their slot
   std::chrono::steady_clock::time_point next_due_;
   std::chrono::steady_clock::time_point last_answer_;
-  bool quit_ = false;
-  std::thread thread_;
 };
 
 }  // namespace tensivo::virtual_device

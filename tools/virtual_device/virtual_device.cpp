@@ -1,5 +1,7 @@
 #include "virtual_device/virtual_device.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -41,8 +43,28 @@ std::optional<std::string> NameProblem(std::string_view name) {
   return std::nullopt;
 }
 
-VirtualDevice::VirtualDevice(DeviceSpec profile) : spec_(std::move(profile)) {
+VirtualDevice::VirtualDevice(DeviceSpec profile, int wake_fd, int timer_fd)
+    : spec_(std::move(profile)), wake_fd_(wake_fd), timer_fd_(timer_fd) {
   model_.set_input_mask(spec_.input_mask);
+}
+
+VirtualDevice::~VirtualDevice() {
+  ::close(timer_fd_);
+  ::close(wake_fd_);
+}
+
+void VirtualDevice::StartThread() {
+  thread_ = std::thread([this] { Loop(); });
+}
+
+void VirtualDevice::StopThread() {
+  {
+    const std::lock_guard lock(mutex_);
+    quit_ = true;
+  }
+  const std::uint64_t one = 1;
+  (void)!::write(wake_fd_, &one, sizeof one);
+  if (thread_.joinable()) thread_.join();
 }
 
 bool VirtualDevice::plugged() const {

@@ -19,6 +19,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "sim/device_model.h"
@@ -105,7 +106,7 @@ struct DeviceActivity {
 
 class VirtualDevice {
  public:
-  virtual ~VirtualDevice() = default;
+  virtual ~VirtualDevice();
   VirtualDevice(const VirtualDevice&) = delete;
   VirtualDevice& operator=(const VirtualDevice&) = delete;
 
@@ -141,7 +142,16 @@ class VirtualDevice {
  protected:
   enum class ReportType { kInput = 1, kOutput = 2, kFeature = 3 };
 
-  explicit VirtualDevice(DeviceSpec profile);
+  // Takes the device thread's wake and timer descriptors; it closes them.
+  VirtualDevice(DeviceSpec profile, int wake_fd, int timer_fd);
+
+  // The device's own thread runs Loop(), started once a derived device has
+  // built its members. A derived destructor stops it before they go.
+  virtual void Loop() = 0;
+  void StartThread();
+  void StopThread();
+  // Whether StopThread() asked the loop to end; with mutex_ held.
+  bool quitting() const { return quit_; }
 
   // The device's side of the HID class requests, with mutex_ held. Reports
   // are data bytes only: the report-id byte is the transport's business.
@@ -163,8 +173,12 @@ class VirtualDevice {
   // Reading it may settle what the kernel left unsaid (RefreshActivity).
   mutable DeviceActivity activity_;
   bool plugged_ = false;
+  const int wake_fd_;   // written to wake the loop
+  const int timer_fd_;  // paces the input stream
 
  private:
+  bool quit_ = false;
+  std::thread thread_;
   bool streaming_ = true;
   int failing_gets_ = 0;
   int failing_errno_ = 0;
