@@ -10,6 +10,7 @@
 #include "cli/gain_value.h"
 #include "cli/profile.h"
 #include "cli/session.h"
+#include "cli/text.h"
 #include "device/device_text.h"
 #include "device/protocol.h"
 
@@ -38,18 +39,24 @@ std::string GainLine(const std::optional<int>& position) {
          ", list position " + std::to_string(*position) + ")";
 }
 
-// Prints rows as columns two blanks apart; the last column is not padded.
+// Device text for JSON: exact, in UTF-8; none when it could not be read.
+json DeviceJson(const std::optional<std::string>& text) {
+  return text ? json(Utf8FromDevice(*text)) : json(nullptr);
+}
+
+// Prints rows of printable text as columns two blanks apart; the last column
+// is not padded.
 void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
   std::vector<std::size_t> widths;
   for (const auto& row : rows) {
     widths.resize(std::max(widths.size(), row.size()));
-    for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+    for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], Columns(row[i]));
   }
   for (const auto& row : rows) {
     std::string line;
     for (std::size_t i = 0; i < row.size(); ++i) {
       line += row[i];
-      if (i + 1 < row.size()) line += std::string(widths[i] - row[i].size() + 2, ' ');
+      if (i + 1 < row.size()) line += std::string(widths[i] - Columns(row[i]) + 2, ' ');
     }
     out << line << '\n';
   }
@@ -72,7 +79,7 @@ void RequireHolds(const Session& session, const device::StoredGains& gains, std:
                                ? device::GainText(*gains.positions[cell]) + " (position " +
                                      std::to_string(*gains.positions[cell]) + ")"
                                : "no list entry";
-  throw Failure(kDeviceFailed, "device " + session.serial() + " holds " + held + " for " +
+  throw Failure(kDeviceFailed, "device " + Shown(session.serial()) + " holds " + held + " for " +
                                    kCellNames[cell] + " after " + device::GainText(position) +
                                    " (position " + std::to_string(position) + ") was written");
 }
@@ -91,22 +98,20 @@ int List(platform::HidPlatform& hid, const Options& options, Console& console) {
     json devices = json::array();
     for (const Surveyed& s : found) {
       const auto& d = s.details;
-      json entry = {{"serial", s.serial ? json(*s.serial) : json(nullptr)}, {"node", s.path}};
+      json entry = {{"serial", DeviceJson(s.serial)}, {"node", DeviceJson(s.path)}};
       if (!s.problem) {
-        entry["maker"] = d.manufacturer ? json(*d.manufacturer) : json(nullptr);
-        entry["product"] = d.product ? json(*d.product) : json(nullptr);
+        entry["maker"] = DeviceJson(d.manufacturer);
+        entry["product"] = DeviceJson(d.product);
         entry["version"] = d.manufacturer ? json(Version(d.version)) : json(nullptr);
         entry["version_number"] = d.version;
-        entry["configurable"] = device::CanConfigure(d);
+        entry["configurable"] = !ConfigureRefusal(d, s.caps);
       }
       entry["openable"] = !s.problem;
       entry["problem"] = s.problem ? json(s.problem->reason) : json(nullptr);
       entry["fix"] = s.problem ? json(s.problem->fix) : json(nullptr);
       devices.push_back(entry);
     }
-    console.out << json{{"devices", devices},
-                        {"default", default_serial ? json(*default_serial) : json(nullptr)}}
-                       .dump(2)
+    console.out << JsonText({{"devices", devices}, {"default", DeviceJson(default_serial)}}, 2)
                 << '\n';
   } else if (!found.empty()) {
     std::vector<std::vector<std::string>> rows = {
@@ -114,33 +119,36 @@ int List(platform::HidPlatform& hid, const Options& options, Console& console) {
     for (const Surveyed& s : found) {
       const auto& d = s.details;
       if (s.problem) {
-        rows.push_back(
-            {s.serial.value_or("?"), s.path, "-", "-", "-", "-", "no: " + s.problem->reason});
+        rows.push_back({s.serial ? Shown(*s.serial) : "?", Shown(s.path), "-", "-", "-", "-",
+                        "no: " + s.problem->reason});
         continue;
       }
       // The window shows the version only beside a maker string it could read.
-      rows.push_back({*s.serial, s.path, d.manufacturer.value_or("?"), d.product.value_or("?"),
+      rows.push_back({Shown(*s.serial), Shown(s.path),
+                      d.manufacturer ? Shown(*d.manufacturer) : "?",
+                      d.product ? Shown(*d.product) : "?",
                       d.manufacturer ? Version(d.version) : "?",
-                      device::CanConfigure(d) ? "yes" : "no", "yes"});
+                      ConfigureRefusal(d, s.caps) ? "no" : "yes", "yes"});
     }
     PrintTable(console.out, rows);
     for (const Surveyed& s : found) {
       if (!s.problem) continue;
-      console.out << s.path << ": " << s.problem->reason << ". Fix: " << s.problem->fix << '\n';
+      console.out << Shown(s.path) << ": " << s.problem->reason << ". Fix: " << s.problem->fix
+                  << '\n';
     }
     for (const Surveyed& s : found) {
-      if (const auto refusal = s.problem ? std::nullopt : ConfigureRefusal(s.details)) {
-        console.out << *s.serial << " cannot be configured: " << *refusal << '\n';
+      if (const auto refusal = s.problem ? std::nullopt : ConfigureRefusal(s.details, s.caps)) {
+        console.out << Shown(*s.serial) << " cannot be configured: " << *refusal << '\n';
       }
     }
     if (default_serial) {
-      console.out << "Commands use " << *default_serial
+      console.out << "Commands use " << Shown(*default_serial)
                   << " (the device the window opens) unless --serial names another.\n";
     }
   }
 
   if (found.empty()) {
-    console.err << "tensivo-cli: no device attached\n";
+    console.err << "tensivo-cli: no device attached; " << kWithoutHardware << '\n';
     return kNoDevice;
   }
   if (!default_serial) {
@@ -154,8 +162,8 @@ int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
   Session session(hid, options.serial);
   const device::DeviceDetails details = device::ReadDetails(hid, session.state());
   if (!details.gains_read) {
-    throw Failure(kDeviceFailed,
-                  "device " + session.serial() + " did not answer the read-back of its registers");
+    throw Failure(kDeviceFailed, "device " + Shown(session.serial()) +
+                                     " did not answer the read-back of its registers");
   }
   const std::uint8_t mask = session.state().InputMask;
   std::vector<std::string> present, absent;
@@ -163,24 +171,25 @@ int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
     const bool missing = i >= 3 && (mask & (0x08u << (i - 3))) != 0;
     (missing ? absent : present).push_back(kInputNames[i]);
   }
-  const auto refusal = ConfigureRefusal(details);
+  const auto refusal = ConfigureRefusal(details, session.state().DeviceCaps);
 
   if (options.json) {
     json gains = json::object();
     for (std::size_t c = 0; c < 3; ++c) gains[kCellNames[c]] = GainJson(details.gain_positions[c]);
     console.out
-        << json{{"serial", session.serial()},
-                {"node", session.state().DevicePathName},
-                {"maker", details.manufacturer ? json(*details.manufacturer) : json(nullptr)},
-                {"product", details.product ? json(*details.product) : json(nullptr)},
-                {"version", details.manufacturer ? json(Version(details.version)) : json(nullptr)},
-                {"version_number", details.version},
-                {"configurable", !refusal},
-                {"gains", gains},
-                {"input_mask", mask},
-                {"inputs_present", present},
-                {"inputs_absent", absent}}
-               .dump(2)
+        << JsonText({{"serial", DeviceJson(session.serial())},
+                     {"node", DeviceJson(session.state().DevicePathName)},
+                     {"maker", DeviceJson(details.manufacturer)},
+                     {"product", DeviceJson(details.product)},
+                     {"version",
+                      details.manufacturer ? json(Version(details.version)) : json(nullptr)},
+                     {"version_number", details.version},
+                     {"configurable", !refusal},
+                     {"gains", gains},
+                     {"input_mask", mask},
+                     {"inputs_present", present},
+                     {"inputs_absent", absent}},
+                    2)
         << '\n';
     return kOk;
   }
@@ -192,10 +201,10 @@ int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
   char mask_text[8];
   std::snprintf(mask_text, sizeof mask_text, "0x%02X", mask);
   std::vector<std::vector<std::string>> rows = {
-      {"serial", session.serial()},
-      {"node", session.state().DevicePathName},
-      {"maker", details.manufacturer.value_or("(cannot be read)")},
-      {"product", details.product.value_or("(cannot be read)")},
+      {"serial", Shown(session.serial())},
+      {"node", Shown(session.state().DevicePathName)},
+      {"maker", details.manufacturer ? Shown(*details.manufacturer) : "(cannot be read)"},
+      {"product", details.product ? Shown(*details.product) : "(cannot be read)"},
       {"version", details.manufacturer ? Version(details.version) : "(not shown without a maker)"},
       {"configurable", refusal ? "no: " + *refusal : "yes"},
   };
@@ -217,7 +226,7 @@ int GetGain(platform::HidPlatform& hid, const Options& options, Console& console
   if (options.json) {
     json out = json::object();
     for (const std::size_t c : cells) out[kCellNames[c]] = GainJson(gains.positions[c]);
-    console.out << json{{"serial", session.serial()}, {"gains", out}}.dump(2) << '\n';
+    console.out << JsonText({{"serial", DeviceJson(session.serial())}, {"gains", out}}, 2) << '\n';
   } else {
     for (const std::size_t c : cells) {
       console.out << kCellNames[c] << " gain " << GainLine(gains.positions[c]) << '\n';
@@ -240,7 +249,7 @@ int SetGain(platform::HidPlatform& hid, const Options& options, Console& console
   session.RequireConfigurable();
   RequireWritten(device::WriteGain(hid, session.state(), static_cast<LoadCell>(cell), position));
   RequireHolds(session, session.ReadBackGains(), cell, position);
-  console.out << session.serial() << ' ' << kCellNames[cell] << " gain "
+  console.out << Shown(session.serial()) << ' ' << kCellNames[cell] << " gain "
               << device::GainText(position) << " (list position " << position << ")\n";
   return kOk;
 }
@@ -253,7 +262,7 @@ int Factory(platform::HidPlatform& hid, const Options& options, Console& console
   Session session(hid, options.serial);
   session.RequireConfigurable();
   if (!options.yes) {
-    console.err << "Restore the factory settings of " << session.serial()
+    console.err << "Restore the factory settings of " << Shown(session.serial())
                 << " (every gain back to 500)? [y/N] " << std::flush;
     std::string answer;
     std::getline(console.in, answer);
@@ -265,7 +274,7 @@ int Factory(platform::HidPlatform& hid, const Options& options, Console& console
   // The window reads the whole device back after these writes.
   const device::DeviceDetails details = device::ReadDetails(hid, session.state());
   if (!details.gains_read) {
-    throw Failure(kDeviceFailed, "device " + session.serial() +
+    throw Failure(kDeviceFailed, "device " + Shown(session.serial()) +
                                      " did not answer the read-back after the factory writes");
   }
   device::StoredGains gains;
@@ -273,7 +282,7 @@ int Factory(platform::HidPlatform& hid, const Options& options, Console& console
   for (std::size_t c = 0; c < 3; ++c) {
     RequireHolds(session, gains, c, device::kFactoryGainPosition);
   }
-  console.out << session.serial() << " factory settings restored: LC1, LC2 and LC3 gain "
+  console.out << Shown(session.serial()) << " factory settings restored: LC1, LC2 and LC3 gain "
               << device::GainText(device::kFactoryGainPosition) << '\n';
   return kOk;
 }
@@ -282,13 +291,13 @@ int Save(platform::HidPlatform& hid, const Options& options, Console& console) {
   Session session(hid, options.serial);
   const device::DeviceDetails details = device::ReadDetails(hid, session.state());
   if (!details.gains_read) {
-    throw Failure(kDeviceFailed,
-                  "device " + session.serial() + " did not answer the read-back; nothing saved");
+    throw Failure(kDeviceFailed, "device " + Shown(session.serial()) +
+                                     " did not answer the read-back; nothing saved");
   }
   Profile profile;
-  profile.serial = session.serial();
-  profile.maker = details.manufacturer.value_or("");
-  profile.product = details.product.value_or("");
+  profile.serial = Utf8FromDevice(session.serial());
+  profile.maker = Utf8FromDevice(details.manufacturer.value_or(""));
+  profile.product = Utf8FromDevice(details.product.value_or(""));
   profile.version = Version(details.version);
   for (std::size_t c = 0; c < 3; ++c) {
     if (!details.gain_positions[c]) {
@@ -299,7 +308,7 @@ int Save(platform::HidPlatform& hid, const Options& options, Console& console) {
     profile.positions[c] = *details.gain_positions[c];
   }
   WriteProfileFile(options.file, ProfileText(profile));
-  console.out << "saved " << session.serial() << " to " << options.file << ": LC1 "
+  console.out << "saved " << Shown(session.serial()) << " to " << Printable(options.file) << ": LC1 "
               << device::GainText(profile.positions[0]) << ", LC2 "
               << device::GainText(profile.positions[1]) << ", LC3 "
               << device::GainText(profile.positions[2]) << '\n';
@@ -310,9 +319,10 @@ int Load(platform::HidPlatform& hid, const Options& options, Console& console) {
   const Profile profile = ParseProfile(ReadProfileFile(options.file));
   Session session(hid, options.serial);
   session.RequireConfigurable();
-  if (profile.serial != session.serial() && !options.force) {
-    throw Failure(kRefused, "the profile is for device " + profile.serial + ", not " +
-                                session.serial() + "; --force loads it all the same");
+  // Matched as the window matches serials: as 8-bit text.
+  if (DeviceFromUtf8(profile.serial) != session.serial() && !options.force) {
+    throw Failure(kRefused, "the profile is for device " + Printable(profile.serial) + ", not " +
+                                Shown(session.serial()) + "; --force loads it all the same");
   }
   device::WriteResults written;
   for (std::size_t c = 0; c < 3; ++c) {
@@ -324,7 +334,8 @@ int Load(platform::HidPlatform& hid, const Options& options, Console& console) {
   }
   const device::StoredGains gains = session.ReadBackGains();
   for (std::size_t c = 0; c < 3; ++c) RequireHolds(session, gains, c, profile.positions[c]);
-  console.out << "loaded " << options.file << " into " << session.serial() << ": LC1 "
+  console.out << "loaded " << Printable(options.file) << " into " << Shown(session.serial())
+              << ": LC1 "
               << device::GainText(profile.positions[0]) << ", LC2 "
               << device::GainText(profile.positions[1]) << ", LC3 "
               << device::GainText(profile.positions[2]) << '\n';

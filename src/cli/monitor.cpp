@@ -1,6 +1,7 @@
 // The eight inputs live, read the way the window's monitor reads them: one
-// read per tick, the newest whole report shown, a failed read drops the
-// device and the search runs until one is back.
+// read per tick and the newest whole report shown. Unlike the window, a tick
+// without a new report is no loss: a slow device is waited for, and only a
+// device that is no longer listed is dropped until one is back.
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -11,6 +12,8 @@
 
 #include "cli/commands.h"
 #include "cli/session.h"
+#include "cli/text.h"
+#include "device/discovery.h"
 #include "device/input_report.h"
 
 namespace tensivo::cli {
@@ -20,8 +23,13 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Values = std::array<std::optional<std::uint16_t>, device::kBarCount>;
 
-// The window searches every 100 ms once it has lost its device.
+// The window searches every 100 ms once it has lost its device; a quiet device
+// is looked for in the list no more often.
 constexpr std::chrono::milliseconds kSearchPeriod{100};
+
+// A serial in the table's header is cut to this many columns, so that the
+// header keeps to one line of a terminal and each redraw lands on the last.
+constexpr std::size_t kHeaderSerialColumns = 60;
 
 constexpr const char* kNames[] = {"LC1",     "LC2",     "LC3",     "Input 4",
                                   "Input 5", "Input 6", "Input 7", "Input 8"};
@@ -47,17 +55,17 @@ class Printer {
 
   void Show(const std::string& serial, const Values& values) {
     if (json_) {
-      nlohmann::ordered_json line = {{"serial", serial}};
+      nlohmann::ordered_json line = {{"serial", Utf8FromDevice(serial)}};
       for (std::size_t i = 0; i < values.size(); ++i) {
         line[kKeys[i]] = values[i] ? nlohmann::ordered_json{{"raw", *values[i]},
                                                             {"percent", Percent(*values[i])}}
                                    : nullptr;
       }
-      console_.out << line.dump() << '\n' << std::flush;
+      console_.out << JsonText(line) << '\n' << std::flush;
     } else if (console_.out_is_terminal) {
       Table(serial, values);
     } else {
-      line_ = serial;
+      line_ = Shown(serial);
       for (std::size_t i = 0; i < values.size(); ++i) {
         ((line_ += ' ') += kKeys[i]) += '=';
         if (!values[i]) {
@@ -89,9 +97,18 @@ class Printer {
     std::string text;
     // Back over the table drawn last time, each line cleared as it is rewritten.
     if (drawn_) text += "\x1b[" + std::to_string(kTableLines) + "A";
-    char line[96];
-    std::snprintf(line, sizeof line, "\x1b[2K%s  (Ctrl-C ends)\n\x1b[2K%-8s %7s %8s\n",
-                  serial.c_str(), "input", "raw", "percent");
+    std::string shown = Shown(serial);
+    if (Columns(shown) > kHeaderSerialColumns) {
+      std::size_t at = 0;
+      for (std::size_t columns = 0; columns < kHeaderSerialColumns - 3; ++at) {
+        columns += (static_cast<unsigned char>(shown[at]) & 0xC0) != 0x80;
+      }
+      while (at < shown.size() && (static_cast<unsigned char>(shown[at]) & 0xC0) == 0x80) ++at;
+      shown = shown.substr(0, at) + "...";
+    }
+    text += "\x1b[2K" + shown + "  (Ctrl-C ends)\n";
+    char line[64];
+    std::snprintf(line, sizeof line, "\x1b[2K%-8s %7s %8s\n", "input", "raw", "percent");
     text += line;
     for (std::size_t i = 0; i < values.size(); ++i) {
       if (values[i]) {
@@ -114,6 +131,32 @@ class Printer {
 
 }  // namespace
 
+// Throws Failure(kDeviceFailed) for a device whose input reports cannot be
+// read at all: a length that could not be learnt, or longer than one read.
+void RequireReadable(Session& session) {
+  const std::uint16_t length = session.state().DeviceCaps.InputReportByteLength;
+  if (length == 0) {
+    throw Failure(kDeviceFailed, "device " + Shown(session.serial()) +
+                                     ": the length of its input reports could not be read; "
+                                     "unplug it and plug it in again");
+  }
+  if (length > device::kReadRequestBytes) {
+    throw Failure(kDeviceFailed, "device " + Shown(session.serial()) + ": its input reports are " +
+                                     std::to_string(length) + " bytes long, more than a read takes (" +
+                                     std::to_string(device::kReadRequestBytes) +
+                                     "); it cannot be monitored");
+  }
+}
+
+// Whether the device open in `state` is still listed where it was opened.
+bool StillListed(platform::HidPlatform& hid, const device::WindowState& state) {
+  std::vector<platform::InterfaceInfo> interfaces;
+  if (hid.Enumerate(device::kVendorId, device::kProductId, interfaces) == 0) return false;
+  return std::ranges::any_of(interfaces, [&](const platform::InterfaceInfo& info) {
+    return info.path == state.DevicePathName;
+  });
+}
+
 int Monitor(platform::HidPlatform& hid, const Options& options, Console& console) {
   const auto interrupted = [&] { return console.interrupted && console.interrupted->load(); };
   const auto period = std::chrono::duration_cast<Clock::duration>(
@@ -124,12 +167,17 @@ int Monitor(platform::HidPlatform& hid, const Options& options, Console& console
   session.emplace(hid, options.serial);
   // As after every open in the window: strings and read-back, for the mask.
   device::ReadDetails(hid, session->state());
+  RequireReadable(*session);
   std::string last_serial = session->serial();
 
   std::array<std::uint8_t, device::kReadBufferBytes> buffer{};
   long shown = 0;
   Clock::time_point next = Clock::now();
-  while (!interrupted()) {
+  // When the device was last found listed; a quiet device is checked anew
+  // once a search period has passed on the monitor's own schedule.
+  Clock::time_point listed = next;
+  // Output that cannot be written ends the run; Run says so.
+  while (!interrupted() && console.out) {
     next += session ? period : std::max<Clock::duration>(period, kSearchPeriod);
     next = std::max(next, Clock::now());
     console.wait_until(next);
@@ -142,9 +190,12 @@ int Monitor(platform::HidPlatform& hid, const Options& options, Console& console
         continue;
       }
       device::ReadDetails(hid, session->state());
-      printer.Note(session->serial() == last_serial ? "device " + last_serial + " is back"
-                                                    : "now showing device " + session->serial());
+      RequireReadable(*session);
+      printer.Note(session->serial() == last_serial
+                       ? "device " + Shown(last_serial) + " is back"
+                       : "now showing device " + Shown(session->serial()));
       last_serial = session->serial();
+      listed = next;
       continue;
     }
 
@@ -157,13 +208,19 @@ int Monitor(platform::HidPlatform& hid, const Options& options, Console& console
       printer.Show(session->serial(),
                    device::NewestReportValues(buffer, count, state.DeviceCaps.InputReportByteLength,
                                               state.InputMask));
+      listed = next;
       if (options.count && ++shown >= *options.count) break;
+      continue;
     }
-    if (state.LastResult == 0) {
-      session.reset();
-      printer.Note("device " + last_serial + " lost; waiting for " +
-                   (options.serial ? "it" : "a device"));
+    // Nothing new: a slow device, or one that is gone.
+    if (next - listed < kSearchPeriod) continue;
+    if (StillListed(hid, state)) {
+      listed = next;
+      continue;
     }
+    session.reset();
+    printer.Note("device " + Shown(last_serial) + " lost; waiting for " +
+                 (options.serial ? "it" : "a device"));
   }
   return kOk;
 }

@@ -6,10 +6,13 @@
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
+#include <set>
+#include <vector>
 
 #include "cli/cli.h"
 #include "cli/gain_value.h"
 #include "cli/session.h"
+#include "cli/text.h"
 #include "device/protocol.h"
 
 namespace tensivo::cli {
@@ -32,7 +35,10 @@ std::string Text(const json& object, const char* key, bool required) {
     return {};
   }
   if (!it->is_string()) Bad(std::string("\"") + key + "\" is no text");
-  return it->get<std::string>();
+  std::string text = it->get<std::string>();
+  // A NUL would end the text early wherever it is shown or compared.
+  if (text.find('\0') != std::string::npos) Bad(std::string("\"") + key + "\" holds a NUL");
+  return text;
 }
 
 int Position(const json& gains, const char* cell) {
@@ -43,10 +49,13 @@ int Position(const json& gains, const char* cell) {
   if (position == it->end() || !position->is_number_integer()) {
     Bad(std::string(cell) + " has no whole-number \"position\"");
   }
-  const auto p = position->get<long long>();
-  if (p < 0 || p >= device::kGainCount) {
-    Bad(std::string(cell) + " position " + std::to_string(p) + " is outside 0..2559");
-  }
+  // Read as the type the parser chose, so that 2^63 and above stay positive.
+  const bool inside = position->is_number_unsigned()
+                          ? position->get<std::uint64_t>() < device::kGainCount
+                          : position->get<std::int64_t>() >= 0 &&
+                                position->get<std::int64_t>() < device::kGainCount;
+  if (!inside) Bad(std::string(cell) + " position " + position->dump() + " is outside 0..2559");
+  const auto p = position->get<std::int64_t>();
   if (gain == it->end() || !gain->is_number()) Bad(std::string(cell) + " has no \"gain\"");
   const int checked = static_cast<int>(p);
   if (gain->get<double>() != GainAt(checked)) {
@@ -69,19 +78,44 @@ std::string ProfileText(const Profile& profile) {
   const json document = {{"profile", kProfileFormat},  {"serial", profile.serial},
                          {"maker", profile.maker},     {"product", profile.product},
                          {"version", profile.version}, {"gains", gains}};
-  return document.dump(2) + "\n";
+  return JsonText(document, 2) + "\n";
 }
 
 Profile ParseProfile(std::string_view text) {
   json document;
+  // The keys met so far in each object being read, to refuse a key given twice:
+  // the parser would keep the last one silently.
+  std::vector<std::set<std::string>> keys;
+  const json::parser_callback_t refuse_twice = [&](int, json::parse_event_t event,
+                                                   json& parsed) {
+    if (event == json::parse_event_t::object_start) {
+      keys.emplace_back();
+    } else if (event == json::parse_event_t::object_end && !keys.empty()) {
+      keys.pop_back();
+    } else if (event == json::parse_event_t::key && !keys.empty() &&
+               !keys.back().insert(parsed.get<std::string>()).second) {
+      Bad("the key " + parsed.dump() + " is given twice in one object");
+    }
+    return true;
+  };
   try {
-    document = json::parse(text);
+    document = json::parse(text, refuse_twice);
   } catch (const json::parse_error& e) {
     // "[json.exception.parse_error.101] parse error at line 3, ..." without the tag.
     std::string what = e.what();
     if (const auto tag_end = what.find("] "); tag_end != std::string::npos)
       what.erase(0, tag_end + 2);
     Bad(what);
+  } catch (const json::out_of_range& e) {
+    // 406: "number overflow parsing '1e400'"; the number is what the user needs.
+    const std::string what = e.what();
+    const auto open = what.find('\'');
+    const auto close = what.rfind('\'');
+    Bad("the number " +
+        (open < close ? what.substr(open + 1, close - open - 1) : std::string("in it")) +
+        " is too large for any value");
+  } catch (const json::exception& e) {
+    Bad(e.what());
   }
   if (!document.is_object()) Bad("it is no JSON object");
   const auto format = document.find("profile");
@@ -90,6 +124,10 @@ Profile ParseProfile(std::string_view text) {
   }
   Profile profile;
   profile.serial = Text(document, "serial", true);
+  if (!DeviceFromUtf8(profile.serial)) {
+    Bad("\"serial\" holds a character no device serial can hold (they are 8-bit text, "
+        "Latin-1)");
+  }
   profile.maker = Text(document, "maker", false);
   profile.product = Text(document, "product", false);
   profile.version = Text(document, "version", false);

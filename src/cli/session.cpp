@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
+#include "cli/text.h"
 #include "device/device_text.h"
 #include "device/discovery.h"
+#include "device/protocol.h"
 
 namespace tensivo::cli {
 
@@ -13,7 +15,7 @@ using platform::OpenError;
 
 std::string Joined(const std::vector<std::string>& items) {
   std::string text;
-  for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+  for (const std::string& item : items) text += (text.empty() ? "" : ", ") + Shown(item);
   return text;
 }
 
@@ -24,7 +26,7 @@ std::string FirstProblem(const std::vector<Surveyed>& found) {
   if (it == found.end()) return {};
   const long more =
       std::ranges::count_if(found, [](const Surveyed& s) { return s.problem.has_value(); }) - 1;
-  std::string text = it->path + ": " + it->problem->reason + "; " + it->problem->fix;
+  std::string text = Shown(it->path) + ": " + it->problem->reason + "; " + it->problem->fix;
   if (more > 0) text += " (" + std::to_string(more) + " more: tensivo-cli list)";
   return text;
 }
@@ -35,10 +37,11 @@ Problem ProblemOf(OpenError error) {
   switch (error) {
     case OpenError::kPermissionDenied:
       return {"permission denied",
-              "install the udev rule and reload udev (sudo install -m 644 "
-              "packaging/70-tensivo-config.rules /etc/udev/rules.d/ && sudo udevadm control "
-              "--reload-rules && sudo udevadm trigger; the package installs the rule itself), "
-              "and run this as the user logged in at the machine's seat, not over SSH"};
+              "the package's udev rule (/usr/lib/udev/rules.d/70-tensivo-config.rules) gives "
+              "the device to the user at the machine's seat and to the group tensivo: use the "
+              "machine at its seat, or add yourself to the group tensivo (sudo adduser $USER "
+              "tensivo) and log in again; a device plugged in before the rule was installed "
+              "needs sudo udevadm trigger --subsystem-match=hidraw --action=change"};
     case OpenError::kBusy:
       return {"busy", "another program holds it; close that program and try again"};
     case OpenError::kGone:
@@ -79,16 +82,25 @@ std::vector<Surveyed> Survey(platform::HidPlatform& hid) {
         entry.problem = ProblemOf(hid.LastOpenError());
       }
     }
+    entry.caps = state.DeviceCaps;
     device::CloseDevice(state);
     found.push_back(std::move(entry));
   }
   return found;
 }
 
-std::optional<std::string> ConfigureRefusal(const device::DeviceDetails& details) {
-  if (device::CanConfigure(details)) return std::nullopt;
+std::optional<std::string> ConfigureRefusal(const device::DeviceDetails& details,
+                                            const platform::HidCaps& caps) {
   if (!details.manufacturer) return "its maker string cannot be read";
-  return "its firmware version" + device::VersionText(details.version) + " is older than x.1";
+  if (!device::CanConfigure(details)) {
+    return "its firmware version" + device::VersionText(details.version) + " is older than x.1";
+  }
+  // A register write is the report id, the command, the register and the value.
+  if (caps.FeatureReportByteLength < 4) {
+    return "its feature reports are " + std::to_string(caps.FeatureReportByteLength) +
+           " bytes long, too short for a register write (4 at least)";
+  }
+  return std::nullopt;
 }
 
 Session::Session(platform::HidPlatform& hid, const std::optional<std::string>& serial) : hid_(hid) {
@@ -98,17 +110,18 @@ Session::Session(platform::HidPlatform& hid, const std::optional<std::string>& s
     const std::string unusable = FirstProblem(found);
     if (!unusable.empty()) {
       throw Failure(kCannotOpen,
-                    "no device with serial " + *serial + " can be opened; " + unusable);
+                    "no device with serial " + Shown(*serial) + " can be opened; " + unusable);
     }
-    throw Failure(kNoDevice, "no device with serial " + *serial +
-                                 (serials.empty() ? " (none is attached)"
+    throw Failure(kNoDevice, "no device with serial " + Shown(*serial) +
+                                 (serials.empty() ? " (none is attached; " +
+                                                        std::string(kWithoutHardware) + ")"
                                                   : " (attached: " + Joined(serials) + ")"));
   }
   if (serials.empty()) {
     const std::string unusable = FirstProblem(Survey(hid_));
     if (!unusable.empty())
       throw Failure(kCannotOpen, "no attached device can be opened: " + unusable);
-    throw Failure(kNoDevice, "no device attached");
+    throw Failure(kNoDevice, std::string("no device attached; ") + kWithoutHardware);
   }
   serial_ = serial.value_or(serials.back());
   state_.DeviceFound = device::FindTheHid(hid_, state_, serial_);
@@ -116,13 +129,14 @@ Session::Session(platform::HidPlatform& hid, const std::optional<std::string>& s
     const OpenError why = hid_.LastOpenError();
     if (why != OpenError::kNone && why != OpenError::kGone) {
       const Problem problem = ProblemOf(why);
-      throw Failure(kCannotOpen, "device " + serial_ + ": " + problem.reason + "; " + problem.fix);
+      throw Failure(kCannotOpen,
+                    "device " + Shown(serial_) + ": " + problem.reason + "; " + problem.fix);
     }
-    throw Failure(kNoDevice, "device " + serial_ + " went away before it could be opened");
+    throw Failure(kNoDevice, "device " + Shown(serial_) + " went away before it could be opened");
   }
   if (!state_.ReadHandle.IsOpen()) {
     const Problem problem = ProblemOf(hid_.LastOpenError());
-    throw Failure(kCannotOpen, "device " + serial_ + " cannot be opened for its inputs: " +
+    throw Failure(kCannotOpen, "device " + Shown(serial_) + " cannot be opened for its inputs: " +
                                    problem.reason + "; " + problem.fix);
   }
 }
@@ -131,17 +145,17 @@ Session::~Session() { device::CloseDevice(state_); }
 
 void Session::RequireConfigurable() {
   const device::DeviceDetails identity = device::ReadIdentity(hid_, state_);
-  if (const auto refusal = ConfigureRefusal(identity)) {
-    throw Failure(kRefused,
-                  "device " + serial_ + " cannot be configured: " + *refusal + "; nothing written");
+  if (const auto refusal = ConfigureRefusal(identity, state_.DeviceCaps)) {
+    throw Failure(kRefused, "device " + Shown(serial_) + " cannot be configured: " + *refusal +
+                                "; nothing written");
   }
 }
 
 device::StoredGains Session::ReadBackGains() {
   const device::StoredGains gains = device::ReadStoredGains(hid_, state_);
   if (!gains.read) {
-    throw Failure(kDeviceFailed,
-                  "device " + serial_ + " did not answer the read-back of its gain registers");
+    throw Failure(kDeviceFailed, "device " + Shown(serial_) +
+                                     " did not answer the read-back of its gain registers");
   }
   return gains;
 }

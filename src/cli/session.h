@@ -27,6 +27,10 @@ class Failure : public std::runtime_error {
 
 inline constexpr const char* kCellNames[] = {"LC1", "LC2", "LC3"};
 
+// Said wherever no device is found.
+inline constexpr const char* kWithoutHardware =
+    "to try without hardware: tensivo-cli --simulate list, or tensivo-config-demo";
+
 // Why an interface of ours cannot be used, and how to mend it.
 struct Problem {
   std::string reason;
@@ -42,11 +46,14 @@ struct Surveyed {
   std::optional<Problem> problem;  // none: the window could open and show it
   std::optional<std::string> serial;
   device::DeviceDetails details;  // identity only; filled when there is no problem
+  platform::HidCaps caps;         // the report lengths read at open
 };
 std::vector<Surveyed> Survey(platform::HidPlatform& hid);
 
-// Why a device cannot be configured through the window, or none.
-std::optional<std::string> ConfigureRefusal(const device::DeviceDetails& details);
+// Why a device cannot be configured, or none: what the window refuses, and
+// feature reports too short to carry a write.
+std::optional<std::string> ConfigureRefusal(const device::DeviceDetails& details,
+                                            const platform::HidCaps& caps);
 
 // One device opened as the window opens it: the search lists the attached
 // serials, and FindTheHid opens the one asked for or, without one, the last
