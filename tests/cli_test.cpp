@@ -65,6 +65,7 @@ class Cli : public ::testing::Test {
     std::istringstream in(input);
     Console console(out_, err_, in);
     console.in_is_terminal = terminal_;
+    console.out_is_terminal = out_is_terminal_;
     console.real_hid = [this]() -> platform::HidPlatform& { return hid_; };
     console.simulated_hid = [this]() -> platform::HidPlatform& {
       if (!demo_) demo_ = sim::MakeDemoWorld();
@@ -92,6 +93,7 @@ class Cli : public ::testing::Test {
   std::unique_ptr<SimulatedHid> demo_;
   std::ostringstream out_, err_;
   bool terminal_ = false;
+  bool out_is_terminal_ = false;
   std::function<void()> on_wait_;
   std::string file_ = "/tmp/cli_test_profile_" + std::to_string(getpid()) + ".json";
 };
@@ -111,7 +113,8 @@ TEST_F(Cli, ListTellsWhichDevicesCanBeUsedAndWhyNot) {
        kNoDevice,
        0,
        {},
-       "no device attached"},
+       "no device attached; to try without hardware: tensivo-cli --simulate list, or "
+       "tensivo-config-demo"},
       {"one", [](Cli& t) { t.Add(u"A1"); }, kOk, 1, {"A1", "Commands use A1"}, ""},
       {"three, the last too old to configure",
        [](Cli& t) {
@@ -128,8 +131,20 @@ TEST_F(Cli, ListTellsWhichDevicesCanBeUsedAndWhyNot) {
        [](Cli& t) { t.hid_.RefuseOpens(t.Add(u"A1"), OpenError::kPermissionDenied); },
        kCannotOpen,
        1,
-       {"no: permission denied", "udevadm control --reload-rules", "seat"},
+       {"no: permission denied", "/usr/lib/udev/rules.d/70-tensivo-config.rules",
+        "sudo adduser $USER tensivo", "udevadm trigger --subsystem-match=hidraw --action=change"},
        "no attached device can be opened"},
+      {"feature reports too short for a write",
+       [](Cli& t) {
+         sim::SimulatedDeviceSpec spec;
+         spec.serial = u"A1";
+         spec.feature_length = 3;
+         t.hid_.AddDevice(spec);
+       },
+       kOk,
+       1,
+       {"A1", "  no  ", "A1 cannot be configured: its feature reports are 3 bytes long"},
+       ""},
       {"one busy beside one usable",
        [](Cli& t) {
          t.Add(u"A1");
@@ -191,6 +206,10 @@ TEST_F(Cli, SetGainSendsTheWindowsThreeReportsAndTheDeviceHoldsThem) {
        0,
        300,
        {Padded({0, 1, 0, 8}), Padded({0, 1, 1, 1}), Padded({0, 1, 6, 44})}},
+      {{"set-gain", "LC1", "--position", "0300"},
+       0,
+       300,
+       {Padded({0, 1, 0, 8}), Padded({0, 1, 1, 1}), Padded({0, 1, 6, 44})}},
       {{"set-gain", "LC3", "8.03125"},
        2,
        769,
@@ -243,8 +262,35 @@ TEST_F(Cli, BadRequestsAreRefusedWithOneLineAndNothingWritten) {
        "nearest are 7.8906 (position 761) and 7.9062 (position 762)"},
       {{"set-gain", "LC1", "2000"}, kUsage, "the largest is 1022 (position 2559)"},
       {{"set-gain", "LC1", "fast"}, kUsage, "'fast' is no gain"},
-      {{"set-gain", "LC1", "--position", "2560"}, kUsage, "not in range 0 to 2559"},
-      {{"set-gain", "LC4", "500"}, kUsage, "LC4"},
+      {{"set-gain", "LC1", "--position", "2560"},
+       kUsage,
+       "--position '2560' is no list position; give a whole number from 0 to 2559 "
+       "(tensivo-cli set-gain --help)"},
+      {{"set-gain", "LC1", "--position", "0x9FF"}, kUsage, "--position '0x9FF' is no list"},
+      {{"set-gain", "LC1", "--position", "-1"}, kUsage, "--position '-1' is no list"},
+      {{"set-gain", "LC1", "--position", "1e3"}, kUsage, "--position '1e3' is no list"},
+      {{"set-gain", "LC1", "500", "--position", "3"},
+       kUsage,
+       "set-gain takes a gain or --position, not both"},
+      {{"set-gain", "LC4", "500"},
+       kUsage,
+       "'LC4' is no load cell; give LC1, LC2 or LC3 (tensivo-cli set-gain --help)"},
+      {{"monitor", "--rate", "nan"},
+       kUsage,
+       "--rate 'nan' is no rate; give reads per second from 0.1 to 100, such as 20 or 0.5 "
+       "(tensivo-cli monitor --help)"},
+      {{"monitor", "--rate", "inf"}, kUsage, "--rate 'inf' is no rate"},
+      {{"monitor", "--rate", "0.05"}, kUsage, "--rate '0.05' is no rate"},
+      {{"monitor", "--rate", "1e1"}, kUsage, "--rate '1e1' is no rate"},
+      {{"monitor", "--count", "0"},
+       kUsage,
+       "--count '0' is no count of readings; give a whole number from 1 to 1000000000"},
+      {{"monitor", "--count", "0x10"}, kUsage, "--count '0x10' is no count"},
+      {{"info", "--serial"}, kUsage, "--serial needs a value (tensivo-cli info --help)"},
+      {{"info", "--serial", "\u03A9"},
+       kUsage,
+       "--serial '\u03A9' holds a character no device serial can hold"},
+      {{"save"}, kUsage, "save needs a profile file (tensivo-cli save --help)"},
       {{"set-gain", "LC1"}, kUsage, "needs a gain or --position"},
       {{"set-gain", "LC1", "500", "--serial", "NOPE"},
        kNoDevice,
@@ -264,8 +310,10 @@ TEST_F(Cli, BadRequestsAreRefusedWithOneLineAndNothingWritten) {
       {{"load", "{file}"}, kRefused, "firmware version 1.0", good, 0x0100},
       {{"load", "/nonexistent/profile.json"}, kFileFailed, "cannot read /nonexistent/profile.json"},
       {{"frobnicate"}, kUsage, "unknown command 'frobnicate'"},
-      {{"list", "--frob"}, kUsage, "--frob"},
-      {{}, kUsage, "subcommand is required"},
+      {{"list", "--frob"}, kUsage, "list has no option '--frob' (tensivo-cli list --help)"},
+      {{"list", "extra"}, kUsage, "list takes no argument 'extra'"},
+      {{}, kUsage, "no command given; the commands are list, info,"},
+      {{"--frob"}, kUsage, "unknown option '--frob'"},
   };
   for (const Case& c : cases) {
     std::string line;
@@ -432,6 +480,200 @@ TEST_F(Cli, SimulateRunsOnTheDemosDevicesAlone) {
   EXPECT_NE(out_.str().find("24-0017"), std::string::npos) << out_.str();
   EXPECT_NE(out_.str().find("Commands use 24-0230"), std::string::npos) << out_.str();
   EXPECT_EQ(hid_.calls_made(), 0u);
+}
+
+// What a terminal may be handed: no control character but the line feed, and
+// beyond ASCII only the UTF-8 of U+00A0..U+00FF, which is all Latin-1 text
+// becomes once its C1 controls are escaped.
+bool SafeForATerminal(const std::string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<std::uint8_t>(text[i]);
+    if ((byte < 0x20 && byte != '\n') || byte == 0x7F) return false;
+    if (byte < 0x80) continue;
+    if (i + 1 == text.size()) return false;
+    const auto next = static_cast<std::uint8_t>(text[++i]);
+    if (!((byte == 0xC2 && next >= 0xA0 && next <= 0xBF) ||
+          (byte == 0xC3 && next >= 0x80 && next <= 0xBF))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+TEST_F(Cli, DeviceTextIsShownAsLatin1AndNeverDrivesTheTerminal) {
+  struct Case {
+    std::u16string serial;
+    std::u16string maker;
+    std::string typed_serial;  // what a user writes after --serial
+    std::string shown_serial;  // in list's table and the monitor's lines
+    std::string shown_maker;
+    std::string json_serial;  // exact
+    std::string json_maker;
+  };
+  const std::u16string fifty(50, u'W');
+  const Case cases[] = {
+      {u"TV-\u00E9", u"M\u00FCller", "TV-\u00E9", "TV-\u00E9", "M\u00FCller", "TV-\u00E9",
+       "M\u00FCller"},
+      // U+0100..U+01FF keep low bytes below 0x20: ESC, BEL, LF, CR.
+      {u"A\u011B[2JB", u"M\u011B]0;pwned\u0107X", "A\x1B[2JB", "A\\x1B[2JB", "M\\x1B]0;pwned\\x07X",
+       "A\x1B[2JB", "M\x1B]0;pwned\aX"},
+      {u"L\u010AF\u010D", u"C1\u009B\u0085", "L\nF\r", "L\\x0AF\\x0D", "C1\\x9B\\x85", "L\nF\r",
+       "C1\u009B\u0085"},
+      {fifty, u"Tensivo", std::string(50, 'W'), std::string(50, 'W'), "Tensivo",
+       std::string(50, 'W'), "Tensivo"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shown_serial);
+    hid_ = SimulatedHid();
+    sim::SimulatedDeviceSpec spec;
+    spec.serial = c.serial;
+    spec.manufacturer = c.maker;
+    const auto id = hid_.AddDevice(spec);
+    Add(u"OTHER");  // the default device, so that every command below needs --serial
+
+    ASSERT_EQ(Run({"list"}), kOk) << err_.str();
+    EXPECT_TRUE(SafeForATerminal(out_.str())) << out_.str();
+    EXPECT_NE(out_.str().find("\n" + c.shown_serial + "  "), std::string::npos) << out_.str();
+    EXPECT_NE(out_.str().find("  " + c.shown_maker + "  "), std::string::npos) << out_.str();
+    EXPECT_EQ(Lines(out_.str()), 4) << out_.str();
+
+    ASSERT_EQ(Run({"info", "--json", "--serial", c.typed_serial}), kOk) << err_.str();
+    EXPECT_TRUE(SafeForATerminal(out_.str())) << out_.str();
+    const json details = json::parse(out_.str());
+    EXPECT_EQ(details["serial"], c.json_serial);
+    EXPECT_EQ(details["maker"], c.json_maker);
+
+    on_wait_ = [&] { hid_.PushModelInput(id, 1); };
+    ASSERT_EQ(Run({"monitor", "--count", "2", "--serial", c.typed_serial}), kOk) << err_.str();
+    EXPECT_TRUE(SafeForATerminal(out_.str())) << out_.str();
+    EXPECT_EQ(out_.str().find(c.shown_serial + " LC1="), 0u) << out_.str();
+    EXPECT_EQ(Lines(out_.str()), 2) << out_.str();
+    on_wait_ = nullptr;
+
+    SetGain(hid_, id, 0, 769);
+    ASSERT_EQ(Run({"save", "{file}", "--serial", c.typed_serial}), kOk) << err_.str();
+    EXPECT_TRUE(SafeForATerminal(out_.str())) << out_.str();
+    std::ifstream file(file_);
+    const std::string saved((std::istreambuf_iterator<char>(file)), {});
+    EXPECT_TRUE(SafeForATerminal(saved)) << saved;
+    EXPECT_EQ(json::parse(saved)["maker"], c.json_maker);
+    SetGain(hid_, id, 0, 5);
+    // The profile's serial names the same device as the one typed.
+    ASSERT_EQ(Run({"load", "{file}", "--serial", c.typed_serial}), kOk) << err_.str();
+    EXPECT_EQ(GainOf(hid_, id, 0), 769);
+  }
+}
+
+TEST_F(Cli, MonitorTableKeepsALongSerialToOneLine) {
+  const auto id = Add(std::u16string(50, u'\u011B'));
+  on_wait_ = [&] { hid_.PushModelInput(id, 1); };
+  out_is_terminal_ = true;
+  ASSERT_EQ(Run({"monitor", "--count", "2"}), kOk) << err_.str();
+  const std::string text = out_.str();
+  // Two tables of ten lines; the second starts by going back up ten lines.
+  EXPECT_EQ(Lines(text), 20);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\x1b'), 2 * 10 + 1);
+  EXPECT_NE(text.find("\x1b[10A"), std::string::npos);
+  std::string cut;
+  for (int i = 0; i < 14; ++i) cut += "\\x1B";
+  EXPECT_EQ(text.substr(0, text.find('\n')), "\x1b[2K" + cut + "...  (Ctrl-C ends)");
+}
+
+TEST_F(Cli, BadProfilesAreRefusedWholeWithWhatIsWrong) {
+  const std::string good = R"({"profile":1,"serial":"A1","gains":{
+      "LC1":{"position":769,"gain":8.03125},"LC2":{"position":2292,"gain":500},
+      "LC3":{"position":2048,"gain":256}}})";
+  const auto with = [&](const std::string& from, const std::string& to) {
+    std::string text = good;
+    text.replace(text.find(from), from.size(), to);
+    return text;
+  };
+  const struct {
+    std::string file;
+    std::string err;
+  } cases[] = {
+      {with("\"serial\"", "\"unused\":-1e999,\"serial\""), "the number -1e999 is too large"},
+      {with("8.03125", "1e400"), "the number 1e400 is too large for any value"},
+      {with("\"serial\":\"A1\"", "\"serial\":\"A1\",\"serial\":\"Z9\""),
+       "the key \"serial\" is given twice in one object"},
+      {with("\"LC2\"", "\"LC1\":{\"position\":0,\"gain\":1},\"LC2\""),
+       "the key \"LC1\" is given twice"},
+      {with("\"A1\"", "\"A1\\u0000Z9\""), "\"serial\" holds a NUL"},
+      {with("\"serial\"", "\"maker\":\"x\\u0000\",\"serial\""), "\"maker\" holds a NUL"},
+      {with("2048", "9223372036854775808"), "LC3 position 9223372036854775808 is outside 0..2559"},
+      {with("2048", "18446744073709551616"), "LC3 has no whole-number \"position\""},
+      {with("\"A1\"", "\"\u03A9\""), "\"serial\" holds a character no device serial can hold"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    hid_ = SimulatedHid();
+    Add(u"A1");
+    WriteFile(c.file);
+    EXPECT_EQ(Run({"load", "{file}", "--force"}), kFileFailed);
+    EXPECT_NE(err_.str().find(c.err), std::string::npos) << err_.str();
+    EXPECT_NE(err_.str().find("; nothing written\n"), std::string::npos) << err_.str();
+    EXPECT_EQ(Lines(err_.str()), 1) << err_.str();
+    EXPECT_TRUE(hid_.write_log().empty());
+    EXPECT_EQ(hid_.open_handles(), 0);
+  }
+}
+
+TEST_F(Cli, OutputThatCannotBeWrittenIsAnError) {
+  const auto id = Add(u"A1");
+  struct Case {
+    const char* stream;
+    std::vector<std::string> args;
+    bool out_fails;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"full stdout", {"get-gain", "--json"}, true, "could not be written"},
+      {"full stdout", {"monitor"}, true, "could not be written"},
+      {"closed stderr", {"set-gain", "LC1", "fast"}, false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.stream) + " " + c.args[0]);
+    // A stream without a buffer fails every write, as a full disk does.
+    std::ostream broken(nullptr);
+    std::ostringstream fine;
+    std::istringstream in;
+    Console console(c.out_fails ? broken : fine, c.out_fails ? fine : broken, in);
+    console.real_hid = [this]() -> platform::HidPlatform& { return hid_; };
+    console.wait_until = [&](auto) { hid_.PushModelInput(id, 1); };
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "tensivo-cli");
+    EXPECT_EQ(cli::Run(args, console), kOutputFailed);
+    EXPECT_NE(fine.str().find(c.err), std::string::npos) << fine.str();
+  }
+}
+
+TEST_F(Cli, MonitorWaitsForASlowDeviceWithoutCallingItLost) {
+  sim::SimulatedDeviceSpec spec;
+  spec.serial = u"A1";
+  const auto id = hid_.AddDevice(spec);
+  int tick = 0;
+  // One report in every 25 reads, so far slower than the rate asks.
+  on_wait_ = [&] {
+    if (++tick % 25 == 0) hid_.PushModelInput(id, tick);
+  };
+  ASSERT_EQ(Run({"monitor", "--count", "04", "--rate", "100"}), kOk) << err_.str();
+  EXPECT_EQ(err_.str(), "");
+  EXPECT_EQ(Lines(out_.str()), 4) << out_.str();
+  EXPECT_EQ(tick, 100);
+  // Opened once: the search's probe, then the plain and the read handle.
+  EXPECT_EQ(hid_.counters(id).opens, 3);
+
+  // A device whose input reports cannot be read is refused, not shown as "-".
+  for (const std::uint16_t length : {std::uint16_t{0}, std::uint16_t{1200}}) {
+    hid_.profile(id).input_length = length;
+    tick = 0;
+    EXPECT_EQ(Run({"monitor", "--count", "1"}), kDeviceFailed);
+    EXPECT_NE(err_.str().find(length == 0 ? "the length of its input reports could not be read"
+                                          : "its input reports are 1200 bytes long"),
+              std::string::npos)
+        << err_.str();
+    EXPECT_EQ(out_.str(), "");
+  }
 }
 
 }  // namespace

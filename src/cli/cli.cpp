@@ -1,9 +1,8 @@
 #include "cli/cli.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -45,7 +44,8 @@ void OnInterrupt(int) { g_interrupted = true; }
 // A number as a person writes it: 0.1, 100, 2559.
 std::string Written(double value) {
   char text[32];
-  const auto end = std::to_chars(std::begin(text), std::end(text), value).ptr;
+  const auto end =
+      std::to_chars(std::begin(text), std::end(text), value, std::chars_format::fixed).ptr;
   return std::string(text, end);
 }
 
@@ -188,10 +188,10 @@ int RunCommand(std::span<const std::string> args, Console& console) {
         ->type_name("CELL");
   };
 
-  CLI::App* list = add_command(
-      "list",
-      "every attached device: serial, node, maker, product, version, whether it can be "
-      "configured and opened, and what to do when it cannot");
+  CLI::App* list =
+      add_command("list",
+                  "every attached device: serial, node, maker, product, version, whether it can be "
+                  "configured and opened, and what to do when it cannot");
   add_json(list, "print JSON");
 
   CLI::App* info =
@@ -204,30 +204,31 @@ int RunCommand(std::span<const std::string> args, Console& console) {
   add_serial(get_gain);
   add_json(get_gain, "print JSON");
 
-  CLI::App* set_gain = add_command(
-      "set-gain", "writes one load cell's gain as the window does, then reads it back");
+  CLI::App* set_gain =
+      add_command("set-gain", "writes one load cell's gain as the window does, then reads it back");
   add_cell(set_gain, true);
   CLI::Option* gain_option =
       set_gain
-          ->add_option("gain", gain, "the gain as the window's list writes it, 1 to 1022: 500, 8.0312")
+          ->add_option("gain", gain,
+                       "the gain as the window's list writes it, 1 to 1022: 500, 8.0312")
           ->type_name("GAIN");
   CLI::Option* position_option =
-      set_gain->add_option("--position", position, "the gain by its list position instead, 0 to 2559")
+      set_gain
+          ->add_option("--position", position, "the gain by its list position instead, 0 to 2559")
           ->type_name("POSITION");
   gain_option->excludes(position_option);
   add_serial(set_gain);
 
-  CLI::App* factory = add_command(
-      "factory",
-      "restores the factory settings as the window's button does (every gain 500), "
-      "then reads them back");
+  CLI::App* factory =
+      add_command("factory",
+                  "restores the factory settings as the window's button does (every gain 500), "
+                  "then reads them back");
   factory->add_flag("--yes,-y", o.yes, "do not ask; needed when not at a terminal");
   add_serial(factory);
 
   CLI::App* monitor =
       add_command("monitor", "the eight inputs live, raw 0..65535 and percent; Ctrl-C ends");
-  monitor->add_option("--rate", rate, "reads per second, 0.1 to 100 (default 20)")
-      ->type_name("HZ");
+  monitor->add_option("--rate", rate, "reads per second, 0.1 to 100 (default 20)")->type_name("HZ");
   monitor->add_option("--count", count, "end after this many readings, 1 to 1000000000")
       ->type_name("N");
   add_serial(monitor);
@@ -286,8 +287,9 @@ int RunCommand(std::span<const std::string> args, Console& console) {
     if (position_option->count() > 0) {
       const auto p = Whole(position, kLeastPosition, kMostPosition);
       if (!p) {
-        throw Usage("--position " + Quoted(position) + " is no list position; give a whole number " +
-                        "from " + Written(kLeastPosition) + " to " + Written(kMostPosition),
+        throw Usage("--position " + Quoted(position) +
+                        " is no list position; give a whole number " + "from " +
+                        Written(kLeastPosition) + " to " + Written(kMostPosition),
                     name);
       }
       o.position = static_cast<int>(*p);

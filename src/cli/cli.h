@@ -17,14 +17,14 @@ namespace tensivo::cli {
 // The exit codes the man page and the README document.
 enum ExitCode : int {
   kOk = 0,
-  kNoDevice = 1,      // none attached, or none with the serial asked for
-  kCannotOpen = 2,    // attached, but it cannot be opened
-  kRefused = 3,       // cannot be configured, another device's profile, not confirmed
-  kDeviceFailed = 4,  // a read or write failed, or the device does not hold what was written
-  kFileFailed = 5,    // a profile that cannot be read, written or understood
-  kUsage = 64,        // unknown command or option, a value that is no gain or position
-  kInternal = 70,     // a fault of the program itself; nothing written after it
-  kOutputFailed = 74, // standard output or standard error could not be written
+  kNoDevice = 1,       // none attached, or none with the serial asked for
+  kCannotOpen = 2,     // attached, but it cannot be opened
+  kRefused = 3,        // cannot be configured, another device's profile, not confirmed
+  kDeviceFailed = 4,   // a read or write failed, or the device does not hold what was written
+  kFileFailed = 5,     // a profile that cannot be read, written or understood
+  kUsage = 64,         // unknown command or option, a value that is no gain or position
+  kInternal = 70,      // a fault of the program itself; nothing written after it
+  kOutputFailed = 74,  // standard output or standard error could not be written
 };
 
 // Hands out a backend, made on first use and kept for the run.

@@ -124,11 +124,10 @@ int List(platform::HidPlatform& hid, const Options& options, Console& console) {
         continue;
       }
       // The window shows the version only beside a maker string it could read.
-      rows.push_back({Shown(*s.serial), Shown(s.path),
-                      d.manufacturer ? Shown(*d.manufacturer) : "?",
-                      d.product ? Shown(*d.product) : "?",
-                      d.manufacturer ? Version(d.version) : "?",
-                      ConfigureRefusal(d, s.caps) ? "no" : "yes", "yes"});
+      rows.push_back(
+          {Shown(*s.serial), Shown(s.path), d.manufacturer ? Shown(*d.manufacturer) : "?",
+           d.product ? Shown(*d.product) : "?", d.manufacturer ? Version(d.version) : "?",
+           ConfigureRefusal(d, s.caps) ? "no" : "yes", "yes"});
     }
     PrintTable(console.out, rows);
     for (const Surveyed& s : found) {
@@ -176,21 +175,20 @@ int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
   if (options.json) {
     json gains = json::object();
     for (std::size_t c = 0; c < 3; ++c) gains[kCellNames[c]] = GainJson(details.gain_positions[c]);
-    console.out
-        << JsonText({{"serial", DeviceJson(session.serial())},
-                     {"node", DeviceJson(session.state().DevicePathName)},
-                     {"maker", DeviceJson(details.manufacturer)},
-                     {"product", DeviceJson(details.product)},
-                     {"version",
-                      details.manufacturer ? json(Version(details.version)) : json(nullptr)},
-                     {"version_number", details.version},
-                     {"configurable", !refusal},
-                     {"gains", gains},
-                     {"input_mask", mask},
-                     {"inputs_present", present},
-                     {"inputs_absent", absent}},
-                    2)
-        << '\n';
+    console.out << JsonText({{"serial", DeviceJson(session.serial())},
+                             {"node", DeviceJson(session.state().DevicePathName)},
+                             {"maker", DeviceJson(details.manufacturer)},
+                             {"product", DeviceJson(details.product)},
+                             {"version", details.manufacturer ? json(Version(details.version))
+                                                              : json(nullptr)},
+                             {"version_number", details.version},
+                             {"configurable", !refusal},
+                             {"gains", gains},
+                             {"input_mask", mask},
+                             {"inputs_present", present},
+                             {"inputs_absent", absent}},
+                            2)
+                << '\n';
     return kOk;
   }
   auto joined = [](const std::vector<std::string>& names) {
@@ -308,8 +306,8 @@ int Save(platform::HidPlatform& hid, const Options& options, Console& console) {
     profile.positions[c] = *details.gain_positions[c];
   }
   WriteProfileFile(options.file, ProfileText(profile));
-  console.out << "saved " << Shown(session.serial()) << " to " << Printable(options.file) << ": LC1 "
-              << device::GainText(profile.positions[0]) << ", LC2 "
+  console.out << "saved " << Shown(session.serial()) << " to " << Printable(options.file)
+              << ": LC1 " << device::GainText(profile.positions[0]) << ", LC2 "
               << device::GainText(profile.positions[1]) << ", LC3 "
               << device::GainText(profile.positions[2]) << '\n';
   return kOk;
@@ -335,8 +333,7 @@ int Load(platform::HidPlatform& hid, const Options& options, Console& console) {
   const device::StoredGains gains = session.ReadBackGains();
   for (std::size_t c = 0; c < 3; ++c) RequireHolds(session, gains, c, profile.positions[c]);
   console.out << "loaded " << Printable(options.file) << " into " << Shown(session.serial())
-              << ": LC1 "
-              << device::GainText(profile.positions[0]) << ", LC2 "
+              << ": LC1 " << device::GainText(profile.positions[0]) << ", LC2 "
               << device::GainText(profile.positions[1]) << ", LC3 "
               << device::GainText(profile.positions[2]) << '\n';
   return kOk;

@@ -49,6 +49,19 @@ void Append(std::string& line, unsigned number) {
   line.append(digits, end);
 }
 
+// The serial as shown, cut between characters to fit the table's header.
+std::string HeaderSerial(const std::string& serial) {
+  const std::string whole = Shown(serial);
+  if (Columns(whole) <= kHeaderSerialColumns) return whole;
+  std::string cut;
+  for (const char c : serial) {
+    const std::string next = Shown(std::string_view(&c, 1));
+    if (Columns(cut) + Columns(next) > kHeaderSerialColumns - 3) break;
+    cut += next;
+  }
+  return cut + "...";
+}
+
 class Printer {
  public:
   Printer(Console& console, bool json) : console_(console), json_(json) {}
@@ -97,16 +110,7 @@ class Printer {
     std::string text;
     // Back over the table drawn last time, each line cleared as it is rewritten.
     if (drawn_) text += "\x1b[" + std::to_string(kTableLines) + "A";
-    std::string shown = Shown(serial);
-    if (Columns(shown) > kHeaderSerialColumns) {
-      std::size_t at = 0;
-      for (std::size_t columns = 0; columns < kHeaderSerialColumns - 3; ++at) {
-        columns += (static_cast<unsigned char>(shown[at]) & 0xC0) != 0x80;
-      }
-      while (at < shown.size() && (static_cast<unsigned char>(shown[at]) & 0xC0) == 0x80) ++at;
-      shown = shown.substr(0, at) + "...";
-    }
-    text += "\x1b[2K" + shown + "  (Ctrl-C ends)\n";
+    text += "\x1b[2K" + HeaderSerial(serial) + "  (Ctrl-C ends)\n";
     char line[64];
     std::snprintf(line, sizeof line, "\x1b[2K%-8s %7s %8s\n", "input", "raw", "percent");
     text += line;
@@ -141,10 +145,10 @@ void RequireReadable(Session& session) {
                                      "unplug it and plug it in again");
   }
   if (length > device::kReadRequestBytes) {
-    throw Failure(kDeviceFailed, "device " + Shown(session.serial()) + ": its input reports are " +
-                                     std::to_string(length) + " bytes long, more than a read takes (" +
-                                     std::to_string(device::kReadRequestBytes) +
-                                     "); it cannot be monitored");
+    throw Failure(kDeviceFailed,
+                  "device " + Shown(session.serial()) + ": its input reports are " +
+                      std::to_string(length) + " bytes long, more than a read takes (" +
+                      std::to_string(device::kReadRequestBytes) + "); it cannot be monitored");
   }
 }
 

@@ -86,8 +86,7 @@ Profile ParseProfile(std::string_view text) {
   // The keys met so far in each object being read, to refuse a key given twice:
   // the parser would keep the last one silently.
   std::vector<std::set<std::string>> keys;
-  const json::parser_callback_t refuse_twice = [&](int, json::parse_event_t event,
-                                                   json& parsed) {
+  const json::parser_callback_t refuse_twice = [&](int, json::parse_event_t event, json& parsed) {
     if (event == json::parse_event_t::object_start) {
       keys.emplace_back();
     } else if (event == json::parse_event_t::object_end && !keys.empty()) {

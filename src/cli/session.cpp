@@ -113,9 +113,9 @@ Session::Session(platform::HidPlatform& hid, const std::optional<std::string>& s
                     "no device with serial " + Shown(*serial) + " can be opened; " + unusable);
     }
     throw Failure(kNoDevice, "no device with serial " + Shown(*serial) +
-                                 (serials.empty() ? " (none is attached; " +
-                                                        std::string(kWithoutHardware) + ")"
-                                                  : " (attached: " + Joined(serials) + ")"));
+                                 (serials.empty()
+                                      ? " (none is attached; " + std::string(kWithoutHardware) + ")"
+                                      : " (attached: " + Joined(serials) + ")"));
   }
   if (serials.empty()) {
     const std::string unusable = FirstProblem(Survey(hid_));

@@ -4,11 +4,10 @@
 // is valid UTF-8 with control characters escaped.
 #pragma once
 
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json_fwd.hpp>
 
 namespace tensivo::cli {
 
