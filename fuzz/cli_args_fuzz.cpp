@@ -49,14 +49,31 @@ bool Safe(const std::string& text) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // Profiles are written and read here, never where a path would point.
-  g_scratch = std::filesystem::temp_directory_path() /
-              ("tensivo-cli-fuzz-" + std::to_string(getpid()));
-  std::filesystem::create_directories(g_scratch);
-  std::filesystem::current_path(g_scratch);
-  return 0;
-}
+// Profiles are written and read in a scratch folder of the run's own, never
+// where a path would point; libFuzzer's own relative paths are resolved
+// between runs, in the folder it was started in.
+class InScratch {
+ public:
+  InScratch() : home_(std::filesystem::current_path()) {
+    if (g_scratch.empty()) {
+      g_scratch =
+          std::filesystem::temp_directory_path() / ("tensivo-cli-fuzz-" + std::to_string(getpid()));
+      std::filesystem::create_directories(g_scratch);
+    }
+    std::filesystem::current_path(g_scratch);
+  }
+  ~InScratch() {
+    for (const auto& entry : std::filesystem::directory_iterator(g_scratch)) {
+      std::filesystem::remove_all(entry.path());
+    }
+    std::filesystem::current_path(home_);
+  }
+  InScratch(const InScratch&) = delete;
+  InScratch& operator=(const InScratch&) = delete;
+
+ private:
+  std::filesystem::path home_;
+};
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::vector<std::string> args = {"tensivo-cli"};
@@ -74,6 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (a.find('/') != std::string::npos) a = "profile.json";
   }
 
+  const InScratch scratch;
   SimulatedHid real;
   SimulatedHid simulated;
   const auto streaming = AddDevices(real);
@@ -98,14 +116,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const int code = tensivo::cli::Run(args, console);
   switch (code) {
-    case 0: case 1: case 2: case 3: case 4: case 5: case 64:
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 64:
       break;
     default:
       std::abort();  // 70 is an exception that is no Failure; 74 cannot happen here
   }
   if (!Safe(out.str()) || !Safe(err.str())) std::abort();
-  for (const auto& entry : std::filesystem::directory_iterator(g_scratch)) {
-    std::filesystem::remove_all(entry.path());
-  }
   return 0;
 }

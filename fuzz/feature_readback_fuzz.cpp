@@ -37,8 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (device::FindTheHid(hid, state, "F") != device::kTrue) std::abort();
   const auto image = device::ReadConfiguration(hid, state);
   for (const auto& regs : device::kLoadCellRegisters) {
-    const auto p = device::DecodeGainPosition(image[regs.amplifier], image[regs.shift],
-                                              image[regs.fine]);
+    const auto p =
+        device::DecodeGainPosition(image[regs.amplifier], image[regs.shift], image[regs.fine]);
     if (p && (*p < 0 || *p >= device::kGainCount)) std::abort();
   }
   if (!hid.write_log().empty()) std::abort();

@@ -343,6 +343,9 @@ int Run(std::span<const std::string> args, Console& console) {
     // Nothing is written to the device after this: the command has ended.
     console.err << "tensivo-cli: internal error: " << Printable(e.what()) << '\n';
     code = kInternal;
+  } catch (...) {
+    console.err << "tensivo-cli: internal error\n";
+    code = kInternal;
   }
   console.out.flush();
   console.err.flush();

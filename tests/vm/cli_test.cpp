@@ -98,5 +98,26 @@ TEST(KernelCli, SetGainRefusesADeviceWithoutAReleaseNumberAndSendsNothing) {
   EXPECT_TRUE(dev->device->activity().feature_sets.empty());
 }
 
+TEST(KernelCli, AMakerBeyondAsciiIsShownAsTheWindowShowsItInUtf8) {
+  // The kernel hands the maker out as UTF-8; the device layer keeps it as
+  // 8-bit text (0xFC), and the command line shows that as Latin-1 in UTF-8.
+  DeviceSpec profile = OurDevice("CL-0004");
+  profile.manufacturer = "M\u00FCller";
+  auto dev = PlugIn(profile);
+  ASSERT_TRUE(dev);
+  platform::LinuxHidraw hid;
+
+  const Ran listed = RunCli(hid, {"list", "--json"});
+  ASSERT_EQ(listed.code, cli::kOk) << listed.err;
+  const json devices = json::parse(listed.out)["devices"];
+  ASSERT_EQ(devices.size(), 1u) << listed.out;
+  EXPECT_EQ(devices[0]["maker"], "M\u00FCller");
+  EXPECT_EQ(devices[0]["configurable"], true);
+
+  const Ran info = RunCli(hid, {"info"});
+  ASSERT_EQ(info.code, cli::kOk) << info.err;
+  EXPECT_NE(info.out.find("\nmaker         M\u00FCller\n"), std::string::npos) << info.out;
+}
+
 }  // namespace
 }  // namespace tensivo::vm
