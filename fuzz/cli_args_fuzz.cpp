@@ -59,6 +59,10 @@ class InScratch {
       g_scratch =
           std::filesystem::temp_directory_path() / ("tensivo-cli-fuzz-" + std::to_string(getpid()));
       std::filesystem::create_directories(g_scratch);
+      std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(g_scratch, ignored);
+      });
     }
     std::filesystem::current_path(g_scratch);
   }

@@ -15,6 +15,7 @@
 #include "cli/commands.h"
 #include "cli/session.h"
 #include "cli/text.h"
+#include "device/protocol.h"
 #include "sim/demo_world.h"
 
 namespace tensivo::cli {
@@ -31,7 +32,7 @@ constexpr const char* kCommands =
 
 // The ranges the options take, written once for their checks and messages.
 constexpr int kLeastPosition = 0;
-constexpr int kMostPosition = 2559;
+constexpr int kMostPosition = device::kGainCount - 1;
 constexpr double kLeastRate = 0.1;
 constexpr double kMostRate = 100;
 constexpr long kLeastCount = 1;
@@ -288,7 +289,7 @@ int RunCommand(std::span<const std::string> args, Console& console) {
       const auto p = Whole(position, kLeastPosition, kMostPosition);
       if (!p) {
         throw Usage("--position " + Quoted(position) +
-                        " is no list position; give a whole number " + "from " +
+                        " is no list position; give a whole number from " +
                         Written(kLeastPosition) + " to " + Written(kMostPosition),
                     name);
       }
@@ -310,8 +311,9 @@ int RunCommand(std::span<const std::string> args, Console& console) {
     if (monitor->count("--count") > 0) {
       o.count = Whole(count, kLeastCount, kMostCount);
       if (!o.count) {
-        throw Usage("--count " + Quoted(count) + " is no count of readings; give a whole number " +
-                        "from " + Written(kLeastCount) + " to " + Written(kMostCount),
+        throw Usage("--count " + Quoted(count) +
+                        " is no count of readings; give a whole number from " +
+                        Written(kLeastCount) + " to " + Written(kMostCount),
                     name);
       }
     }

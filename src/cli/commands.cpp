@@ -160,9 +160,11 @@ int List(platform::HidPlatform& hid, const Options& options, Console& console) {
 int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
   Session session(hid, options.serial);
   const device::DeviceDetails details = device::ReadDetails(hid, session.state());
+  const auto refusal = ConfigureRefusal(details, session.state().DeviceCaps);
   if (!details.gains_read) {
     throw Failure(kDeviceFailed, "device " + Shown(session.serial()) +
-                                     " did not answer the read-back of its registers");
+                                     " did not answer the read-back of its registers" +
+                                     (refusal ? " (" + *refusal + ")" : std::string()));
   }
   const std::uint8_t mask = session.state().InputMask;
   std::vector<std::string> present, absent;
@@ -170,7 +172,6 @@ int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
     const bool missing = i >= 3 && (mask & (0x08u << (i - 3))) != 0;
     (missing ? absent : present).push_back(kInputNames[i]);
   }
-  const auto refusal = ConfigureRefusal(details, session.state().DeviceCaps);
 
   if (options.json) {
     json gains = json::object();
