@@ -312,6 +312,7 @@ TEST_F(Cli, BadRequestsAreRefusedWithOneLineAndNothingWritten) {
       {{"frobnicate"}, kUsage, "unknown command 'frobnicate'"},
       {{"list", "--frob"}, kUsage, "list has no option '--frob' (tensivo-cli list --help)"},
       {{"list", "extra"}, kUsage, "list takes no argument 'extra'"},
+      {{"list", "--json=foo"}, kUsage, "--json takes no value (tensivo-cli list --help)"},
       {{}, kUsage, "no command given; the commands are list, info,"},
       {{"--frob"}, kUsage, "unknown option '--frob'"},
   };

@@ -129,9 +129,17 @@ std::string ParseRefusal(const CLI::ParseError& error, std::span<const std::stri
   // followed by another option.
   for (std::size_t i = 1; i < args.size(); ++i) {
     const CLI::Option* option = sub->get_option_no_throw(args[i]);
-    if (option && option->get_type_size() != 0 &&
+    if (option && option->get_items_expected_min() != 0 &&
         (i + 1 == args.size() || args[i + 1].starts_with("-"))) {
       return args[i] + " needs a value";
+    }
+  }
+  // A flag given a value: --json=yes.
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string flag = args[i].substr(0, args[i].find('='));
+    const CLI::Option* option = sub->get_option_no_throw(flag);
+    if (flag.size() < args[i].size() && option && option->get_items_expected_min() == 0) {
+      return flag + " takes no value";
     }
   }
   if (dynamic_cast<const CLI::RequiredError*>(&error)) {
