@@ -245,6 +245,7 @@ TEST_F(Cli, BadRequestsAreRefusedWithOneLineAndNothingWritten) {
     std::uint16_t version = 0x0101;
     bool terminal = false;
     std::string input = "";
+    std::uint16_t feature_length = 19;
   };
   const std::string good = R"({"profile":1,"serial":"A1","gains":{
       "LC1":{"position":769,"gain":8.03125},"LC2":{"position":2292,"gain":500},
@@ -299,6 +300,14 @@ TEST_F(Cli, BadRequestsAreRefusedWithOneLineAndNothingWritten) {
       {{"factory"}, kRefused, "--yes"},
       {{"factory"}, kRefused, "not confirmed", "", 0x0101, true, "n\n"},
       {{"factory", "--yes"}, kRefused, "cannot be configured", "", 0x0200},
+      {{"set-gain", "LC1", "500"},
+       kRefused,
+       "its feature reports are 3 bytes long, too short for a register write",
+       "",
+       0x0101,
+       false,
+       "",
+       3},
       {{"load", "{file}"}, kFileFailed, "unexpected end of input", good.substr(0, 80)},
       {{"load", "{file}"}, kFileFailed, "syntax error", "{\"profile\":1,,}"},
       {{"load", "{file}"}, kFileFailed, "LC3 position 2600 is outside 0..2559", outside},
@@ -321,7 +330,7 @@ TEST_F(Cli, BadRequestsAreRefusedWithOneLineAndNothingWritten) {
     for (const auto& arg : c.args) line += arg + " ";
     SCOPED_TRACE(line + c.file.substr(0, 20));
     hid_ = SimulatedHid();
-    Add(u"A1", c.version);
+    hid_.profile(Add(u"A1", c.version)).feature_length = c.feature_length;
     WriteFile(c.file);
     terminal_ = c.terminal;
     EXPECT_EQ(Run(c.args, c.input), c.exit);
