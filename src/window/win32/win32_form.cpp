@@ -650,6 +650,16 @@ void Win32Form::FitMonitor(int monitor_dpi, const RECT* suggested) {
   const LONG left = std::clamp(at.left, work.left, std::max(work.left, work.right - width));
   const LONG top = std::clamp(at.top, work.top, std::max(work.top, work.bottom - height));
   SetWindowPos(hwnd_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  // The client area is what the layout fills. A frame drawn at another DPI
+  // than the one asked for (wine's, at the system's) takes the difference.
+  RECT client;
+  GetClientRect(hwnd_, &client);
+  const int wider = TwipsToPixels(kClientWidth, dpi_) - client.right;
+  const int taller = TwipsToPixels(kClientHeight, dpi_) - client.bottom;
+  if (wider != 0 || taller != 0) {
+    SetWindowPos(hwnd_, nullptr, 0, 0, width + wider, height + taller,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
 }
 
 void Win32Form::Place(double dpi) {
