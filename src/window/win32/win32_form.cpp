@@ -91,10 +91,36 @@ RECT WithFrame(RECT client, int dpi) {
   return client;
 }
 
+}  // namespace
+
+int EmPixels(HFONT font) {
+  HDC screen = GetDC(nullptr);
+  if (screen == nullptr) return 0;
+  HGDIOBJ before = SelectObject(screen, font);
+  TEXTMETRICA metrics{};
+  const bool got = GetTextMetricsA(screen, &metrics) != FALSE;
+  SelectObject(screen, before);
+  ReleaseDC(nullptr, screen);
+  return got ? static_cast<int>(metrics.tmHeight - metrics.tmInternalLeading) : 0;
+}
+
+namespace {
+
+// The window's classic face where it has the size asked for: it is a bitmap
+// font of a few sizes, which would stay small at a higher DPI. Its outline
+// rendition, on every Windows since 2000, stands in at every other size.
 HFONT MakeFace(double dpi) {
-  return CreateFontA(-static_cast<int>(std::lround(kFacePoints * dpi / 72)), 0, 0, 0, FW_NORMAL,
-                     FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
+  const int em = static_cast<int>(std::lround(kFacePoints * dpi / 72));
+  auto make = [em](const char* face) {
+    return CreateFontA(-em, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_SWISS, face);
+  };
+  if (HFONT classic = make("MS Sans Serif"); classic != nullptr) {
+    if (EmPixels(classic) == em) return classic;
+    DeleteObject(classic);
+  }
+  return make("Microsoft Sans Serif");
 }
 
 std::string WindowText(HWND hwnd) {

@@ -29,6 +29,8 @@ namespace tensivo::window::win32 {
 
 // Twips to pixels at the given dpi (15 twips are one pixel at 96 dpi).
 int TwipsToPixels(double twips, double dpi);
+// The height of a font's letters as drawn (its em), in pixels.
+int EmPixels(HFONT font);
 
 class Win32Timer;
 class Win32Control;
