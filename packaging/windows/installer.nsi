@@ -28,6 +28,7 @@ SetCompressor /SOLID lzma
 !include MUI2.nsh
 
 Name "${PRODUCT}"
+BrandingText "${PRODUCT} ${VERSION}"
 OutFile "${OUT}"
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
