@@ -923,11 +923,12 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       posted_.clear();
       ShowWindow(hwnd_, SW_HIDE);
       return 0;
+    // Both only once the window is built: the timer comes last.
     case WM_DPICHANGED:
-      FitMonitor(LOWORD(wparam), reinterpret_cast<const RECT*>(lparam));
+      if (timer_) FitMonitor(LOWORD(wparam), reinterpret_cast<const RECT*>(lparam));
       return 0;
     case WM_DISPLAYCHANGE:
-      FitMonitor(monitor_dpi_, nullptr);
+      if (timer_) FitMonitor(monitor_dpi_, nullptr);
       return 0;
     case kFocusFirst:
       if (!closed_) FocusFirstEnabled();
