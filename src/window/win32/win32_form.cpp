@@ -1,5 +1,7 @@
 #include "window/win32/win32_form.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -28,12 +30,98 @@ constexpr UINT kSettleLists = WM_APP + 2;
 constexpr UINT kFocusFirst = WM_APP + 3;
 // How far a drop-down list opens below its field, in pixels at 96 dpi.
 constexpr int kDropHeight = 200;
+// The window's classic face.
+constexpr double kFacePoints = 9.75;
+// Below this the window is no longer readable; a work area that small gets a
+// window larger than itself.
+constexpr double kSmallestScale = 0.25;
 // A pump handles what is pending; the bound keeps a window that keeps
 // posting from holding the tick.
 constexpr int kMaxMessagesPerPump = 1000;
 constexpr COLORREF kBarGreen = RGB(0, 128, 0);
 
 HINSTANCE Instance() { return GetModuleHandleA(nullptr); }
+
+// user32's per-monitor DPI calls, there from Windows 10 1607 on, looked up
+// when the program runs so that it still starts where they are missing.
+struct DpiCalls {
+  UINT(WINAPI* dpi_for_window)(HWND) = nullptr;
+  BOOL(WINAPI* adjust_for_dpi)(RECT*, DWORD, BOOL, DWORD, UINT) = nullptr;
+  BOOL(WINAPI* enable_non_client_scaling)(HWND) = nullptr;
+};
+
+template <typename F>
+void Lookup(HMODULE module, const char* name, F& call) {
+  call = reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+const DpiCalls& User32Dpi() {
+  static const DpiCalls calls = [] {
+    DpiCalls found;
+    if (HMODULE user32 = GetModuleHandleA("user32.dll")) {
+      Lookup(user32, "GetDpiForWindow", found.dpi_for_window);
+      Lookup(user32, "AdjustWindowRectExForDpi", found.adjust_for_dpi);
+      Lookup(user32, "EnableNonClientDpiScaling", found.enable_non_client_scaling);
+    }
+    return found;
+  }();
+  return calls;
+}
+
+// The DPI of the monitor the window is on; before Windows 10 1607 the
+// system's, which every monitor then shares.
+int WindowDpi(HWND hwnd) {
+  if (User32Dpi().dpi_for_window != nullptr) {
+    if (const UINT dpi = User32Dpi().dpi_for_window(hwnd); dpi > 0) return static_cast<int>(dpi);
+  }
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : 96;
+}
+
+// The window rectangle around a client rectangle, frame and title drawn at
+// the given DPI.
+RECT WithFrame(RECT client, int dpi) {
+  if (User32Dpi().adjust_for_dpi != nullptr) {
+    User32Dpi().adjust_for_dpi(&client, kFormStyle, FALSE, 0, static_cast<UINT>(dpi));
+  } else {
+    AdjustWindowRectEx(&client, kFormStyle, FALSE, 0);
+  }
+  return client;
+}
+
+}  // namespace
+
+int EmPixels(HFONT font) {
+  HDC screen = GetDC(nullptr);
+  if (screen == nullptr) return 0;
+  HGDIOBJ before = SelectObject(screen, font);
+  TEXTMETRICA metrics{};
+  const bool got = GetTextMetricsA(screen, &metrics) != FALSE;
+  SelectObject(screen, before);
+  ReleaseDC(nullptr, screen);
+  return got ? static_cast<int>(metrics.tmHeight - metrics.tmInternalLeading) : 0;
+}
+
+namespace {
+
+// The window's classic face where it has the size asked for: it is a bitmap
+// font of a few sizes, which would stay small at a higher DPI. Its outline
+// rendition, on every Windows since 2000, stands in at every other size.
+HFONT MakeFace(double dpi) {
+  const int em = static_cast<int>(std::lround(kFacePoints * dpi / 72));
+  auto make = [em](const char* face) {
+    return CreateFontA(-em, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_SWISS, face);
+  };
+  if (HFONT classic = make("MS Sans Serif"); classic != nullptr) {
+    if (EmPixels(classic) == em) return classic;
+    DeleteObject(classic);
+  }
+  return make("Microsoft Sans Serif");
+}
 
 std::string WindowText(HWND hwnd) {
   std::string text(static_cast<std::size_t>(GetWindowTextLengthA(hwnd)) + 1, '\0');
@@ -77,7 +165,7 @@ HICON MakeIcon(int size) {
 
 }  // namespace
 
-int TwipsToPixels(double twips, int dpi) {
+int TwipsToPixels(double twips, double dpi) {
   return static_cast<int>(std::lround(twips * dpi / 1440.0));
 }
 
@@ -106,6 +194,13 @@ class Win32Control {
   }
   virtual void OnCommand(WORD /*code*/) {}
   virtual void Settle(bool /*always*/) {}
+  // Puts the control where the table says, at that dpi, in that face.
+  virtual void Place(const ControlPlace& place, double dpi, HFONT face) {
+    SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(face), FALSE);
+    SetWindowPos(hwnd_, nullptr, TwipsToPixels(place.left, dpi), TwipsToPixels(place.top, dpi),
+                 TwipsToPixels(place.width, dpi), TwipsToPixels(place.height, dpi),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  }
 
  protected:
   Win32Control(HWND hwnd, const Win32Control* container) : hwnd_(hwnd), container_(container) {}
@@ -232,6 +327,26 @@ class Win32List final : public WithWindow<ui::List> {
     Settle(false);
   }
 
+  void Place(const ControlPlace& place, double dpi, HFONT face) override {
+    SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(face), FALSE);
+    const int wanted = TwipsToPixels(place.height, dpi);
+    SetWindowPos(hwnd_, nullptr, TwipsToPixels(place.left, dpi), TwipsToPixels(place.top, dpi),
+                 TwipsToPixels(place.width, dpi),
+                 wanted + static_cast<int>(std::lround(kDropHeight * dpi / 96)),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    // The closed field as high as the layout says. Its height follows the
+    // entries' height by a rule each version keeps to itself (wine reads
+    // back two more than it was given), so it is set until it fits.
+    LRESULT field = SendMessageA(hwnd_, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+    for (int i = 0; i < 3 && field > 0; ++i) {
+      SendMessageA(hwnd_, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), field);
+      RECT now;
+      GetWindowRect(hwnd_, &now);
+      if (now.bottom - now.top == wanted) break;
+      field += wanted - (now.bottom - now.top);
+    }
+  }
+
   // Lets the entries of an emptied list go, now that someone could reach
   // them (or always).
   void Settle(bool always) override {
@@ -306,12 +421,8 @@ class Win32Bar;
 class Win32Outline final : public WithWindow<ui::Shape> {
  public:
   Win32Outline(std::string_view name, HWND hwnd, const Win32Control* container, double width,
-               int height_px, int dpi, HBRUSH bar_brush)
-      : WithWindow(name, hwnd, container),
-        width_(width),
-        height_px_(height_px),
-        dpi_(dpi),
-        bar_brush_(bar_brush) {}
+               HBRUSH bar_brush)
+      : WithWindow(name, hwnd, container), width_(width), bar_brush_(bar_brush) {}
 
   double Width() const override { return width_; }
   void SetWidth(double twips) override {
@@ -320,13 +431,20 @@ class Win32Outline final : public WithWindow<ui::Shape> {
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
 
+  void Place(const ControlPlace& place, double dpi, HFONT /*face*/) override {
+    dpi_ = dpi;
+    height_px_ = TwipsToPixels(place.height, dpi);
+    SetWindowPos(hwnd_, nullptr, TwipsToPixels(place.left, dpi), TwipsToPixels(place.top, dpi),
+                 TwipsToPixels(width_, dpi), height_px_, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+
   void Track(const Win32Bar* bar) { bars_.push_back(bar); }
   void Paint(HDC dc) const;
 
  private:
   double width_;
-  int height_px_;
-  int dpi_;
+  int height_px_ = 0;
+  double dpi_ = 96;
   HBRUSH bar_brush_;
   std::vector<const Win32Bar*> bars_;
 };
@@ -336,12 +454,21 @@ class Win32Outline final : public WithWindow<ui::Shape> {
 class Win32Bar final : public WithWindow<ui::Shape> {
  public:
   Win32Bar(std::string_view name, const Win32Control* container, const Win32Outline& outline,
-           RECT area, double width, int dpi)
+           const ControlPlace& outline_place, double width)
       : WithWindow(name, nullptr, container),
         outline_(outline),
-        area_(area),
-        width_(width),
-        dpi_(dpi) {}
+        outline_place_(outline_place),
+        width_(width) {}
+
+  // Inside the outline, short of its right border by a pixel.
+  void Place(const ControlPlace& place, double dpi, HFONT /*face*/) override {
+    dpi_ = dpi;
+    const ControlPlace& at = outline_place_;
+    const int left = TwipsToPixels(place.left, dpi) - TwipsToPixels(at.left, dpi);
+    const int top = TwipsToPixels(place.top, dpi) - TwipsToPixels(at.top, dpi);
+    area_ =
+        RECT{left, top, TwipsToPixels(at.width, dpi) - 2, top + TwipsToPixels(place.height, dpi)};
+  }
 
   double Width() const override { return width_; }
   void SetWidth(double twips) override {
@@ -365,9 +492,10 @@ class Win32Bar final : public WithWindow<ui::Shape> {
   }
 
   const Win32Outline& outline_;
-  RECT area_;  // where the bar may grow, in the outline's client pixels
+  const ControlPlace& outline_place_;
+  RECT area_{};  // where the bar may grow, in the outline's client pixels
   double width_;
-  int dpi_;
+  double dpi_ = 96;
 };
 
 void Win32Outline::Paint(HDC dc) const {
@@ -434,6 +562,10 @@ LRESULT CALLBACK FrameProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
 
 void RegisterClasses() {
   static const bool registered = [] {
+    // The manifest asks for common controls 6; this loads it before the
+    // first control is made.
+    INITCOMMONCONTROLSEX common{sizeof(common), ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&common);
     WNDCLASSEXA form{};
     form.cbSize = sizeof(form);
     form.lpfnWndProc = &Win32Form::WindowProc;
@@ -497,28 +629,74 @@ class Win32Timer final : public ui::Timer {
 
 Win32Form::Win32Form() {
   RegisterClasses();
-  HDC screen = GetDC(nullptr);
-  dpi_ = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
-  if (screen != nullptr) ReleaseDC(nullptr, screen);
-  if (dpi_ <= 0) dpi_ = 96;
-  // The window's classic face at 9.75 points.
-  font_ = CreateFontA(-MulDiv(975, dpi_, 7200), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                      DEFAULT_PITCH | FF_SWISS, "MS Sans Serif");
   bar_brush_ = CreateSolidBrush(kBarGreen);
   icon_small_ = MakeIcon(16);
   icon_big_ = MakeIcon(32);
-
-  RECT outer{0, 0, TwipsToPixels(kClientWidth, dpi_), TwipsToPixels(kClientHeight, dpi_)};
-  AdjustWindowRectEx(&outer, kFormStyle, FALSE, 0);
+  // Sized once it is known which monitor it is on.
   hwnd_ = CreateWindowExA(0, kFormClass, std::string(kWindowCaption).c_str(), kFormStyle,
-                          CW_USEDEFAULT, CW_USEDEFAULT, outer.right - outer.left,
-                          outer.bottom - outer.top, nullptr, nullptr, Instance(), this);
+                          CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr, Instance(), this);
   if (hwnd_ == nullptr) throw std::runtime_error("cannot create the window (no display?)");
   SendMessageA(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_small_));
   SendMessageA(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_big_));
   Build();
+  FitMonitor(WindowDpi(hwnd_), nullptr);
   timer_ = std::make_unique<Win32Timer>(hwnd_);
+}
+
+void Win32Form::FitMonitor(int monitor_dpi, const RECT* suggested) {
+  HMONITOR monitor = suggested != nullptr ? MonitorFromRect(suggested, MONITOR_DEFAULTTONEAREST)
+                                          : MonitorFromWindow(hwnd_, MONITOR_DEFAULTTONEAREST);
+  MONITORINFO info{};
+  info.cbSize = sizeof(info);
+  RECT work{0, 0, 1024, 768};
+  if (GetMonitorInfoA(monitor, &info)) work = info.rcWork;
+  const RECT frame = WithFrame(RECT{0, 0, 0, 0}, monitor_dpi);
+  const double natural_width = kClientWidth * monitor_dpi / 1440.0;
+  const double natural_height = kClientHeight * monitor_dpi / 1440.0;
+  const int room_width = (work.right - work.left) - (frame.right - frame.left);
+  const int room_height = (work.bottom - work.top) - (frame.bottom - frame.top);
+  // Sizes round to the nearest pixel, and lround(x) <= n for any x <= n.
+  monitor_dpi_ = monitor_dpi;
+  scale_ = std::clamp(std::min(room_width / natural_width, room_height / natural_height),
+                      kSmallestScale, 1.0);
+  Place(monitor_dpi_ * scale_);
+
+  const RECT outer =
+      WithFrame(RECT{0, 0, TwipsToPixels(kClientWidth, dpi_), TwipsToPixels(kClientHeight, dpi_)},
+                monitor_dpi_);
+  const int width = outer.right - outer.left;
+  const int height = outer.bottom - outer.top;
+  RECT at{};
+  if (suggested != nullptr) {
+    at = *suggested;
+  } else {
+    GetWindowRect(hwnd_, &at);
+  }
+  // The whole frame on the work area, where the area is large enough.
+  const LONG left = std::clamp(at.left, work.left, std::max(work.left, work.right - width));
+  const LONG top = std::clamp(at.top, work.top, std::max(work.top, work.bottom - height));
+  SetWindowPos(hwnd_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+  // The client area is what the layout fills. A frame drawn at another DPI
+  // than the one asked for (wine's, at the system's) takes the difference.
+  RECT client;
+  GetClientRect(hwnd_, &client);
+  const int wider = TwipsToPixels(kClientWidth, dpi_) - client.right;
+  const int taller = TwipsToPixels(kClientHeight, dpi_) - client.bottom;
+  if (wider != 0 || taller != 0) {
+    SetWindowPos(hwnd_, nullptr, 0, 0, width + wider, height + taller,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+void Win32Form::Place(double dpi) {
+  dpi_ = dpi;
+  HFONT face = MakeFace(dpi);
+  for (const ControlPlace& place : kLayout) {
+    controls_.Get<Win32Control>(place.name).Place(place, dpi, face);
+  }
+  if (font_ != nullptr) DeleteObject(font_);
+  font_ = face;
+  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 Win32Form::~Win32Form() {
@@ -532,17 +710,15 @@ Win32Form::~Win32Form() {
 }
 
 void Win32Form::Build() {
+  // Place() puts them where the table says, at the monitor's DPI.
   auto create = [this](const char* window_class, const ControlPlace& place, DWORD style,
-                       DWORD ex_style, int extra_height) {
+                       DWORD ex_style) {
     HWND parent = place.container.empty() ? hwnd_ : Native(place.container);
     const int id = kFirstId + static_cast<int>(by_id_.size());
     HWND hwnd = CreateWindowExA(
         ex_style, window_class, std::string(place.caption).c_str(), WS_CHILD | WS_VISIBLE | style,
-        TwipsToPixels(place.left, dpi_), TwipsToPixels(place.top, dpi_),
-        TwipsToPixels(place.width, dpi_), TwipsToPixels(place.height, dpi_) + extra_height, parent,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
+        0, 0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
     if (hwnd == nullptr) throw std::runtime_error("cannot create " + std::string(place.name));
-    SendMessageA(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     return hwnd;
   };
 
@@ -559,7 +735,7 @@ void Win32Form::Build() {
     Win32Control* control = nullptr;
     switch (place.kind) {
       case Kind::kFrame: {
-        HWND box = create("BUTTON", place, BS_GROUPBOX | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT, 0);
+        HWND box = create("BUTTON", place, BS_GROUPBOX | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT);
         SetWindowLongPtrA(box, GWLP_USERDATA, GetWindowLongPtrA(box, GWLP_WNDPROC));
         SetWindowLongPtrA(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FrameProc));
         control = keep(std::make_unique<Win32Frame>(place.name, box, frame));
@@ -567,36 +743,22 @@ void Win32Form::Build() {
       }
       case Kind::kLabel:
       case Kind::kValueLabel: {
-        HWND label = create("STATIC", place, SS_LEFT | SS_NOPREFIX, 0, 0);
+        HWND label = create("STATIC", place, SS_LEFT | SS_NOPREFIX, 0);
         if (place.kind == Kind::kValueLabel) value_labels_.push_back(label);
         control = keep(std::make_unique<Win32Label>(place.name, label, frame));
         break;
       }
       case Kind::kList: {
-        HWND combo = create("COMBOBOX", place, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0,
-                            MulDiv(kDropHeight, dpi_, 96));
-        // The closed field as high as the layout says. Its height follows
-        // the entries' height by a rule each version keeps to itself (wine
-        // reads back two more than it was given), so it is set until it fits.
-        const int wanted = TwipsToPixels(place.height, dpi_);
-        LRESULT field = SendMessageA(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
-        for (int i = 0; i < 3 && field > 0; ++i) {
-          SendMessageA(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), field);
-          RECT now;
-          GetWindowRect(combo, &now);
-          if (now.bottom - now.top == wanted) break;
-          field += wanted - (now.bottom - now.top);
-        }
+        HWND combo = create("COMBOBOX", place, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0);
         lists_.push_back(combo);
         control =
             keep(std::make_unique<Win32List>(place.name, combo, frame, hwnd_, message_serial_));
         break;
       }
       case Kind::kOutline: {
-        HWND shape = create(kShapeClass, place, 0, 0, 0);
+        HWND shape = create(kShapeClass, place, 0, 0);
         auto outline =
-            std::make_unique<Win32Outline>(place.name, shape, frame, place.width,
-                                           TwipsToPixels(place.height, dpi_), dpi_, bar_brush_);
+            std::make_unique<Win32Outline>(place.name, shape, frame, place.width, bar_brush_);
         SetWindowLongPtrA(shape, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(outline.get()));
         control = keep(std::move(outline));
         break;
@@ -605,19 +767,14 @@ void Win32Form::Build() {
         const auto bar_place = std::ranges::find(kBars, place.name, &BarPlace::bar);
         const ControlPlace& at = *FindPlace(bar_place->outline);
         auto& outline = controls_.Get<Win32Outline>(at.name);
-        // Inside the outline, short of its right border by a pixel.
-        const int left = TwipsToPixels(place.left, dpi_) - TwipsToPixels(at.left, dpi_);
-        const int top = TwipsToPixels(place.top, dpi_) - TwipsToPixels(at.top, dpi_);
-        const RECT area{left, top, TwipsToPixels(at.width, dpi_) - 2,
-                        top + TwipsToPixels(place.height, dpi_)};
-        auto bar = std::make_unique<Win32Bar>(place.name, frame, outline, area, place.width, dpi_);
+        auto bar = std::make_unique<Win32Bar>(place.name, frame, outline, at, place.width);
         outline.Track(bar.get());
         control = keep(std::move(bar));
         break;
       }
       case Kind::kButton:
         control = keep(std::make_unique<Win32Button>(
-            place.name, create("BUTTON", place, BS_PUSHBUTTON | WS_TABSTOP, 0, 0), frame));
+            place.name, create("BUTTON", place, BS_PUSHBUTTON | WS_TABSTOP, 0), frame));
         break;
     }
     if (frame != nullptr) frame->Hold(control);
@@ -726,6 +883,11 @@ LRESULT CALLBACK Win32Form::WindowProc(HWND hwnd, UINT message, WPARAM wparam, L
         static_cast<Win32Form*>(reinterpret_cast<const CREATESTRUCTA*>(lparam)->lpCreateParams);
     form->hwnd_ = hwnd;
     SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+    // Frame and title follow the monitor's DPI under per-monitor v1 too
+    // (v2 has it anyway).
+    if (User32Dpi().enable_non_client_scaling != nullptr) {
+      User32Dpi().enable_non_client_scaling(hwnd);
+    }
   }
   auto* form = reinterpret_cast<Win32Form*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
   return form != nullptr ? form->Handle(message, wparam, lparam)
@@ -760,6 +922,13 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       timer_->SetEnabled(false);
       posted_.clear();
       ShowWindow(hwnd_, SW_HIDE);
+      return 0;
+    // Both only once the window is built: the timer comes last.
+    case WM_DPICHANGED:
+      if (timer_) FitMonitor(LOWORD(wparam), reinterpret_cast<const RECT*>(lparam));
+      return 0;
+    case WM_DISPLAYCHANGE:
+      if (timer_) FitMonitor(monitor_dpi_, nullptr);
       return 0;
     case kFocusFirst:
       if (!closed_) FocusFirstEnabled();

@@ -6,6 +6,12 @@
 //
 // Texts go through the ANSI ("A") calls, so the system's 8-bit code page is
 // the one that shows them.
+//
+// Every place, size and the face are converted from the layout table's twips
+// at the DPI of the monitor the window is on, times the largest scale up to 1
+// at which the window, frame and title included, fits that monitor's work
+// area; they are converted again when Windows moves the window to a monitor
+// of another DPI.
 #pragma once
 
 #include <windows.h>
@@ -22,7 +28,9 @@
 namespace tensivo::window::win32 {
 
 // Twips to pixels at the given dpi (15 twips are one pixel at 96 dpi).
-int TwipsToPixels(double twips, int dpi);
+int TwipsToPixels(double twips, double dpi);
+// The height of a font's letters as drawn (its em), in pixels.
+int EmPixels(HFONT font);
 
 class Win32Timer;
 class Win32Control;
@@ -64,13 +72,21 @@ class Win32Form final : public ui::Form {
   // Where a bar shows its fill, in its outline's client pixels.
   RECT BarPixels(std::string_view bar) const;
   HFONT font() const { return font_; }
-  int dpi() const { return dpi_; }
+  // The monitor's DPI, the scale the window is drawn at to fit its work
+  // area, and their product, which every conversion from twips uses.
+  int monitor_dpi() const { return monitor_dpi_; }
+  double scale() const { return scale_; }
+  double dpi() const { return dpi_; }
   // Ticks the timer delivered while a tick was still running, and dropped.
   int dropped_ticks() const;
 
  private:
   LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
   void Build();
+  // Fits the window to the work area of its monitor, or of the one the
+  // suggested rectangle is on, at that monitor's DPI.
+  void FitMonitor(int monitor_dpi, const RECT* suggested);
+  void Place(double dpi);
   void Dispatch(MSG& message);
   void FocusFirstEnabled();
 
@@ -79,7 +95,9 @@ class Win32Form final : public ui::Form {
   HICON icon_small_ = nullptr;
   HICON icon_big_ = nullptr;
   HBRUSH bar_brush_ = nullptr;
-  int dpi_ = 96;
+  int monitor_dpi_ = 96;
+  double scale_ = 1;
+  double dpi_ = 96;
   bool closed_ = false;
   // Counts the messages taken from the queue: notifications raised while
   // one message is handled belong to one user action.
