@@ -18,8 +18,8 @@ enum class Kind {
   kLabel,
   kValueLabel,  // shows device data: window-background fill, window-text colour
   kList,
-  kOutline,  // white rectangle with a black border
-  kBar,      // green rectangle that grows inside its outline
+  kOutline,     // white rectangle with a black border
+  kBar,         // green rectangle that grows inside its outline
   kButton,
 };
 
