@@ -4,5 +4,5 @@
 
 int main(int argc, char** argv) {
   auto hid = tensivo::sim::MakeDemoWorld();
-  return tensivo::window::qt::RunUtility(*hid, argc, argv);
+  return tensivo::window::qt::RunUtility(*hid, argc, argv, tensivo::window::kDemoWindowCaption);
 }

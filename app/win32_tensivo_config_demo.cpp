@@ -4,5 +4,5 @@
 
 int main() {
   auto hid = tensivo::sim::MakeDemoWorld();
-  return tensivo::window::win32::RunUtility(*hid);
+  return tensivo::window::win32::RunUtility(*hid, tensivo::window::kDemoWindowCaption);
 }

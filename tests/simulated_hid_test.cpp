@@ -1,10 +1,11 @@
 // The simulated world the window tests and the demo stand on: unplugs that
 // kill old handles, input queues per reader, faults on schedule, and the
 // demo's clock-driven devices.
+#include "sim/simulated_hid.h"
+
 #include <gtest/gtest.h>
 
 #include "sim/demo_world.h"
-#include "sim/simulated_hid.h"
 
 namespace tensivo::sim {
 namespace {
@@ -153,12 +154,30 @@ TEST(DemoWorld, DevicesStreamAndFollowTheirPlugCycles) {
   EXPECT_GE(count, 17u * 15);
   EXPECT_EQ(count % 17, 0u);
 
-  hid->AdvanceTime(milliseconds(12'500));
-  EXPECT_EQ(listed(), 1u) << "the last-listed device is away from 12 s";
-  hid->AdvanceTime(milliseconds(10'000));
-  EXPECT_EQ(listed(), 0u) << "both are away from 22 s";
-  hid->AdvanceTime(milliseconds(5'000));
-  EXPECT_EQ(listed(), 2u) << "both back at 26 s";
+  // Each step lands half a second into a phase of the demo's 5-minute cycle.
+  const struct {
+    int at_ms;
+    std::size_t listed;
+    const char* why;
+  } phases[] = {
+      {80'500, 1, "24-0017 is away from 80 s"},      {90'500, 2, "and back at 90 s"},
+      {180'500, 1, "away again at 180 s"},           {190'500, 2, "back at 190 s"},
+      {280'500, 0, "both are away from 280 s"},      {290'500, 2, "both back at 290 s"},
+      {380'500, 1, "the cycle repeats after 5 min"},
+  };
+  int now_ms = 20;
+  for (const auto& phase : phases) {
+    hid->AdvanceTime(milliseconds(phase.at_ms - now_ms));
+    now_ms = phase.at_ms;
+    EXPECT_EQ(listed(), phase.listed) << phase.why;
+  }
+  ASSERT_EQ(ours.size(), 1u);
+  Handle left = hid->Open(ours.front().path, OpenMode::kPlain);
+  std::array<std::uint8_t, 16> serial{};
+  ASSERT_NE(hid->GetSerialNumberString(left, serial), 0);
+  const std::array<std::uint8_t, 16> window_device{'2', 0,   '4', 0,   '-', 0,   '0',
+                                                   0,   '2', 0,   '3', 0,   '0', 0};
+  EXPECT_EQ(serial, window_device) << "24-0230, the window's device, is the one that stays";
 }
 
 }  // namespace

@@ -22,8 +22,8 @@ std::unique_ptr<SimulatedHid> MakeDemoWorld() {
   regs[4] = 8 + 7, regs[5] = 1, regs[8] = 0;
 
   for (const auto device : {a, b}) hid->StreamInputs(device, true);
-  hid->SetPlugCycle(a, milliseconds(30'000), milliseconds(22'000), milliseconds(26'000));
-  hid->SetPlugCycle(b, milliseconds(30'000), milliseconds(12'000), milliseconds(26'000));
+  hid->SetPlugCycle(a, milliseconds(100'000), milliseconds(80'000), milliseconds(90'000));
+  hid->SetPlugCycle(b, milliseconds(300'000), milliseconds(280'000), milliseconds(290'000));
   hid->FollowWallClock();
   return hid;
 }

@@ -80,6 +80,10 @@ inline constexpr std::array<ControlPlace, 42> kLayout = {{
 }};
 
 inline constexpr std::string_view kWindowCaption = "Tensivo Configuration";
+// The demo's window looks like the utility's, so its title says what it is.
+// ASCII, as the Win32 front-end sets captions in the ANSI code page.
+inline constexpr std::string_view kDemoWindowCaption =
+    "Tensivo Configuration Demo (simulated devices)";
 inline constexpr std::string_view kTimerName = "Timer";
 inline constexpr int kTimerInitialInterval = 50;
 

@@ -7,7 +7,7 @@
 
 namespace tensivo::window::qt {
 
-int RunUtility(platform::HidPlatform& hid, int argc, char** argv) {
+int RunUtility(platform::HidPlatform& hid, int argc, char** argv, std::string_view caption) {
   // The utility takes no command line, so Qt gets none of the user's words
   // (-style, -platform, -reverse...); only the program's name. Qt's
   // environment variables still apply.
@@ -17,6 +17,7 @@ int RunUtility(platform::HidPlatform& hid, int argc, char** argv) {
   int qt_argc = 1;
   QApplication app(qt_argc, qt_argv);
   QtForm form;
+  form.setWindowTitle(QString::fromUtf8(caption.data(), static_cast<qsizetype>(caption.size())));
   frmMain window(hid, form);
   window.Form_Load();
   return app.exec();
