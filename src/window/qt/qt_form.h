@@ -36,10 +36,13 @@ class QtForm final : public QWidget, public ui::Form {
   void DoEvents() override;
   char DecimalPoint() const override;
 
-  // The widget behind a control of the layout table, for tests and tools.
+  // The object behind a control of the layout table, for tests and tools.
+  // Looked up as a QObject and cast after: Shape has no Q_OBJECT (it needs no
+  // signals), and Qt 6.8 on refuses findChild for such a class.
   template <typename T>
   T* Native(std::string_view name) const {
-    return findChild<T*>(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+    return dynamic_cast<T*>(
+        findChild<QObject*>(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()))));
   }
   // Pixels per inch the layout's twips are converted at: the screen's
   // logical dpi times scale().
