@@ -276,6 +276,8 @@ TEST_F(Cli, BadRequestsAreRefusedWithOneLineAndNothingWritten) {
       {{"set-gain", "LC4", "500"},
        kUsage,
        "'LC4' is no load cell; give LC1, LC2 or LC3 (tensivo-cli set-gain --help)"},
+      {{"set-gain", "", "500"}, kUsage, "'' is no load cell; give LC1, LC2 or LC3"},
+      {{"get-gain", ""}, kUsage, "'' is no load cell; give LC1, LC2 or LC3"},
       {{"monitor", "--rate", "nan"},
        kUsage,
        "--rate 'nan' is no rate; give reads per second from 0.1 to 100, such as 20 or 0.5 "

@@ -27,6 +27,9 @@ inline std::string Shown(std::string_view eight_bit) {
   return Printable(Utf8FromDevice(eight_bit));
 }
 
+// A word from the command line, quoted, for a message.
+inline std::string Quoted(std::string_view text) { return "'" + Printable(text) + "'"; }
+
 // Columns a printable text takes: one per character.
 std::size_t Columns(std::string_view utf8);
 
