@@ -84,6 +84,59 @@ void RequireHolds(const Session& session, const device::StoredGains& gains, std:
                                    " (position " + std::to_string(position) + ") was written");
 }
 
+void PrintListJson(std::ostream& out, const std::vector<Surveyed>& found,
+                   const std::optional<std::string>& default_serial) {
+  json devices = json::array();
+  for (const Surveyed& s : found) {
+    const auto& d = s.details;
+    json entry = {{"serial", DeviceJson(s.serial)}, {"node", DeviceJson(s.path)}};
+    if (!s.problem) {
+      entry["maker"] = DeviceJson(d.manufacturer);
+      entry["product"] = DeviceJson(d.product);
+      entry["version"] = d.manufacturer ? json(Version(d.version)) : json(nullptr);
+      entry["version_number"] = d.version;
+      entry["configurable"] = !ConfigureRefusal(d, s.caps);
+    }
+    entry["openable"] = !s.problem;
+    entry["problem"] = s.problem ? json(s.problem->reason) : json(nullptr);
+    entry["fix"] = s.problem ? json(s.problem->fix) : json(nullptr);
+    devices.push_back(entry);
+  }
+  out << JsonText({{"devices", devices}, {"default", DeviceJson(default_serial)}}, 2) << '\n';
+}
+
+void PrintListTable(std::ostream& out, const std::vector<Surveyed>& found,
+                    const std::optional<std::string>& default_serial) {
+  std::vector<std::vector<std::string>> rows = {
+      {"SERIAL", "NODE", "MAKER", "PRODUCT", "VERSION", "CONFIGURABLE", "OPENS"}};
+  for (const Surveyed& s : found) {
+    const auto& d = s.details;
+    if (s.problem) {
+      rows.push_back({s.serial ? Shown(*s.serial) : "?", Shown(s.path), "-", "-", "-", "-",
+                      "no: " + s.problem->reason});
+      continue;
+    }
+    // The window shows the version only beside a maker string it could read.
+    rows.push_back({Shown(*s.serial), Shown(s.path), d.manufacturer ? Shown(*d.manufacturer) : "?",
+                    d.product ? Shown(*d.product) : "?", d.manufacturer ? Version(d.version) : "?",
+                    ConfigureRefusal(d, s.caps) ? "no" : "yes", "yes"});
+  }
+  PrintTable(out, rows);
+  for (const Surveyed& s : found) {
+    if (!s.problem) continue;
+    out << Shown(s.path) << ": " << s.problem->reason << ". Fix: " << s.problem->fix << '\n';
+  }
+  for (const Surveyed& s : found) {
+    if (const auto refusal = s.problem ? std::nullopt : ConfigureRefusal(s.details, s.caps)) {
+      out << Shown(*s.serial) << " cannot be configured: " << *refusal << '\n';
+    }
+  }
+  if (default_serial) {
+    out << "Commands use " << Shown(*default_serial)
+        << " (the device the window opens) unless --serial names another.\n";
+  }
+}
+
 }  // namespace
 
 int List(platform::HidPlatform& hid, const Options& options, Console& console) {
@@ -95,57 +148,10 @@ int List(platform::HidPlatform& hid, const Options& options, Console& console) {
       chosen == found.rend() ? std::nullopt : chosen->serial;
 
   if (options.json) {
-    json devices = json::array();
-    for (const Surveyed& s : found) {
-      const auto& d = s.details;
-      json entry = {{"serial", DeviceJson(s.serial)}, {"node", DeviceJson(s.path)}};
-      if (!s.problem) {
-        entry["maker"] = DeviceJson(d.manufacturer);
-        entry["product"] = DeviceJson(d.product);
-        entry["version"] = d.manufacturer ? json(Version(d.version)) : json(nullptr);
-        entry["version_number"] = d.version;
-        entry["configurable"] = !ConfigureRefusal(d, s.caps);
-      }
-      entry["openable"] = !s.problem;
-      entry["problem"] = s.problem ? json(s.problem->reason) : json(nullptr);
-      entry["fix"] = s.problem ? json(s.problem->fix) : json(nullptr);
-      devices.push_back(entry);
-    }
-    console.out << JsonText({{"devices", devices}, {"default", DeviceJson(default_serial)}}, 2)
-                << '\n';
+    PrintListJson(console.out, found, default_serial);
   } else if (!found.empty()) {
-    std::vector<std::vector<std::string>> rows = {
-        {"SERIAL", "NODE", "MAKER", "PRODUCT", "VERSION", "CONFIGURABLE", "OPENS"}};
-    for (const Surveyed& s : found) {
-      const auto& d = s.details;
-      if (s.problem) {
-        rows.push_back({s.serial ? Shown(*s.serial) : "?", Shown(s.path), "-", "-", "-", "-",
-                        "no: " + s.problem->reason});
-        continue;
-      }
-      // The window shows the version only beside a maker string it could read.
-      rows.push_back(
-          {Shown(*s.serial), Shown(s.path), d.manufacturer ? Shown(*d.manufacturer) : "?",
-           d.product ? Shown(*d.product) : "?", d.manufacturer ? Version(d.version) : "?",
-           ConfigureRefusal(d, s.caps) ? "no" : "yes", "yes"});
-    }
-    PrintTable(console.out, rows);
-    for (const Surveyed& s : found) {
-      if (!s.problem) continue;
-      console.out << Shown(s.path) << ": " << s.problem->reason << ". Fix: " << s.problem->fix
-                  << '\n';
-    }
-    for (const Surveyed& s : found) {
-      if (const auto refusal = s.problem ? std::nullopt : ConfigureRefusal(s.details, s.caps)) {
-        console.out << Shown(*s.serial) << " cannot be configured: " << *refusal << '\n';
-      }
-    }
-    if (default_serial) {
-      console.out << "Commands use " << Shown(*default_serial)
-                  << " (the device the window opens) unless --serial names another.\n";
-    }
+    PrintListTable(console.out, found, default_serial);
   }
-
   if (found.empty()) {
     console.err << "tensivo-cli: no device attached; " << kWithoutHardware << '\n';
     return kNoDevice;
