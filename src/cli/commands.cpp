@@ -167,7 +167,7 @@ int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
   Session session(hid, options.serial);
   const device::DeviceDetails details = device::ReadDetails(hid, session.state());
   const auto refusal = ConfigureRefusal(details, session.state().DeviceCaps);
-  if (!details.gains_read) {
+  if (!details.gains.read) {
     throw Failure(kDeviceFailed, "device " + Shown(session.serial()) +
                                      " did not answer the read-back of its registers" +
                                      (refusal ? " (" + *refusal + ")" : std::string()));
@@ -181,7 +181,7 @@ int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
 
   if (options.json) {
     json gains = json::object();
-    for (std::size_t c = 0; c < 3; ++c) gains[kCellNames[c]] = GainJson(details.gain_positions[c]);
+    for (std::size_t c = 0; c < 3; ++c) gains[kCellNames[c]] = GainJson(details.gains.positions[c]);
     console.out << JsonText({{"serial", DeviceJson(session.serial())},
                              {"node", DeviceJson(session.state().DevicePathName)},
                              {"maker", DeviceJson(details.manufacturer)},
@@ -214,7 +214,7 @@ int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
       {"configurable", refusal ? "no: " + *refusal : "yes"},
   };
   for (std::size_t c = 0; c < 3; ++c) {
-    rows.push_back({std::string(kCellNames[c]) + " gain", GainLine(details.gain_positions[c])});
+    rows.push_back({std::string(kCellNames[c]) + " gain", GainLine(details.gains.positions[c])});
   }
   rows.push_back({"input mask", mask_text});
   rows.push_back({"inputs", joined(present)});
@@ -278,14 +278,12 @@ int Factory(platform::HidPlatform& hid, const Options& options, Console& console
   RequireWritten(device::WriteFactoryDefaults(hid, session.state()));
   // The window reads the whole device back after these writes.
   const device::DeviceDetails details = device::ReadDetails(hid, session.state());
-  if (!details.gains_read) {
+  if (!details.gains.read) {
     throw Failure(kDeviceFailed, "device " + Shown(session.serial()) +
                                      " did not answer the read-back after the factory writes");
   }
-  device::StoredGains gains;
-  gains.positions = details.gain_positions;
   for (std::size_t c = 0; c < 3; ++c) {
-    RequireHolds(session, gains, c, device::kFactoryGainPosition);
+    RequireHolds(session, details.gains, c, device::kFactoryGainPosition);
   }
   console.out << Shown(session.serial()) << " factory settings restored: LC1, LC2 and LC3 gain "
               << device::GainText(device::kFactoryGainPosition) << '\n';
@@ -295,7 +293,7 @@ int Factory(platform::HidPlatform& hid, const Options& options, Console& console
 int Save(platform::HidPlatform& hid, const Options& options, Console& console) {
   Session session(hid, options.serial);
   const device::DeviceDetails details = device::ReadDetails(hid, session.state());
-  if (!details.gains_read) {
+  if (!details.gains.read) {
     throw Failure(kDeviceFailed, "device " + Shown(session.serial()) +
                                      " did not answer the read-back; nothing saved");
   }
@@ -305,12 +303,12 @@ int Save(platform::HidPlatform& hid, const Options& options, Console& console) {
   profile.product = Utf8FromDevice(details.product.value_or(""));
   profile.version = Version(details.version);
   for (std::size_t c = 0; c < 3; ++c) {
-    if (!details.gain_positions[c]) {
+    if (!details.gains.positions[c]) {
       throw Failure(kDeviceFailed,
                     std::string(kCellNames[c]) +
                         " holds registers that name no gain of the list; nothing saved");
     }
-    profile.positions[c] = *details.gain_positions[c];
+    profile.positions[c] = *details.gains.positions[c];
   }
   WriteProfileFile(options.file, ProfileText(profile));
   console.out << "saved " << Shown(session.serial()) << " to " << Printable(options.file)

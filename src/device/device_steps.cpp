@@ -43,9 +43,7 @@ StoredGains ReadStoredGains(platform::HidPlatform& hid, WindowState& state) {
 
 DeviceDetails ReadDetails(platform::HidPlatform& hid, WindowState& state) {
   DeviceDetails details = ReadIdentity(hid, state);
-  const StoredGains gains = ReadStoredGains(hid, state);
-  details.gain_positions = gains.positions;
-  details.gains_read = gains.read;
+  details.gains = ReadStoredGains(hid, state);
   return details;
 }
 

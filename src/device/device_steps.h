@@ -26,9 +26,7 @@ struct DeviceDetails {
   std::optional<std::string> manufacturer;  // 8-bit text; none when the query failed
   std::optional<std::string> product;
   std::uint16_t version = 0;
-  // List positions of LC1..LC3; none where the registers name no step.
-  std::array<std::optional<int>, 3> gain_positions;
-  bool gains_read = false;  // as StoredGains::read
+  StoredGains gains;  // left unread by ReadIdentity
 };
 
 // Devices before minor version 1 cannot be configured (only the low byte

@@ -213,7 +213,7 @@ void frmMain::Read_Device_Details() {
     for (ui::Control* control : configuration) control->SetEnabled(true);
   }
   for (std::size_t cell = 0; cell < gains.size(); ++cell) {
-    if (const auto& position = details.gain_positions[cell]) gains[cell]->SetListIndex(*position);
+    if (const auto& position = details.gains.positions[cell]) gains[cell]->SetListIndex(*position);
   }
 
   state_.FormReady = kTrue;
