@@ -1,8 +1,8 @@
-// The utility on the real HID backend.
-#include "platform/linux_hidraw.h"
+// The utility on the attached devices.
+#include "platform/real_hid.h"
 #include "window/qt/run_utility.h"
 
 int main(int argc, char** argv) {
-  tensivo::platform::LinuxHidraw hid;
-  return tensivo::window::qt::RunUtility(hid, argc, argv);
+  const auto hid = tensivo::platform::MakeRealHid();
+  return tensivo::window::qt::RunUtility(*hid, argc, argv);
 }

@@ -1,8 +1,8 @@
-// The utility on Windows' own HID stack.
-#include "platform/windows_hid.h"
+// The utility on the attached devices.
+#include "platform/real_hid.h"
 #include "window/win32/run_utility.h"
 
 int main() {
-  tensivo::platform::WindowsHid hid;
-  return tensivo::window::win32::RunUtility(hid);
+  const auto hid = tensivo::platform::MakeRealHid();
+  return tensivo::window::win32::RunUtility(*hid);
 }

@@ -148,8 +148,8 @@ class CommandLine {
     }
     for (std::size_t arg = 0; arg < kArgCount; ++arg) {
       const auto instead = ArgumentOf(static_cast<Arg>(arg)).instead;
-      if (!given[arg] || !instead) continue;
-      const CLI::Option* other = given[static_cast<std::size_t>(*instead)];
+      const CLI::Option* other = instead ? given[static_cast<std::size_t>(*instead)] : nullptr;
+      if (!given[arg] || !other) continue;
       if (given[arg]->count() == 0 && other->count() == 0) {
         throw Usage(
             std::string(command.name) + " needs " + Called(*given[arg]) + " or " + Called(*other),

@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "platform/device_string.h"
+#include "platform/real_hid.h"
 #include "platform/report_descriptor.h"
 
 namespace tensivo::platform {
@@ -403,5 +404,7 @@ EventId LinuxHidraw::DoCreateReadEvent() {
   if (next_event_ == 0) next_event_ = 1;
   return event;
 }
+
+std::unique_ptr<HidPlatform> MakeRealHid() { return std::make_unique<LinuxHidraw>(); }
 
 }  // namespace tensivo::platform

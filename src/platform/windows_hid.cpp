@@ -7,6 +7,8 @@
 #include <deque>
 #include <string>
 
+#include "platform/real_hid.h"
+
 namespace tensivo::platform {
 
 namespace {
@@ -353,5 +355,7 @@ EventId WindowsHid::DoCreateReadEvent() {
   events_[token] = event;
   return token;
 }
+
+std::unique_ptr<HidPlatform> MakeRealHid() { return std::make_unique<WindowsHid>(); }
 
 }  // namespace tensivo::platform
