@@ -34,13 +34,9 @@ void OnInterrupt(int) { g_interrupted = true; }
 
 // "the commands are list, info, ... and load", as the table has them.
 std::string CommandList() {
-  const auto commands = Commands();
-  std::string text = "the commands are ";
-  for (std::size_t i = 0; i < commands.size(); ++i) {
-    text += i == 0 ? "" : i + 1 == commands.size() ? " and " : ", ";
-    text += commands[i].name;
-  }
-  return text;
+  std::vector<const char*> names;
+  for (const Command& command : Commands()) names.push_back(command.name);
+  return "the commands are " + Listed(names, "and");
 }
 
 // Where a user finds what `command` takes.

@@ -63,6 +63,8 @@ std::optional<double> Decimal(std::string_view text, double least, double most) 
 
 using Refusal = std::optional<std::string>;
 
+std::string CellChoice() { return Listed(kCellNames, "or"); }
+
 Refusal ReadSerial(const std::string& text, Options& options) {
   // Serials are matched as the window matches them: as 8-bit text.
   options.serial = DeviceFromUtf8(text);
@@ -75,7 +77,7 @@ Refusal ReadCell(const std::string& text, Options& options) {
   std::string upper = text;
   std::ranges::transform(upper, upper.begin(), [](unsigned char c) { return std::toupper(c); });
   const auto it = std::ranges::find(kCellNames, upper);
-  if (it == std::end(kCellNames)) return Quoted(text) + " is no load cell; give LC1, LC2 or LC3";
+  if (it == std::end(kCellNames)) return Quoted(text) + " is no load cell; give " + CellChoice();
   options.cell = static_cast<int>(it - std::begin(kCellNames));
   return std::nullopt;
 }
@@ -128,7 +130,7 @@ const Argument& ArgumentOf(Arg arg) {
        "the device with this serial number; without it, the one the window opens: the last one "
        "listed (of two with the same serial, the first of them)",
        ReadSerial},
-      {Arg::kCell, "cell", "CELL", "a load cell: LC1, LC2 or LC3", ReadCell},
+      {Arg::kCell, "cell", "CELL", "a load cell: " + CellChoice(), ReadCell},
       {Arg::kPosition, "--position", "POSITION",
        "the gain by its list position instead, " + Range(kLeastPosition, kMostPosition),
        ReadPosition},

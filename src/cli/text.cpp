@@ -104,6 +104,15 @@ std::string Printable(std::string_view utf8) {
   return out;
 }
 
+std::string Listed(std::span<const char* const> words, std::string_view conjunction) {
+  std::string text;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (i > 0) text += i + 1 == words.size() ? " " + std::string(conjunction) + " " : ", ";
+    text += words[i];
+  }
+  return text;
+}
+
 std::size_t Columns(std::string_view utf8) {
   std::size_t columns = 0;
   for (const char ch : utf8) columns += (static_cast<std::uint8_t>(ch) & 0xC0) != 0x80;

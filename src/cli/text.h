@@ -6,6 +6,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,9 @@ inline std::string Shown(std::string_view eight_bit) {
 
 // A word from the command line, quoted, for a message.
 inline std::string Quoted(std::string_view text) { return "'" + Printable(text) + "'"; }
+
+// Words as a sentence lists them: "LC1, LC2 or LC3" with "or".
+std::string Listed(std::span<const char* const> words, std::string_view conjunction);
 
 // Columns a printable text takes: one per character.
 std::size_t Columns(std::string_view utf8);
