@@ -276,8 +276,6 @@ TEST_F(Cli, BadRequestsAreRefusedWithOneLineAndNothingWritten) {
       {{"set-gain", "LC4", "500"},
        kUsage,
        "'LC4' is no load cell; give LC1, LC2 or LC3 (tensivo-cli set-gain --help)"},
-      {{"set-gain", "", "500"}, kUsage, "'' is no load cell; give LC1, LC2 or LC3"},
-      {{"get-gain", ""}, kUsage, "'' is no load cell; give LC1, LC2 or LC3"},
       {{"monitor", "--rate", "nan"},
        kUsage,
        "--rate 'nan' is no rate; give reads per second from 0.1 to 100, such as 20 or 0.5 "
@@ -295,6 +293,8 @@ TEST_F(Cli, BadRequestsAreRefusedWithOneLineAndNothingWritten) {
        "--serial '\u03A9' holds a character no device serial can hold"},
       {{"save"}, kUsage, "save needs a profile file (tensivo-cli save --help)"},
       {{"set-gain", "LC1"}, kUsage, "needs a gain or --position"},
+      {{"set-gain", "", "500"}, kUsage, "'' is no load cell; give LC1, LC2 or LC3"},
+      {{"get-gain", ""}, kUsage, "'' is no load cell; give LC1, LC2 or LC3"},
       {{"set-gain", "LC1", "500", "--serial", "NOPE"},
        kNoDevice,
        "no device with serial NOPE (attached: A1)"},
