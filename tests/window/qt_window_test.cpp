@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
@@ -63,8 +64,8 @@ TEST_F(QtWindow, CaptionsAndFontAreTheWindowsOwn) {
   EXPECT_EQ(native<QGroupBox>("Frame4")->title(), "Potentiometer inputs");
   EXPECT_EQ(native<QPushButton>("Command1")->text(), "Restore factory settings");
   const std::pair<const char*, const char*> labels[] = {
-      {"Label5", "Device name"}, {"Label4", "Made by"},   {"Label2", "Version"},
-      {"Label3", "Serial Number"}, {"Label10", "LC1"},    {"Label9", "LC2"},
+      {"Label5", "Device name"},   {"Label4", "Made by"},  {"Label2", "Version"},
+      {"Label3", "Serial Number"}, {"Label10", "LC1"},     {"Label9", "LC2"},
       {"Label11", "LC3"},          {"Label6", "LC1 gain"}, {"Label8", "LC2 gain"},
       {"Label7", "LC3 gain"},
   };
@@ -245,7 +246,13 @@ TEST_F(QtScreen, WindowFitsTheScreenItOpensOnAtTheLargestScale) {
   const QRect frame = form().frameGeometry();
   SCOPED_TRACE("screen " + std::to_string(available.width()) + "x" +
                std::to_string(available.height()) + " at " + std::to_string(factor()));
-  EXPECT_TRUE(available.contains(frame));
+  if (QGuiApplication::platformName() == QLatin1String("wayland")) {
+    // A Wayland client is never told where its window is, only its size.
+    EXPECT_LE(frame.width(), available.width());
+    EXPECT_LE(frame.height(), available.height());
+  } else {
+    EXPECT_TRUE(available.contains(frame));
+  }
   if (form().scale() == 1) {
     EXPECT_EQ(form().size(), QSize(563, 558));
   } else {
@@ -284,7 +291,9 @@ TEST_F(QtScreen, GainListOpensAsAScrollingListAtTheCurrentGain) {
     const int rows = view->viewport()->height() / view->sizeHintForRow(0);
     EXPECT_GE(rows, 18);
     EXPECT_LE(rows, 21);
-    EXPECT_TRUE(view->verticalScrollBar()->isVisible()) << view->verticalScrollBarPolicy() << " rows " << rows << " max " << view->verticalScrollBar()->maximum();
+    EXPECT_TRUE(view->verticalScrollBar()->isVisible())
+        << view->verticalScrollBarPolicy() << " rows " << rows << " max "
+        << view->verticalScrollBar()->maximum();
     EXPECT_EQ(view->currentIndex().row(), 2292);
     EXPECT_TRUE(view->selectionModel()->isSelected(view->currentIndex()));
     EXPECT_TRUE(view->viewport()->rect().contains(view->visualRect(view->currentIndex())));
