@@ -30,6 +30,7 @@ using RegisterSet = std::bitset<kRegisterImageSize>;
 
 // Indexes the load cells of the channel table.
 enum class LoadCell { kLC1 = 0, kLC2 = 1, kLC3 = 2 };
+static_assert(static_cast<std::size_t>(LoadCell::kLC3) + 1 == kLoadCellCount);
 
 // Writer's rule: coarse step e -> amplifier code and shift.
 struct CoarseStep {

@@ -14,14 +14,10 @@ struct Wave {
   double period_s;
   double phase;
 };
-constexpr std::array<Wave, device::kChannelCount> kWaves = {{{3.1, 0.0},
-                                                             {4.3, 1.0},
-                                                             {5.9, 2.0},
-                                                             {7.0, 0.5},
-                                                             {2.3, 2.5},
-                                                             {9.7, 4.0},
-                                                             {3.7, 1.5},
-                                                             {6.1, 3.0}}};
+constexpr Wave kWaves[] = {{3.1, 0.0}, {4.3, 1.0}, {5.9, 2.0}, {7.0, 0.5},
+                           {2.3, 2.5}, {9.7, 4.0}, {3.7, 1.5}, {6.1, 3.0}};
+// A channel without its own wave would divide by a zero period.
+static_assert(std::size(kWaves) == device::kChannelCount, "one wave per channel");
 
 void PutValue(std::span<std::uint8_t> data, std::size_t at, std::uint16_t value) {
   if (at < data.size()) data[at] = static_cast<std::uint8_t>(value & 0xFF);

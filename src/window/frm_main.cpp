@@ -63,6 +63,12 @@ frmMain::frmMain(platform::HidPlatform& hid, ui::Form& form)
       Command1(form.GetButton("Command1")),
       hid_(hid),
       form_(form) {
+  for (std::size_t c = 0; c < gain_lists_.size(); ++c) {
+    gain_lists_[c] = &form.GetList(std::string(device::kChannels[c].name) + "_gain");
+    gain_lists_[c]->Click = [this, c] {
+      GainClick(*gain_lists_[c], static_cast<device::LoadCell>(c));
+    };
+  }
   for (const device::Channel& input : device::Inputs()) {
     const std::size_t i = InputIndex(input.number);
     ch_label_[i] = &form.GetLabel(ChName("Ch_label", input.number));
@@ -79,9 +85,6 @@ frmMain::frmMain(platform::HidPlatform& hid, ui::Form& form)
   }
 
   SerNo.Click = [this] { SerNo_Click(); };
-  LC1_gain.Click = [this] { LC1_gain_Click(); };
-  LC2_gain.Click = [this] { LC2_gain_Click(); };
-  LC3_gain.Click = [this] { LC3_gain_Click(); };
   Command1.Click = [this] { Command1_Click(); };
   Timer.Tick = [this] { Timer_Timer(); };
   form.Unload = [this] { Form_Unload(); };
@@ -91,7 +94,7 @@ frmMain::~frmMain() {
   Form_Unload();
   // The form may outlive the window; nothing of it may call back in here.
   SerNo.Click = nullptr;
-  for (ui::List* list : GainLists()) list->Click = nullptr;
+  for (ui::List* list : gain_lists_) list->Click = nullptr;
   Command1.Click = nullptr;
   Timer.Tick = nullptr;
   form_.Unload = nullptr;
@@ -171,7 +174,7 @@ void frmMain::Scan_USB_devices() {
 // --- details read-back ---
 
 void frmMain::Read_Device_Details() {
-  const auto gains = GainLists();
+  const auto& gains = gain_lists_;
   const std::array<ui::Control*, 8> configuration = {&Command1, &Frame2, &Label6,  &Label7,
                                                      &Label8,   &Label9, &Label10, &Label11};
 

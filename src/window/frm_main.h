@@ -93,9 +93,6 @@ class frmMain {
   void SetTimerEnabled(bool enabled);
   void ShowReport(std::span<const std::uint8_t> buffer, std::uint32_t count);
   static std::size_t InputIndex(int n) { return static_cast<std::size_t>(n - device::kFirstInput); }
-  std::array<ui::List*, device::kLoadCellCount> GainLists() {
-    return {&LC1_gain, &LC2_gain, &LC3_gain};
-  }
 
   platform::HidPlatform& hid_;
   ui::Form& form_;
@@ -103,6 +100,7 @@ class frmMain {
   bool unloaded_ = false;
   bool polling_ = false;
 
+  std::array<ui::List*, device::kLoadCellCount> gain_lists_{};  // LC1_gain.., in channel order
   std::array<ui::Label*, device::kInputCount> ch_label_{};
   std::array<ui::Shape*, device::kInputCount> ch_frame_{};
   std::array<ui::Shape*, device::kInputCount> ch_bar_{};
