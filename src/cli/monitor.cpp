@@ -158,6 +158,33 @@ bool StillListed(platform::HidPlatform& hid, const device::WindowState& state) {
   });
 }
 
+// Opens the device asked for after it was lost, and says which one it shows.
+bool Reopen(platform::HidPlatform& hid, const Options& options, Printer& printer,
+            std::optional<Session>& session, std::string& last_serial) {
+  try {
+    session.emplace(hid, options.serial);
+  } catch (const Failure&) {
+    return false;
+  }
+  device::ReadDetails(hid, session->state());
+  RequireReadable(*session);
+  printer.Note(session->serial() == last_serial ? "device " + Shown(last_serial) + " is back"
+                                                : "now showing device " + Shown(session->serial()));
+  last_serial = session->serial();
+  return true;
+}
+
+// The newest values among the reports one read takes, if it took any.
+std::optional<Values> ReadNewest(platform::HidPlatform& hid, device::WindowState& state) {
+  std::array<std::uint8_t, device::kReadBufferBytes> buffer{};
+  std::uint32_t count = 0;
+  state.LastResult = hid.ReadInput(state.ReadHandle, state.ReadOverlapped,
+                                   std::span(buffer).first(device::kReadRequestBytes), count);
+  if (count == 0) return std::nullopt;
+  return device::NewestReportValues(buffer, count, state.DeviceCaps.InputReportByteLength,
+                                    state.InputMask);
+}
+
 int Monitor(platform::HidPlatform& hid, const Options& options, Console& console) {
   const auto interrupted = [&] { return console.interrupted && console.interrupted->load(); };
   const auto period = std::chrono::duration_cast<Clock::duration>(
@@ -171,7 +198,6 @@ int Monitor(platform::HidPlatform& hid, const Options& options, Console& console
   RequireReadable(*session);
   std::string last_serial = session->serial();
 
-  std::array<std::uint8_t, device::kReadBufferBytes> buffer{};
   long shown = 0;
   Clock::time_point next = Clock::now();
   // When the device was last found listed; a quiet device is checked anew
@@ -185,30 +211,13 @@ int Monitor(platform::HidPlatform& hid, const Options& options, Console& console
     if (interrupted()) break;
 
     if (!session) {
-      try {
-        session.emplace(hid, options.serial);
-      } catch (const Failure&) {
-        continue;
-      }
-      device::ReadDetails(hid, session->state());
-      RequireReadable(*session);
-      printer.Note(session->serial() == last_serial
-                       ? "device " + Shown(last_serial) + " is back"
-                       : "now showing device " + Shown(session->serial()));
-      last_serial = session->serial();
-      listed = next;
+      if (Reopen(hid, options, printer, session, last_serial)) listed = next;
       continue;
     }
 
     device::WindowState& state = session->state();
-    buffer.fill(0);
-    std::uint32_t count = 0;
-    state.LastResult = hid.ReadInput(state.ReadHandle, state.ReadOverlapped,
-                                     std::span(buffer).first(device::kReadRequestBytes), count);
-    if (count > 0) {
-      printer.Show(session->serial(),
-                   device::NewestReportValues(buffer, count, state.DeviceCaps.InputReportByteLength,
-                                              state.InputMask));
+    if (const auto values = ReadNewest(hid, state)) {
+      printer.Show(session->serial(), *values);
       listed = next;
       if (options.count && ++shown >= *options.count) break;
       continue;
