@@ -82,7 +82,9 @@ frmMain::frmMain(platform::HidPlatform& hid, ui::Form& form)
   LC2_gain.Click = [this] { LC2_gain_Click(); };
   LC3_gain.Click = [this] { LC3_gain_Click(); };
   Command1.Click = [this] { Command1_Click(); };
-  Timer.Tick = [this] { Timer_Timer(); };
+  Timer.Tick = [this] {
+    if (!unloaded_) Poll_Inputs();
+  };
   form.Unload = [this] { Form_Unload(); };
 }
 
@@ -139,20 +141,13 @@ void frmMain::SerNo_Click() {
   SetTimerEnabled(true);
 }
 
-void frmMain::Timer_Timer() {
-  // A pump inside a poll must never start a second poll, whatever delivers
-  // the tick: Win32 hands out WM_TIMER inside a running tick.
-  if (polling_ || unloaded_) return;
-  polling_ = true;
-  Poll_Inputs();
-  polling_ = false;
-}
+// Through the timer, so that a tick inside a running poll is dropped
+// whoever delivers it.
+void frmMain::Timer_Timer() { Timer.Fire(); }
 
 // --- discovery ---
 
-device::Bool16 frmMain::FindTheHid() {
-  return device::FindTheHid(hid_, state_, SerNo.Text());
-}
+device::Bool16 frmMain::FindTheHid() { return device::FindTheHid(hid_, state_, SerNo.Text()); }
 
 void frmMain::Scan_USB_devices() {
   state_.FormReady = kFalse;
@@ -172,8 +167,8 @@ void frmMain::Scan_USB_devices() {
 
 void frmMain::Read_Device_Details() {
   const std::array<ui::List*, 3> gains = {&LC1_gain, &LC2_gain, &LC3_gain};
-  const std::array<ui::Control*, 8> configuration = {&Command1, &Frame2,  &Label6,  &Label7,
-                                                     &Label8,   &Label9,  &Label10, &Label11};
+  const std::array<ui::Control*, 8> configuration = {&Command1, &Frame2, &Label6,  &Label7,
+                                                     &Label8,   &Label9, &Label10, &Label11};
 
   // Reset.
   state_.DetailsValid = kFalse;

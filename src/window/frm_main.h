@@ -96,7 +96,6 @@ class frmMain {
   ui::Form& form_;
   device::WindowState state_;
   bool unloaded_ = false;
-  bool polling_ = false;
 
   std::array<ui::Label*, 5> ch_label_{};
   std::array<ui::Shape*, 5> ch_frame_{};
