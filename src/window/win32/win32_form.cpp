@@ -758,8 +758,6 @@ RECT Win32Form::BarPixels(std::string_view bar) const {
   return controls_.Get<Win32Bar>(bar).Filled();
 }
 
-int Win32Form::dropped_ticks() const { return timer_->dropped_ticks(); }
-
 void Win32Form::Show() {
   ShowWindow(hwnd_, SW_SHOW);
   UpdateWindow(hwnd_);

@@ -80,8 +80,6 @@ class Win32Form final : public FormBase {
   int monitor_dpi() const { return monitor_dpi_; }
   double scale() const { return scale_; }
   double dpi() const { return dpi_; }
-  // Ticks the timer delivered while a tick was still running, and dropped.
-  int dropped_ticks() const;
 
  private:
   LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
