@@ -144,6 +144,12 @@ inline constexpr std::array<BarPlace, 8> kBars = {{
     {"Ch_bar(8)", "Ch_frame(8)"},
 }};
 
+// How an outline or a bar of the table is painted; each front-end asks for
+// every shape, so that a bar may have a colour of its own.
+constexpr const ShapePaint& PaintOf(const ControlPlace& place) {
+  return place.kind == Kind::kBar ? kBarPaint : kOutlinePaint;
+}
+
 // The place of a control by name, or null.
 constexpr const ControlPlace* FindPlace(std::string_view name) {
   for (const ControlPlace& place : kLayout) {

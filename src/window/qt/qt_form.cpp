@@ -247,7 +247,7 @@ std::unique_ptr<ui::Control> QtForm::MakeControl(const ControlPlace& place,
       return std::make_unique<QtList>(place.name, frame, named(MakeList(parent)));
     case Kind::kOutline:
     case Kind::kBar: {
-      const ShapePaint& paint = place.kind == Kind::kBar ? kBarPaint : kOutlinePaint;
+      const ShapePaint& paint = PaintOf(place);
       auto* shape = named(new Shape(parent, ToColor(paint.fill), ToColor(paint.border), dpi_));
       shape->Place(place.left, place.top, place.width, place.height);
       return std::make_unique<QtShape>(place.name, frame, shape);

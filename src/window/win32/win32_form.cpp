@@ -38,8 +38,6 @@ constexpr int kMaxMessagesPerPump = 1000;
 
 HINSTANCE Instance() { return GetModuleHandleA(nullptr); }
 
-HBRUSH Brush(Colour colour) { return CreateSolidBrush(RGB(colour.red, colour.green, colour.blue)); }
-
 // user32's per-monitor DPI calls, there from Windows 10 1607 on, looked up
 // when the program runs so that it still starts where they are missing.
 struct DpiCalls {
@@ -407,8 +405,8 @@ class Win32Bar;
 class Win32Outline final : public WithWindow<ui::Shape> {
  public:
   Win32Outline(std::string_view name, HWND hwnd, const ui::Control* container, double width,
-               const Brushes& brushes)
-      : WithWindow(name, hwnd, container), width_(width), brushes_(brushes) {}
+               HBRUSH fill, HBRUSH border)
+      : WithWindow(name, hwnd, container), width_(width), fill_(fill), border_(border) {}
 
   double Width() const override { return width_; }
   void SetWidth(double twips) override {
@@ -431,7 +429,8 @@ class Win32Outline final : public WithWindow<ui::Shape> {
   double width_;
   int height_px_ = 0;
   double dpi_ = 96;
-  const Brushes& brushes_;
+  HBRUSH fill_;
+  HBRUSH border_;
   std::vector<const Win32Bar*> bars_;
 };
 
@@ -440,11 +439,12 @@ class Win32Outline final : public WithWindow<ui::Shape> {
 class Win32Bar final : public WithWindow<ui::Shape> {
  public:
   Win32Bar(std::string_view name, const ui::Control* container, const Win32Outline& outline,
-           const ControlPlace& outline_place, double width)
+           const ControlPlace& outline_place, double width, HBRUSH fill)
       : WithWindow(name, nullptr, container),
         outline_(outline),
         outline_place_(outline_place),
-        width_(width) {}
+        width_(width),
+        fill_(fill) {}
 
   // Inside the outline, short of its right border by a pixel.
   void Place(const ControlPlace& place, double dpi, HFONT /*face*/) override {
@@ -467,6 +467,7 @@ class Win32Bar final : public WithWindow<ui::Shape> {
     InvalidateRect(outline_.hwnd(), &strip, FALSE);
   }
 
+  HBRUSH fill() const { return fill_; }
   RECT Filled() const {
     return RECT{area_.left, area_.top, area_.left + FilledPixels(), area_.bottom};
   }
@@ -482,17 +483,18 @@ class Win32Bar final : public WithWindow<ui::Shape> {
   RECT area_{};  // where the bar may grow, in the outline's client pixels
   double width_;
   double dpi_ = 96;
+  HBRUSH fill_;
 };
 
 void Win32Outline::Paint(HDC dc) const {
   RECT rect;
   GetClientRect(hwnd_, &rect);
-  FillRect(dc, &rect, brushes_.outline.border);
+  FillRect(dc, &rect, border_);
   InflateRect(&rect, -1, -1);
-  FillRect(dc, &rect, brushes_.outline.fill);
+  FillRect(dc, &rect, fill_);
   for (const Win32Bar* bar : bars_) {
     const RECT filled = bar->Filled();
-    FillRect(dc, &filled, brushes_.bar.fill);
+    FillRect(dc, &filled, bar->fill());
   }
 }
 
@@ -605,8 +607,6 @@ class Win32Timer final : public ui::Timer {
 
 Win32Form::Win32Form() {
   RegisterClasses();
-  brushes_ = Brushes{{Brush(kOutlinePaint.fill), Brush(kOutlinePaint.border)},
-                     {Brush(kBarPaint.fill), Brush(kBarPaint.border)}};
   icon_small_ = MakeIcon(16);
   icon_big_ = MakeIcon(32);
   // Sized once it is known which monitor it is on.
@@ -676,12 +676,16 @@ Win32Form::~Win32Form() {
   SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
   DestroyWindow(hwnd_);
   DeleteObject(font_);
-  for (HBRUSH brush :
-       {brushes_.outline.fill, brushes_.outline.border, brushes_.bar.fill, brushes_.bar.border}) {
-    DeleteObject(brush);
-  }
+  for (const auto& [colour, brush] : brushes_) DeleteObject(brush);
   DestroyIcon(icon_small_);
   DestroyIcon(icon_big_);
+}
+
+HBRUSH Win32Form::BrushOf(Colour colour) {
+  const COLORREF rgb = RGB(colour.red, colour.green, colour.blue);
+  const auto made = std::ranges::find(brushes_, rgb, &std::pair<COLORREF, HBRUSH>::first);
+  if (made != brushes_.end()) return made->second;
+  return brushes_.emplace_back(rgb, CreateSolidBrush(rgb)).second;
 }
 
 HWND Win32Form::Create(const char* window_class, const ControlPlace& place, DWORD style,
@@ -728,8 +732,9 @@ std::unique_ptr<ui::Control> Win32Form::MakeControl(const ControlPlace& place,
     }
     case Kind::kOutline: {
       HWND shape = Create(kShapeClass, place, 0, 0);
-      auto outline =
-          std::make_unique<Win32Outline>(place.name, shape, frame, place.width, brushes_);
+      const ShapePaint& paint = PaintOf(place);
+      auto outline = std::make_unique<Win32Outline>(place.name, shape, frame, place.width,
+                                                    BrushOf(paint.fill), BrushOf(paint.border));
       SetWindowLongPtrA(shape, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(outline.get()));
       return outline;
     }
@@ -737,7 +742,8 @@ std::unique_ptr<ui::Control> Win32Form::MakeControl(const ControlPlace& place,
       const auto bar_place = std::ranges::find(kBars, place.name, &BarPlace::bar);
       const ControlPlace& at = *FindPlace(bar_place->outline);
       auto& outline = controls_.Get<Win32Outline>(at.name);
-      auto bar = std::make_unique<Win32Bar>(place.name, frame, outline, at, place.width);
+      auto bar = std::make_unique<Win32Bar>(place.name, frame, outline, at, place.width,
+                                            BrushOf(PaintOf(place).fill));
       outline.Track(bar.get());
       return bar;
     }

@@ -20,6 +20,7 @@
 #include <deque>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "window/controls.h"
@@ -32,16 +33,6 @@ int EmPixels(HFONT font);
 
 class Win32Timer;
 class Win32Control;
-
-// The layout's paints as brushes, made once per window.
-struct ShapeBrushes {
-  HBRUSH fill = nullptr;
-  HBRUSH border = nullptr;
-};
-struct Brushes {
-  ShapeBrushes outline;
-  ShapeBrushes bar;
-};
 
 class Win32Form final : public FormBase {
  public:
@@ -84,6 +75,7 @@ class Win32Form final : public FormBase {
  private:
   LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
   void Build();
+  HBRUSH BrushOf(Colour colour);
   std::unique_ptr<ui::Control> MakeControl(const ControlPlace& place, const ui::Control* frame);
   // A child window of the control's frame, or of the form.
   HWND Create(const char* window_class, const ControlPlace& place, DWORD style, DWORD ex_style);
@@ -98,7 +90,7 @@ class Win32Form final : public FormBase {
   HFONT font_ = nullptr;
   HICON icon_small_ = nullptr;
   HICON icon_big_ = nullptr;
-  Brushes brushes_;
+  std::vector<std::pair<COLORREF, HBRUSH>> brushes_;  // one per colour, made when first asked for
   int monitor_dpi_ = 96;
   double scale_ = 1;
   double dpi_ = 96;
