@@ -109,7 +109,8 @@ void HeadlessForm::DoEvents() {
     event();
   }
   if (!visible_) return;
-  // A disabled control loses the focus, and keeps it lost when enabled again.
+  // A disabled control loses the focus; while none holds it, the first
+  // enabled control of the tab order takes it.
   if (focused().empty()) focused_ = {};
   if (const ui::Control* target = FocusTarget(!focused_.empty())) focused_ = target->Name();
 }
