@@ -86,7 +86,9 @@ frmMain::frmMain(platform::HidPlatform& hid, ui::Form& form)
 
   SerNo.Click = [this] { SerNo_Click(); };
   Command1.Click = [this] { Command1_Click(); };
-  Timer.Tick = [this] { Timer_Timer(); };
+  Timer.Tick = [this] {
+    if (!unloaded_) Poll_Inputs();
+  };
   form.Unload = [this] { Form_Unload(); };
 }
 
@@ -144,14 +146,9 @@ void frmMain::SerNo_Click() {
   SetTimerEnabled(true);
 }
 
-void frmMain::Timer_Timer() {
-  // A pump inside a poll must never start a second poll, whatever delivers
-  // the tick: Win32 hands out WM_TIMER inside a running tick.
-  if (polling_ || unloaded_) return;
-  polling_ = true;
-  Poll_Inputs();
-  polling_ = false;
-}
+// Through the timer, so that a tick inside a running poll is dropped
+// whoever delivers it.
+void frmMain::Timer_Timer() { Timer.Fire(); }
 
 // --- discovery ---
 

@@ -98,7 +98,6 @@ class frmMain {
   ui::Form& form_;
   device::WindowState state_;
   bool unloaded_ = false;
-  bool polling_ = false;
 
   std::array<ui::List*, device::kLoadCellCount> gain_lists_{};  // LC1_gain.., in channel order
   std::array<ui::Label*, device::kInputCount> ch_label_{};
