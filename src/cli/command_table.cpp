@@ -9,6 +9,7 @@
 #include "cli/session.h"
 #include "cli/text.h"
 #include "device/device_text.h"
+#include "device/input_report.h"
 #include "device/protocol.h"
 
 namespace tensivo::cli {
@@ -182,7 +183,8 @@ std::span<const Command> Commands() {
        {{Arg::kYes}, {Arg::kSerial}},
        Factory},
       {"monitor",
-       "the eight inputs live, raw 0..65535 and percent; Ctrl-C ends",
+       "the eight inputs live, raw 0.." + Written(device::kFullScaleValue) +
+           " and percent; Ctrl-C ends",
        {{Arg::kRate},
         {Arg::kCount},
         {Arg::kSerial},

@@ -41,7 +41,7 @@ struct ArgUse {
 
 struct Command {
   const char* name;
-  const char* help;
+  std::string help;
   std::vector<ArgUse> args;  // as its help lists them, after --simulate
   int (*run)(platform::HidPlatform& hid, const Options& options, Console& console);
 };
