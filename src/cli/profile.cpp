@@ -136,7 +136,7 @@ Profile ParseProfile(std::string_view text) {
   const auto gains = document.find("gains");
   if (gains == document.end() || !gains->is_object()) Bad("it has no \"gains\"");
   for (const auto& [cell, value] : gains->items()) {
-    const auto keyed = [&](const device::Channel& c) { return cell == c.json_key; };
+    const auto keyed = [&name = cell](const device::Channel& c) { return name == c.json_key; };
     if (!std::ranges::any_of(device::LoadCells(), keyed))
       Bad("\"gains\" names no load cell " + cell);
   }
