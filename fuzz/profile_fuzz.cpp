@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "cli/profile.h"
-#include "cli/session.h"
+#include "cli/connection.h"
 
 using tensivo::cli::Failure;
 using tensivo::cli::ParseProfile;

@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "cli/command_table.h"
-#include "cli/session.h"
+#include "cli/connection.h"
 
 namespace tensivo::cli {
 namespace {

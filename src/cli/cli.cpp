@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "cli/command_table.h"
-#include "cli/session.h"
+#include "cli/connection.h"
 #include "cli/text.h"
 #include "sim/demo_world.h"
 

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "cli/session.h"
+#include "cli/connection.h"
 #include "cli/text.h"
 #include "device/device_text.h"
 #include "device/input_report.h"

@@ -7,9 +7,9 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
+#include "cli/connection.h"
 #include "cli/gain_value.h"
 #include "cli/profile.h"
-#include "cli/session.h"
 #include "cli/text.h"
 #include "device/device_text.h"
 #include "device/protocol.h"
@@ -89,14 +89,14 @@ std::vector<std::uint8_t> RegistersAfter(std::size_t cell) {
   return regs;
 }
 
-void RequireHolds(const Session& session, const device::StoredGains& gains, std::size_t cell,
+void RequireHolds(const Connection& connection, const device::StoredGains& gains, std::size_t cell,
                   int position) {
   if (gains.positions[cell] == position) return;
   const std::string held = gains.positions[cell]
                                ? device::GainText(*gains.positions[cell]) + " (position " +
                                      std::to_string(*gains.positions[cell]) + ")"
                                : "no list entry";
-  throw Failure(kDeviceFailed, "device " + Shown(session.serial()) + " holds " + held + " for " +
+  throw Failure(kDeviceFailed, "device " + Shown(connection.serial()) + " holds " + held + " for " +
                                    std::string(kCellNames[cell]) + " after " +
                                    device::GainText(position) + " (position " +
                                    std::to_string(position) + ") was written");
@@ -182,15 +182,15 @@ int List(platform::HidPlatform& hid, const Options& options, Console& console) {
 }
 
 int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
-  Session session(hid, options.serial);
-  const device::DeviceDetails details = device::ReadDetails(hid, session.state());
-  const auto refusal = ConfigureRefusal(details, session.state().DeviceCaps);
+  Connection connection(hid, options.serial);
+  const device::DeviceDetails details = device::ReadDetails(hid, connection.state());
+  const auto refusal = ConfigureRefusal(details, connection.state().DeviceCaps);
   if (!details.gains.read) {
-    throw Failure(kDeviceFailed, "device " + Shown(session.serial()) +
+    throw Failure(kDeviceFailed, "device " + Shown(connection.serial()) +
                                      " did not answer the read-back of its registers" +
                                      (refusal ? " (" + *refusal + ")" : std::string()));
   }
-  const std::uint8_t mask = session.state().InputMask;
+  const std::uint8_t mask = connection.state().InputMask;
   std::vector<std::string> present, absent;
   for (const device::Channel& channel : device::kChannels) {
     (device::Present(channel, mask) ? present : absent).push_back(channel.name);
@@ -201,8 +201,8 @@ int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
     for (const std::size_t c : AllCells()) {
       gains[device::kChannels[c].json_key] = GainJson(details.gains.positions[c]);
     }
-    console.out << JsonText({{"serial", DeviceJson(session.serial())},
-                             {"node", DeviceJson(session.state().DevicePathName)},
+    console.out << JsonText({{"serial", DeviceJson(connection.serial())},
+                             {"node", DeviceJson(connection.state().DevicePathName)},
                              {"maker", DeviceJson(details.manufacturer)},
                              {"product", DeviceJson(details.product)},
                              {"version", details.manufacturer ? json(Version(details.version))
@@ -225,8 +225,8 @@ int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
   char mask_text[8];
   std::snprintf(mask_text, sizeof mask_text, "0x%02X", mask);
   std::vector<std::vector<std::string>> rows = {
-      {"serial", Shown(session.serial())},
-      {"node", Shown(session.state().DevicePathName)},
+      {"serial", Shown(connection.serial())},
+      {"node", Shown(connection.state().DevicePathName)},
       {"maker", details.manufacturer ? Shown(*details.manufacturer) : "(cannot be read)"},
       {"product", details.product ? Shown(*details.product) : "(cannot be read)"},
       {"version", details.manufacturer ? Version(details.version) : "(not shown without a maker)"},
@@ -243,15 +243,16 @@ int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
 }
 
 int GetGain(platform::HidPlatform& hid, const Options& options, Console& console) {
-  Session session(hid, options.serial);
-  const device::StoredGains gains = session.ReadBackGains();
+  Connection connection(hid, options.serial);
+  const device::StoredGains gains = connection.ReadBackGains();
   std::vector<std::size_t> cells = AllCells();
   if (options.cell) cells = {static_cast<std::size_t>(*options.cell)};
   if (options.json) {
     json out = json::object();
     for (const std::size_t c : cells)
       out[device::kChannels[c].json_key] = GainJson(gains.positions[c]);
-    console.out << JsonText({{"serial", DeviceJson(session.serial())}, {"gains", out}}, 2) << '\n';
+    console.out << JsonText({{"serial", DeviceJson(connection.serial())}, {"gains", out}}, 2)
+                << '\n';
   } else {
     for (const std::size_t c : cells) {
       console.out << kCellNames[c] << " gain " << GainLine(gains.positions[c]) << '\n';
@@ -270,11 +271,11 @@ int RequestedPosition(const Options& options) {
 int SetGain(platform::HidPlatform& hid, const Options& options, Console& console) {
   const int position = RequestedPosition(options);
   const auto cell = static_cast<std::size_t>(*options.cell);
-  Session session(hid, options.serial);
-  session.RequireConfigurable();
-  RequireWritten(device::WriteGain(hid, session.state(), static_cast<LoadCell>(cell), position));
-  RequireHolds(session, session.ReadBackGains(), cell, position);
-  console.out << Shown(session.serial()) << ' ' << kCellNames[cell] << " gain "
+  Connection connection(hid, options.serial);
+  connection.RequireConfigurable();
+  RequireWritten(device::WriteGain(hid, connection.state(), static_cast<LoadCell>(cell), position));
+  RequireHolds(connection, connection.ReadBackGains(), cell, position);
+  console.out << Shown(connection.serial()) << ' ' << kCellNames[cell] << " gain "
               << device::GainText(position) << " (list position " << position << ")\n";
   return kOk;
 }
@@ -284,10 +285,10 @@ int Factory(platform::HidPlatform& hid, const Options& options, Console& console
     throw Failure(kRefused,
                   "factory rewrites every gain; confirm it with --yes when not at a terminal");
   }
-  Session session(hid, options.serial);
-  session.RequireConfigurable();
+  Connection connection(hid, options.serial);
+  connection.RequireConfigurable();
   if (!options.yes) {
-    console.err << "Restore the factory settings of " << Shown(session.serial())
+    console.err << "Restore the factory settings of " << Shown(connection.serial())
                 << " (every gain back to 500)? [y/N] " << std::flush;
     std::string answer;
     std::getline(console.in, answer);
@@ -295,30 +296,30 @@ int Factory(platform::HidPlatform& hid, const Options& options, Console& console
       throw Failure(kRefused, "not confirmed; nothing written");
     }
   }
-  RequireWritten(device::WriteFactoryDefaults(hid, session.state()));
+  RequireWritten(device::WriteFactoryDefaults(hid, connection.state()));
   // The window reads the whole device back after these writes.
-  const device::DeviceDetails details = device::ReadDetails(hid, session.state());
+  const device::DeviceDetails details = device::ReadDetails(hid, connection.state());
   if (!details.gains.read) {
-    throw Failure(kDeviceFailed, "device " + Shown(session.serial()) +
+    throw Failure(kDeviceFailed, "device " + Shown(connection.serial()) +
                                      " did not answer the read-back after the factory writes");
   }
   for (const std::size_t c : AllCells()) {
-    RequireHolds(session, details.gains, c, device::kFactoryGainPosition);
+    RequireHolds(connection, details.gains, c, device::kFactoryGainPosition);
   }
-  console.out << Shown(session.serial()) << " factory settings restored: " << CellsText()
+  console.out << Shown(connection.serial()) << " factory settings restored: " << CellsText()
               << " gain " << device::GainText(device::kFactoryGainPosition) << '\n';
   return kOk;
 }
 
 int Save(platform::HidPlatform& hid, const Options& options, Console& console) {
-  Session session(hid, options.serial);
-  const device::DeviceDetails details = device::ReadDetails(hid, session.state());
+  Connection connection(hid, options.serial);
+  const device::DeviceDetails details = device::ReadDetails(hid, connection.state());
   if (!details.gains.read) {
-    throw Failure(kDeviceFailed, "device " + Shown(session.serial()) +
+    throw Failure(kDeviceFailed, "device " + Shown(connection.serial()) +
                                      " did not answer the read-back; nothing saved");
   }
   Profile profile;
-  profile.serial = Utf8FromDevice(session.serial());
+  profile.serial = Utf8FromDevice(connection.serial());
   profile.maker = Utf8FromDevice(details.manufacturer.value_or(""));
   profile.product = Utf8FromDevice(details.product.value_or(""));
   profile.version = Version(details.version);
@@ -331,32 +332,32 @@ int Save(platform::HidPlatform& hid, const Options& options, Console& console) {
     profile.positions[c] = *details.gains.positions[c];
   }
   WriteProfileFile(options.file, ProfileText(profile));
-  console.out << "saved " << Shown(session.serial()) << " to " << Printable(options.file) << ": "
+  console.out << "saved " << Shown(connection.serial()) << " to " << Printable(options.file) << ": "
               << GainsText(profile) << '\n';
   return kOk;
 }
 
 int Load(platform::HidPlatform& hid, const Options& options, Console& console) {
   const Profile profile = ParseProfile(ReadProfileFile(options.file));
-  Session session(hid, options.serial);
-  session.RequireConfigurable();
+  Connection connection(hid, options.serial);
+  connection.RequireConfigurable();
   // Matched as the window matches serials: as 8-bit text.
-  if (DeviceFromUtf8(profile.serial) != session.serial() && !options.force) {
+  if (DeviceFromUtf8(profile.serial) != connection.serial() && !options.force) {
     throw Failure(kRefused, "the profile is for device " + Printable(profile.serial) + ", not " +
-                                Shown(session.serial()) + "; --force loads it all the same");
+                                Shown(connection.serial()) + "; --force loads it all the same");
   }
   device::WriteResults written;
   for (const std::size_t c : AllCells()) {
     const auto results =
-        device::WriteGain(hid, session.state(), static_cast<LoadCell>(c), profile.positions[c]);
+        device::WriteGain(hid, connection.state(), static_cast<LoadCell>(c), profile.positions[c]);
     written.insert(written.end(), results.begin(), results.end());
     // A device that stopped taking writes gets no more of them.
     RequireWritten(written, RegistersAfter(c));
   }
-  const device::StoredGains gains = session.ReadBackGains();
-  for (const std::size_t c : AllCells()) RequireHolds(session, gains, c, profile.positions[c]);
-  console.out << "loaded " << Printable(options.file) << " into " << Shown(session.serial()) << ": "
-              << GainsText(profile) << '\n';
+  const device::StoredGains gains = connection.ReadBackGains();
+  for (const std::size_t c : AllCells()) RequireHolds(connection, gains, c, profile.positions[c]);
+  console.out << "loaded " << Printable(options.file) << " into " << Shown(connection.serial())
+              << ": " << GainsText(profile) << '\n';
   return kOk;
 }
 

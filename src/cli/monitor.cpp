@@ -11,7 +11,7 @@
 #include <ostream>
 
 #include "cli/commands.h"
-#include "cli/session.h"
+#include "cli/connection.h"
 #include "cli/text.h"
 #include "device/discovery.h"
 #include "device/input_report.h"
@@ -134,16 +134,16 @@ class Printer {
 
 // Throws Failure(kDeviceFailed) for a device whose input reports cannot be
 // read at all: a length that could not be learnt, or longer than one read.
-void RequireReadable(Session& session) {
-  const std::uint16_t length = session.state().DeviceCaps.InputReportByteLength;
+void RequireReadable(Connection& connection) {
+  const std::uint16_t length = connection.state().DeviceCaps.InputReportByteLength;
   if (length == 0) {
-    throw Failure(kDeviceFailed, "device " + Shown(session.serial()) +
+    throw Failure(kDeviceFailed, "device " + Shown(connection.serial()) +
                                      ": the length of its input reports could not be read; "
                                      "unplug it and plug it in again");
   }
   if (length > device::kReadRequestBytes) {
     throw Failure(kDeviceFailed,
-                  "device " + Shown(session.serial()) + ": its input reports are " +
+                  "device " + Shown(connection.serial()) + ": its input reports are " +
                       std::to_string(length) + " bytes long, more than a read takes (" +
                       std::to_string(device::kReadRequestBytes) + "); it cannot be monitored");
   }
@@ -160,17 +160,18 @@ bool StillListed(platform::HidPlatform& hid, const device::WindowState& state) {
 
 // Opens the device asked for after it was lost, and says which one it shows.
 bool Reopen(platform::HidPlatform& hid, const Options& options, Printer& printer,
-            std::optional<Session>& session, std::string& last_serial) {
+            std::optional<Connection>& connection, std::string& last_serial) {
   try {
-    session.emplace(hid, options.serial);
+    connection.emplace(hid, options.serial);
   } catch (const Failure&) {
     return false;
   }
-  device::ReadDetails(hid, session->state());
-  RequireReadable(*session);
-  printer.Note(session->serial() == last_serial ? "device " + Shown(last_serial) + " is back"
-                                                : "now showing device " + Shown(session->serial()));
-  last_serial = session->serial();
+  device::ReadDetails(hid, connection->state());
+  RequireReadable(*connection);
+  printer.Note(connection->serial() == last_serial
+                   ? "device " + Shown(last_serial) + " is back"
+                   : "now showing device " + Shown(connection->serial()));
+  last_serial = connection->serial();
   return true;
 }
 
@@ -191,12 +192,12 @@ int Monitor(platform::HidPlatform& hid, const Options& options, Console& console
       std::chrono::duration<double>(1.0 / options.rate));
   Printer printer(console, options.json);
 
-  std::optional<Session> session;
-  session.emplace(hid, options.serial);
+  std::optional<Connection> connection;
+  connection.emplace(hid, options.serial);
   // As after every open in the window: strings and read-back, for the mask.
-  device::ReadDetails(hid, session->state());
-  RequireReadable(*session);
-  std::string last_serial = session->serial();
+  device::ReadDetails(hid, connection->state());
+  RequireReadable(*connection);
+  std::string last_serial = connection->serial();
 
   long shown = 0;
   Clock::time_point next = Clock::now();
@@ -205,19 +206,19 @@ int Monitor(platform::HidPlatform& hid, const Options& options, Console& console
   Clock::time_point listed = next;
   // Output that cannot be written ends the run; Run says so.
   while (!interrupted() && console.out) {
-    next += session ? period : std::max<Clock::duration>(period, kSearchPeriod);
+    next += connection ? period : std::max<Clock::duration>(period, kSearchPeriod);
     next = std::max(next, Clock::now());
     console.wait_until(next);
     if (interrupted()) break;
 
-    if (!session) {
-      if (Reopen(hid, options, printer, session, last_serial)) listed = next;
+    if (!connection) {
+      if (Reopen(hid, options, printer, connection, last_serial)) listed = next;
       continue;
     }
 
-    device::WindowState& state = session->state();
+    device::WindowState& state = connection->state();
     if (const auto values = ReadNewest(hid, state)) {
-      printer.Show(session->serial(), *values);
+      printer.Show(connection->serial(), *values);
       listed = next;
       if (options.count && ++shown >= *options.count) break;
       continue;
@@ -228,7 +229,7 @@ int Monitor(platform::HidPlatform& hid, const Options& options, Console& console
       listed = next;
       continue;
     }
-    session.reset();
+    connection.reset();
     printer.Note("device " + Shown(last_serial) + " lost; waiting for " +
                  (options.serial ? "it" : "a device"));
   }

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/connection.h"
 #include "cli/gain_value.h"
-#include "cli/session.h"
 #include "cli/text.h"
 #include "device/protocol.h"
 

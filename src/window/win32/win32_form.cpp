@@ -343,11 +343,11 @@ class Win32List final : public WithWindow<ui::List> {
   void OnCommand(WORD code) override {
     switch (code) {
       case CBN_DROPDOWN:
-        dropped_ = true;
+        list_open_ = true;
         index_at_drop_ = ListIndex();
         break;
       case CBN_CLOSEUP:
-        dropped_ = false;
+        list_open_ = false;
         break;
       case CBN_SELENDOK:
         if (PairedWith(kChange)) break;
@@ -356,10 +356,10 @@ class Win32List final : public WithWindow<ui::List> {
       case CBN_SELENDCANCEL:
         // Browsing an open list and leaving it is no pick: what was shown
         // stays shown, and nothing reaches the device.
-        if (dropped_ && ListIndex() != index_at_drop_) Select(index_at_drop_);
+        if (list_open_ && ListIndex() != index_at_drop_) Select(index_at_drop_);
         break;
       case CBN_SELCHANGE:
-        if (dropped_ || PairedWith(kCommit)) break;
+        if (list_open_ || PairedWith(kCommit)) break;
         Raise(kChange);
         break;
       default:
@@ -392,7 +392,7 @@ class Win32List final : public WithWindow<ui::List> {
   const std::uint64_t& message_serial_;
   std::vector<std::string> shown_;  // the control's entries
   bool hidden_ = false;             // emptied for everyone but the control
-  bool dropped_ = false;
+  bool list_open_ = false;
   int index_at_drop_ = -1;
   Notice raised_ = kNone;
   std::uint64_t raised_serial_ = 0;

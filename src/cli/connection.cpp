@@ -1,4 +1,4 @@
-#include "cli/session.h"
+#include "cli/connection.h"
 
 #include <algorithm>
 
@@ -103,7 +103,8 @@ std::optional<std::string> ConfigureRefusal(const device::DeviceDetails& details
   return std::nullopt;
 }
 
-Session::Session(platform::HidPlatform& hid, const std::optional<std::string>& serial) : hid_(hid) {
+Connection::Connection(platform::HidPlatform& hid, const std::optional<std::string>& serial)
+    : hid_(hid) {
   const std::vector<std::string> serials = device::Scan_USB_devices(hid_, state_);
   if (serial && std::ranges::find(serials, *serial) == serials.end()) {
     const std::vector<Surveyed> found = Survey(hid_);
@@ -141,9 +142,9 @@ Session::Session(platform::HidPlatform& hid, const std::optional<std::string>& s
   }
 }
 
-Session::~Session() { device::CloseDevice(state_); }
+Connection::~Connection() { device::CloseDevice(state_); }
 
-void Session::RequireConfigurable() {
+void Connection::RequireConfigurable() {
   const device::DeviceDetails identity = device::ReadIdentity(hid_, state_);
   if (const auto refusal = ConfigureRefusal(identity, state_.DeviceCaps)) {
     throw Failure(kRefused, "device " + Shown(serial_) + " cannot be configured: " + *refusal +
@@ -151,7 +152,7 @@ void Session::RequireConfigurable() {
   }
 }
 
-device::StoredGains Session::ReadBackGains() {
+device::StoredGains Connection::ReadBackGains() {
   const device::StoredGains gains = device::ReadStoredGains(hid_, state_);
   if (!gains.read) {
     throw Failure(kDeviceFailed, "device " + Shown(serial_) +

@@ -63,14 +63,14 @@ std::optional<std::string> ConfigureRefusal(const device::DeviceDetails& details
 
 // One device opened as the window opens it: the search lists the attached
 // serials, and FindTheHid opens the one asked for or, without one, the last
-// listed. Closed when the session ends.
-class Session {
+// listed. Closed when the connection ends.
+class Connection {
  public:
   // Throws Failure (kNoDevice, kCannotOpen) when that device cannot be opened.
-  Session(platform::HidPlatform& hid, const std::optional<std::string>& serial);
-  ~Session();
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
+  Connection(platform::HidPlatform& hid, const std::optional<std::string>& serial);
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
 
   platform::HidPlatform& hid() { return hid_; }
   device::WindowState& state() { return state_; }
