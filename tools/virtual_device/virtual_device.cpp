@@ -43,15 +43,13 @@ std::optional<std::string> NameProblem(std::string_view name) {
   return std::nullopt;
 }
 
-VirtualDevice::VirtualDevice(DeviceSpec profile, int wake_fd, int timer_fd)
-    : spec_(std::move(profile)), wake_fd_(wake_fd), timer_fd_(timer_fd) {
+VirtualDevice::VirtualDevice(DeviceSpec profile, platform::UniqueFd wake_fd,
+                             platform::UniqueFd timer_fd)
+    : spec_(std::move(profile)), wake_fd_(std::move(wake_fd)), timer_fd_(std::move(timer_fd)) {
   model_.set_input_mask(spec_.input_mask);
 }
 
-VirtualDevice::~VirtualDevice() {
-  ::close(timer_fd_);
-  ::close(wake_fd_);
-}
+VirtualDevice::~VirtualDevice() = default;
 
 void VirtualDevice::StartThread() {
   thread_ = std::thread([this] { Loop(); });
@@ -63,7 +61,7 @@ void VirtualDevice::StopThread() {
     quit_ = true;
   }
   const std::uint64_t one = 1;
-  (void)!::write(wake_fd_, &one, sizeof one);
+  (void)!::write(wake_fd_.get(), &one, sizeof one);
   if (thread_.joinable()) thread_.join();
 }
 

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/unique_fd.h"
 #include "sim/device_model.h"
 
 namespace tensivo::virtual_device {
@@ -142,8 +143,8 @@ class VirtualDevice {
  protected:
   enum class ReportType { kInput = 1, kOutput = 2, kFeature = 3 };
 
-  // Takes the device thread's wake and timer descriptors; it closes them.
-  VirtualDevice(DeviceSpec profile, int wake_fd, int timer_fd);
+  // Takes the device thread's wake and timer descriptors.
+  VirtualDevice(DeviceSpec profile, platform::UniqueFd wake_fd, platform::UniqueFd timer_fd);
 
   // The device's own thread runs Loop(), started once a derived device has
   // built its members. A derived destructor stops it before they go.
@@ -173,8 +174,8 @@ class VirtualDevice {
   // Reading it may settle what the kernel left unsaid (RefreshActivity).
   mutable DeviceActivity activity_;
   bool plugged_ = false;
-  const int wake_fd_;   // written to wake the loop
-  const int timer_fd_;  // paces the input stream
+  const platform::UniqueFd wake_fd_;   // written to wake the loop
+  const platform::UniqueFd timer_fd_;  // paces the input stream
 
  private:
   bool quit_ = false;
