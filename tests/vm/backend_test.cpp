@@ -99,7 +99,7 @@ TEST(KernelBackend, SearchesSurviveDevicesGoingAwayWhileTheyRun) {
   auto first = PlugIn(OurDevice("KB-STAY1"));
   auto second = PlugIn(OurDevice("KB-STAY2"));
   auto coming = PlugIn(OurDevice("KB-GOING"));
-  auto foreign = PlugIn(ForeignDevice("FOREIGN-GOING"), Road::kUhid);
+  auto foreign = PlugIn(ForeignDevice("FOREIGN-GOING"), Transport::kUhid);
   ASSERT_TRUE(first && second && coming && foreign);
   const std::vector<std::string> steady = {"KB-STAY1", "KB-STAY2"};
 
@@ -163,17 +163,17 @@ Bytes Utf16(std::string_view text) {
 // the product and release 0.
 TEST(KernelBackend, AttributesStringsAndReportLengthsComeFromTheKernel) {
   const struct {
-    Road road;
+    Transport transport;
     std::uint16_t version;
     std::string manufacturer;
     std::string product;
-  } roads[] = {
-      {Road::kUsb, 0x0101, "Tensivo", "Load Cell Interface"},
-      {Road::kUhid, 0, "", "Tensivo Load Cell Interface"},
+  } transports[] = {
+      {Transport::kUsb, 0x0101, "Tensivo", "Load Cell Interface"},
+      {Transport::kUhid, 0, "", "Tensivo Load Cell Interface"},
   };
-  for (const auto& road : roads) {
-    SCOPED_TRACE(road.road == Road::kUsb ? "USB" : "uhid");
-    auto dev = PlugIn(OurDevice("KB-LEN"), road.road);
+  for (const auto& expected : transports) {
+    SCOPED_TRACE(expected.transport == Transport::kUsb ? "USB" : "uhid");
+    auto dev = PlugIn(OurDevice("KB-LEN"), expected.transport);
     ASSERT_TRUE(dev);
     LinuxHidraw hid;
     const platform::Handle handle = hid.Open(dev->node, OpenMode::kPlain);
@@ -191,7 +191,7 @@ TEST(KernelBackend, AttributesStringsAndReportLengthsComeFromTheKernel) {
     ASSERT_NE(hid.GetAttributes(handle, attributes), 0);
     EXPECT_EQ(attributes.VendorID, 0xE31A);
     EXPECT_EQ(attributes.ProductID, 0x5C07);
-    EXPECT_EQ(attributes.VersionNumber, road.version);
+    EXPECT_EQ(attributes.VersionNumber, expected.version);
 
     std::array<std::uint8_t, 100> text{};
     const auto units = [&](std::size_t n) { return Bytes(text.begin(), text.begin() + n); };
@@ -200,10 +200,10 @@ TEST(KernelBackend, AttributesStringsAndReportLengthsComeFromTheKernel) {
     EXPECT_EQ(units(14), Utf16("KB-LEN"));
     text.fill(0xFF);
     ASSERT_NE(hid.GetManufacturerString(handle, text), 0);
-    EXPECT_EQ(units(Utf16(road.manufacturer).size()), Utf16(road.manufacturer));
+    EXPECT_EQ(units(Utf16(expected.manufacturer).size()), Utf16(expected.manufacturer));
     text.fill(0xFF);
     ASSERT_NE(hid.GetProductString(handle, text), 0);
-    EXPECT_EQ(units(Utf16(road.product).size()), Utf16(road.product));
+    EXPECT_EQ(units(Utf16(expected.product).size()), Utf16(expected.product));
   }
 }
 

@@ -89,7 +89,7 @@ TEST(KernelCli, SetGainSendsExactlyTheThreeFeatureSetsOfTheWindowsGainWrite) {
 TEST(KernelCli, SetGainRefusesADeviceWithoutAReleaseNumberAndSendsNothing) {
   // Through uhid there is no USB parent, so no release number: the window
   // would not configure such a device either.
-  auto dev = PlugIn(OurDevice("CL-0003"), Road::kUhid);
+  auto dev = PlugIn(OurDevice("CL-0003"), Transport::kUhid);
   ASSERT_TRUE(dev);
   platform::LinuxHidraw hid;
   const Ran set = RunCli(hid, {"set-gain", "LC2", "8.0312"});

@@ -237,7 +237,7 @@ TEST(KernelUtility, UsbDeviceShowsMakerProductVersionAndStoredGainsWithTheListsE
 TEST(KernelUtility, StartUpShowsTheDeviceAndItsStoredGainsWithTheListsLockedForVersionZero) {
   DeviceSpec profile = OurDevice("UT-0001");
   profile.input_mask = 0x28;
-  auto dev = PlugIn(profile, Road::kUhid);
+  auto dev = PlugIn(profile, Transport::kUhid);
   ASSERT_TRUE(dev);
   StoreGains(*dev->device);
   platform::LinuxHidraw hid;

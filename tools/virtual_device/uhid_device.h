@@ -1,4 +1,4 @@
-// The uhid road: a HID device without a USB parent, which the kernel lists
+// The uhid transport: a HID device without a USB parent, which the kernel lists
 // with no maker and release 0. It answers as the device would behind the
 // kernel's USB HID driver, not as uhid passes things through: it drops the
 // report-id byte that uhid leaves in front of SET_REPORT data and puts a 0 in

@@ -1,4 +1,4 @@
-// The USB road: the whole device, emulated in this process and attached to
+// The USB transport: the whole device, emulated in this process and attached to
 // the kernel's virtual host controller (vhci-hcd) through USB/IP, so that the
 // kernel enumerates it, reads its descriptors and strings, binds its USB HID
 // driver and talks to it with control and interrupt transfers, exactly as it

@@ -1,10 +1,10 @@
 // A device of our kind made real inside the running kernel, so that the
-// utility finds it through hidraw as it finds the hardware. Two roads lead
+// utility finds it through hidraw as it finds the hardware. Two transports lead
 // there: a whole USB device through USB/IP and vhci-hcd (UsbDevice), which
 // the kernel's USB HID driver binds exactly as it binds the hardware, and a
 // HID device through uhid (UhidDevice), which has no USB parent.
 //
-// Whatever the road, every request lands in the same DeviceModel that the
+// Whatever the transport, every request lands in the same DeviceModel that the
 // simulated backend runs, and the device streams input reports only while
 // some reader has it open.
 #pragma once
