@@ -23,6 +23,14 @@ inline Bytes Report(std::initializer_list<std::uint8_t> head) {
   return bytes;
 }
 
+// An input report as the device sends it, id byte first: LC1 at half scale.
+inline Bytes InputReport() {
+  Bytes report(17, 0);
+  report[1] = 0xFF;
+  report[2] = 0x7F;
+  return report;
+}
+
 // The three register writes a pick of `position` in load cell `cell`'s list makes.
 inline std::vector<Bytes> GainWrites(int cell, int position) {
   static constexpr std::uint8_t kRegs[3][3] = {{0, 1, 6}, {2, 3, 7}, {4, 5, 8}};

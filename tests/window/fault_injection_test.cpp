@@ -68,12 +68,7 @@ struct World {
     w->Form_Load();
   }
 
-  void Push(SimulatedHid::DeviceId device) {
-    Bytes report(17, 0);
-    report[1] = 0xFF;
-    report[2] = 0x7F;
-    hid.PushInput(device, report);
-  }
+  void Push(SimulatedHid::DeviceId device) { hid.PushInput(device, InputReport()); }
 
   void Tick() { w->Timer_Timer(); }
   void Pick(std::string_view list, int index) { form.list(list).UserPick(index); }

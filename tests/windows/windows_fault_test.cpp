@@ -57,12 +57,7 @@ struct World {
     w = std::make_unique<window::frmMain>(*hid, form);
     w->Form_Load();
   }
-  void Push(int device) {
-    Bytes report(17, 0);
-    report[1] = 0xFF;
-    report[2] = 0x7F;
-    system.Push(device, report);
-  }
+  void Push(int device) { system.Push(device, InputReport()); }
   void Tick() { w->Timer_Timer(); }
   void Pick(std::string_view list, int index) { form.list(list).UserPick(index); }
 };
