@@ -4,7 +4,6 @@
 #include <linux/input.h>
 #include <linux/uhid.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/timerfd.h>
@@ -66,19 +65,14 @@ std::unique_ptr<UhidDevice> UhidDevice::Open(DeviceSpec profile, int& error_numb
     error_number = kNotUhid;
     return nullptr;
   }
-  platform::UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  platform::UniqueFd timer(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
-  if (!wake.valid() || !timer.valid()) {
-    error_number = errno;
-    return nullptr;
-  }
+  auto fds = MakeLoopFds(error_number);
+  if (!fds) return nullptr;
   return std::unique_ptr<UhidDevice>(
-      new UhidDevice(std::move(profile), std::move(uhid), std::move(wake), std::move(timer)));
+      new UhidDevice(std::move(profile), std::move(uhid), std::move(*fds)));
 }
 
-UhidDevice::UhidDevice(DeviceSpec profile, platform::UniqueFd uhid_fd, platform::UniqueFd wake_fd,
-                       platform::UniqueFd timer_fd)
-    : VirtualDevice(std::move(profile), std::move(wake_fd), std::move(timer_fd)),
+UhidDevice::UhidDevice(DeviceSpec profile, platform::UniqueFd uhid_fd, LoopFds fds)
+    : VirtualDevice(std::move(profile), std::move(fds)),
       phys_("tensivo-vd-" + std::to_string(::getpid()) + "-" +
             std::to_string(g_devices_made.fetch_add(1)) + "/input0"),
       uhid_fd_(std::move(uhid_fd)) {

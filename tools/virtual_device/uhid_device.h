@@ -41,8 +41,7 @@ class UhidDevice final : public VirtualDevice {
   std::optional<std::string> HidrawNode() const override;
 
  private:
-  UhidDevice(DeviceSpec profile, platform::UniqueFd uhid_fd, platform::UniqueFd wake_fd,
-             platform::UniqueFd timer_fd);
+  UhidDevice(DeviceSpec profile, platform::UniqueFd uhid_fd, LoopFds fds);
   void Loop() override;
   // False when the uhid descriptor has nothing more to give.
   bool HandleEvent();

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -184,18 +183,13 @@ std::vector<std::uint8_t> StringDescriptor(std::string_view utf8) {
 
 std::unique_ptr<UsbDevice> UsbDevice::Make(DeviceSpec profile, int& error_number) {
   error_number = 0;
-  platform::UniqueFd wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  platform::UniqueFd timer(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
-  if (!wake.valid() || !timer.valid()) {
-    error_number = errno;
-    return nullptr;
-  }
-  return std::unique_ptr<UsbDevice>(
-      new UsbDevice(std::move(profile), std::move(wake), std::move(timer)));
+  auto fds = MakeLoopFds(error_number);
+  if (!fds) return nullptr;
+  return std::unique_ptr<UsbDevice>(new UsbDevice(std::move(profile), std::move(*fds)));
 }
 
-UsbDevice::UsbDevice(DeviceSpec profile, platform::UniqueFd wake_fd, platform::UniqueFd timer_fd)
-    : VirtualDevice(std::move(profile), std::move(wake_fd), std::move(timer_fd)) {
+UsbDevice::UsbDevice(DeviceSpec profile, LoopFds fds)
+    : VirtualDevice(std::move(profile), std::move(fds)) {
   StartThread();
 }
 

@@ -50,7 +50,7 @@ class UsbDevice final : public VirtualDevice {
     std::uint32_t length;
   };
 
-  UsbDevice(DeviceSpec profile, platform::UniqueFd wake_fd, platform::UniqueFd timer_fd);
+  UsbDevice(DeviceSpec profile, LoopFds fds);
   void Loop() override;
   // One PDU from the kernel; false when the connection is gone.
   bool ServePdu(int sock);

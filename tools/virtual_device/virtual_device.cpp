@@ -1,5 +1,7 @@
 #include "virtual_device/virtual_device.h"
 
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,9 +45,18 @@ std::optional<std::string> NameProblem(std::string_view name) {
   return std::nullopt;
 }
 
-VirtualDevice::VirtualDevice(DeviceSpec profile, platform::UniqueFd wake_fd,
-                             platform::UniqueFd timer_fd)
-    : spec_(std::move(profile)), wake_fd_(std::move(wake_fd)), timer_fd_(std::move(timer_fd)) {
+std::optional<VirtualDevice::LoopFds> VirtualDevice::MakeLoopFds(int& error_number) {
+  LoopFds fds{platform::UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+              platform::UniqueFd(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK))};
+  if (!fds.wake.valid() || !fds.timer.valid()) {
+    error_number = errno;
+    return std::nullopt;
+  }
+  return fds;
+}
+
+VirtualDevice::VirtualDevice(DeviceSpec profile, LoopFds fds)
+    : spec_(std::move(profile)), wake_fd_(std::move(fds.wake)), timer_fd_(std::move(fds.timer)) {
   model_.set_input_mask(spec_.input_mask);
 }
 

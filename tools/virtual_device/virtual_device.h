@@ -143,8 +143,14 @@ class VirtualDevice {
  protected:
   enum class ReportType { kInput = 1, kOutput = 2, kFeature = 3 };
 
-  // Takes the device thread's wake and timer descriptors.
-  VirtualDevice(DeviceSpec profile, platform::UniqueFd wake_fd, platform::UniqueFd timer_fd);
+  // The device thread's wake and timer descriptors.
+  struct LoopFds {
+    platform::UniqueFd wake;
+    platform::UniqueFd timer;
+  };
+  // Both, or nothing with `error_number` set.
+  static std::optional<LoopFds> MakeLoopFds(int& error_number);
+  VirtualDevice(DeviceSpec profile, LoopFds fds);
 
   // The device's own thread runs Loop(), started once a derived device has
   // built its members. A derived destructor stops it before they go.
