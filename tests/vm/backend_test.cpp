@@ -274,13 +274,28 @@ TEST(KernelBackend, FailedFeatureReadOnTheDeviceIsAFailedCall) {
   EXPECT_EQ(report[1], 0xEE);
 }
 
-TEST(KernelBackend, InputReadsGiveWholeReportsEachWithItsIdByteNewestLast) {
-  auto dev = PlugIn(OurDevice("KB-IN"));
-  ASSERT_TRUE(dev);
+// A device of ours open for input reads once it has sent more than `sent`
+// reports; `ready` says whether it came to that (else the test has failed).
+struct Reading {
+  explicit Reading(DeviceSpec profile, std::uint64_t sent) {
+    dev = PlugIn(std::move(profile));
+    if (!dev) return;
+    handle = hid.Open(dev->node, OpenMode::kOverlapped);
+    EXPECT_TRUE(handle.IsOpen());
+    ready = handle.IsOpen() && WaitUntil([&] { return dev->device->inputs_sent() > sent; }, 2000);
+    EXPECT_TRUE(ready) << "the device sent no reports";
+  }
+
+  std::optional<Plugged> dev;
   LinuxHidraw hid;
-  const platform::Handle handle = hid.Open(dev->node, OpenMode::kOverlapped);
-  ASSERT_TRUE(handle.IsOpen());
-  ASSERT_TRUE(WaitUntil([&] { return dev->device->inputs_sent() > 5; }, 2000));
+  platform::Handle handle;
+  bool ready = false;
+};
+
+TEST(KernelBackend, InputReadsGiveWholeReportsEachWithItsIdByteNewestLast) {
+  Reading reading(OurDevice("KB-IN"), 5);
+  ASSERT_TRUE(reading.ready);
+  auto& [dev, hid, handle, ready] = reading;
   ReadInput(hid, handle);
 
   const std::uint64_t before = dev->device->inputs_sent();
@@ -295,12 +310,9 @@ TEST(KernelBackend, InputReadsGiveWholeReportsEachWithItsIdByteNewestLast) {
 }
 
 TEST(KernelBackend, EmptyQueueGivesZeroWithoutBlocking) {
-  auto dev = PlugIn(OurDevice("KB-IDLE"));
-  ASSERT_TRUE(dev);
-  LinuxHidraw hid;
-  const platform::Handle handle = hid.Open(dev->node, OpenMode::kOverlapped);
-  ASSERT_TRUE(handle.IsOpen());
-  ASSERT_TRUE(WaitUntil([&] { return dev->device->inputs_sent() > 0; }, 2000));
+  Reading reading(OurDevice("KB-IDLE"), 0);
+  ASSERT_TRUE(reading.ready);
+  auto& [dev, hid, handle, ready] = reading;
   dev->device->SetStreaming(false);
   SleepMs(50);
   ReadInput(hid, handle);
@@ -321,12 +333,9 @@ TEST(KernelBackend, EmptyQueueGivesZeroWithoutBlocking) {
 TEST(KernelBackend, AfterALongPauseTheFirstReadHoldsTheOldestQueuedReports) {
   DeviceSpec profile = OurDevice("KB-OVER");
   profile.reports_per_second = 1000;  // a queue overrun within a second
-  auto dev = PlugIn(profile);
-  ASSERT_TRUE(dev);
-  LinuxHidraw hid;
-  const platform::Handle handle = hid.Open(dev->node, OpenMode::kOverlapped);
-  ASSERT_TRUE(handle.IsOpen());
-  ASSERT_TRUE(WaitUntil([&] { return dev->device->inputs_sent() > 0; }, 2000));
+  Reading reading(profile, 0);
+  ASSERT_TRUE(reading.ready);
+  auto& [dev, hid, handle, ready] = reading;
   ReadInput(hid, handle);
   const std::uint64_t pause_start = dev->device->inputs_sent();
 
