@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "window/frm_main.h"
+
 namespace tensivo::fault_sweep {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -53,6 +55,17 @@ inline std::vector<Bytes> Joined(std::initializer_list<std::vector<Bytes>> parts
   std::vector<Bytes> all;
   for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
   return all;
+}
+
+// The window once the faults are gone and the devices back: it shows one,
+// with its details, and polls at the connected rate.
+inline void ExpectDeviceShown(window::frmMain& w, const std::string& run) {
+  const auto& s = w.state();
+  EXPECT_EQ(s.DeviceFound, device::kTrue) << run;
+  EXPECT_EQ(w.lblManuf.Caption(), " Tensivo") << run;
+  EXPECT_EQ(w.LC1_gain.ListCount(), 2560) << run;
+  EXPECT_EQ(s.DetailsValid, device::kTrue) << run;
+  EXPECT_EQ(w.Timer.Interval(), 20) << run;
 }
 
 // Writes in `log` from `first` on: only what the sequence asked for, in its

@@ -222,12 +222,7 @@ void ExpectRecovery(World& world, const std::string& run) {
     for (auto id : world.ours) world.Push(id);
     world.Tick();
   }
-  const auto& s = world.w->state();
-  EXPECT_EQ(s.DeviceFound, kTrue) << run;
-  EXPECT_EQ(world.w->lblManuf.Caption(), " Tensivo") << run;
-  EXPECT_EQ(world.w->LC1_gain.ListCount(), 2560) << run;
-  EXPECT_EQ(s.DetailsValid, kTrue) << run;
-  EXPECT_EQ(world.w->Timer.Interval(), 20) << run;
+  ExpectDeviceShown(*world.w, run);
 }
 
 // Closing leaves nothing open and nothing runs after it.

@@ -140,12 +140,7 @@ void ExpectRecoveryAndCleanClose(World& world, const std::string& run) {
     for (int device : {world.a, world.b}) world.Push(device);
     world.Tick();
   }
-  const auto& s = world.w->state();
-  EXPECT_EQ(s.DeviceFound, kTrue) << run;
-  EXPECT_EQ(world.w->lblManuf.Caption(), " Tensivo") << run;
-  EXPECT_EQ(world.w->LC1_gain.ListCount(), 2560) << run;
-  EXPECT_EQ(s.DetailsValid, kTrue) << run;
-  EXPECT_EQ(world.w->Timer.Interval(), 20) << run;
+  ExpectDeviceShown(*world.w, run);
 
   world.form.Close();
   const auto calls = world.system.calls();
