@@ -257,16 +257,14 @@ void UhidDevice::Loop() {
       return;
     }
     if (fds[0].revents & POLLIN) {
-      std::uint64_t value = 0;
-      (void)!::read(wake_fd_.get(), &value, sizeof value);
+      ReadCounter(wake_fd_);
       const std::lock_guard lock(mutex_);
       if (quitting()) return;
     }
     // A descriptor that fails or ends would wake this loop for ever.
     if (fds[1].revents & (POLLIN | POLLERR | POLLHUP)) readable = HandleEvent();
     if (fds[2].revents & POLLIN) {
-      std::uint64_t ticks = 0;
-      if (::read(timer_fd_.get(), &ticks, sizeof ticks) == sizeof ticks) SendInputs(ticks);
+      if (const std::uint64_t ticks = ReadCounter(timer_fd_)) SendInputs(ticks);
     }
   }
 }

@@ -323,8 +323,7 @@ void UsbDevice::Loop() {
       return;
     }
     if (fds[0].revents & POLLIN) {
-      std::uint64_t value = 0;
-      (void)!::read(wake_fd_.get(), &value, sizeof value);
+      ReadCounter(wake_fd_);
       continue;  // the connection may have changed
     }
     if ((fds[1].revents & (POLLIN | POLLERR | POLLHUP)) && !ServePdu(sock)) {
@@ -332,8 +331,7 @@ void UsbDevice::Loop() {
       continue;
     }
     if (fds[2].revents & POLLIN) {
-      std::uint64_t expirations = 0;
-      (void)!::read(timer_fd_.get(), &expirations, sizeof expirations);
+      ReadCounter(timer_fd_);
       const std::lock_guard lock(mutex_);
       if (sock_.get() == sock && sock >= 0 && !ServeInterrupts(sock)) ::shutdown(sock, SHUT_RDWR);
     }

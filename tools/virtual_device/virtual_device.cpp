@@ -55,6 +55,11 @@ std::optional<VirtualDevice::LoopFds> VirtualDevice::MakeLoopFds(int& error_numb
   return fds;
 }
 
+std::uint64_t VirtualDevice::ReadCounter(const platform::UniqueFd& fd) {
+  std::uint64_t count = 0;
+  return ::read(fd.get(), &count, sizeof count) == sizeof count ? count : 0;
+}
+
 VirtualDevice::VirtualDevice(DeviceSpec profile, LoopFds fds)
     : spec_(std::move(profile)), wake_fd_(std::move(fds.wake)), timer_fd_(std::move(fds.timer)) {
   model_.set_input_mask(spec_.input_mask);

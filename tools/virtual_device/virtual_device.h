@@ -150,6 +150,8 @@ class VirtualDevice {
   };
   // Both, or nothing with `error_number` set.
   static std::optional<LoopFds> MakeLoopFds(int& error_number);
+  // Takes the count an eventfd or timerfd holds; 0 when it held none.
+  static std::uint64_t ReadCounter(const platform::UniqueFd& fd);
   VirtualDevice(DeviceSpec profile, LoopFds fds);
 
   // The device's own thread runs Loop(), started once a derived device has
