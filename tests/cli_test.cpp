@@ -345,7 +345,7 @@ TEST_F(Cli, SetGainFailsWhenTheDeviceDoesNotHoldTheValue) {
   const auto id = Add(u"A1");
   // A device that answers with its factory block whatever it was told.
   Bytes block = {0xEE, 0};
-  block.insert(block.end(), sim::kPowerOnRegisters.begin(), sim::kPowerOnRegisters.end());
+  block.insert(block.end(), device::kFactoryValues.begin(), device::kFactoryValues.end());
   hid_.model(id).SetReplies({sim::FeatureReply::Raw(block), sim::FeatureReply::InputMask()});
   EXPECT_EQ(Run({"set-gain", "LC1", "8"}), kDeviceFailed);
   EXPECT_NE(err_.str().find("holds 500 (position 2292) for LC1 after 8 (position 768) was written"),

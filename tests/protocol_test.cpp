@@ -187,7 +187,8 @@ TEST_F(OpenDevice, ReadBackTakesBlockAndMaskInAnyOrderWithoutWriting) {
   EXPECT_EQ(CallsOf(SimulatedHid::Op::kGetFeature), 5);
   EXPECT_TRUE(Written().empty());
   EXPECT_EQ(state_.InputMask, 0x28);
-  for (std::size_t r = 0; r < 12; ++r) EXPECT_EQ(image[r], sim::kPowerOnRegisters[r]);
+  const std::array<std::uint8_t, 12> factory = {15, 1, 15, 1, 15, 1, 244, 244, 244, 128, 128, 128};
+  for (std::size_t r = 0; r < factory.size(); ++r) EXPECT_EQ(image[r], factory[r]);
   EXPECT_EQ(image[15], 77);
   EXPECT_EQ(image[16], 0) << "a block from register 0 ends at register 15";
 }

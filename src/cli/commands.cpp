@@ -21,8 +21,32 @@ namespace {
 using device::LoadCell;
 using json = nlohmann::ordered_json;
 
-constexpr const char* kInputNames[] = {"LC1",     "LC2",     "LC3",     "Input 4",
-                                       "Input 5", "Input 6", "Input 7", "Input 8"};
+// "LC1, LC2 and LC3"
+std::string CellsText() {
+  std::string text;
+  for (std::size_t c = 0; c < kCellNames.size(); ++c) {
+    text += (c == 0 ? "" : c + 1 == kCellNames.size() ? " and " : ", ");
+    text += kCellNames[c];
+  }
+  return text;
+}
+
+// "LC1 500, LC2 8, LC3 1022"
+std::string GainsText(const Profile& profile) {
+  std::string text;
+  for (std::size_t c = 0; c < kCellNames.size(); ++c) {
+    text += std::string(c == 0 ? "" : ", ") + kCellNames[c] + ' ' +
+            device::GainText(profile.positions[c]);
+  }
+  return text;
+}
+
+// Every load cell, in channel order.
+std::vector<std::size_t> AllCells() {
+  std::vector<std::size_t> cells(device::kLoadCellCount);
+  for (std::size_t c = 0; c < cells.size(); ++c) cells[c] = c;
+  return cells;
+}
 
 // The window shows the version after a blank, as a label's padding.
 std::string Version(std::uint16_t version) { return device::VersionText(version).substr(1); }
@@ -80,8 +104,9 @@ void RequireHolds(const Session& session, const device::StoredGains& gains, std:
                                      std::to_string(*gains.positions[cell]) + ")"
                                : "no list entry";
   throw Failure(kDeviceFailed, "device " + Shown(session.serial()) + " holds " + held + " for " +
-                                   kCellNames[cell] + " after " + device::GainText(position) +
-                                   " (position " + std::to_string(position) + ") was written");
+                                   std::string(kCellNames[cell]) + " after " +
+                                   device::GainText(position) + " (position " +
+                                   std::to_string(position) + ") was written");
 }
 
 }  // namespace
@@ -168,14 +193,15 @@ int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
   }
   const std::uint8_t mask = session.state().InputMask;
   std::vector<std::string> present, absent;
-  for (int i = 0; i < 8; ++i) {
-    const bool missing = i >= 3 && (mask & (0x08u << (i - 3))) != 0;
-    (missing ? absent : present).push_back(kInputNames[i]);
+  for (const device::Channel& channel : device::kChannels) {
+    (device::Present(channel, mask) ? present : absent).push_back(channel.name);
   }
 
   if (options.json) {
     json gains = json::object();
-    for (std::size_t c = 0; c < 3; ++c) gains[kCellNames[c]] = GainJson(details.gain_positions[c]);
+    for (const std::size_t c : AllCells()) {
+      gains[device::kChannels[c].json_key] = GainJson(details.gain_positions[c]);
+    }
     console.out << JsonText({{"serial", DeviceJson(session.serial())},
                              {"node", DeviceJson(session.state().DevicePathName)},
                              {"maker", DeviceJson(details.manufacturer)},
@@ -207,7 +233,7 @@ int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
       {"version", details.manufacturer ? Version(details.version) : "(not shown without a maker)"},
       {"configurable", refusal ? "no: " + *refusal : "yes"},
   };
-  for (std::size_t c = 0; c < 3; ++c) {
+  for (const std::size_t c : AllCells()) {
     rows.push_back({std::string(kCellNames[c]) + " gain", GainLine(details.gain_positions[c])});
   }
   rows.push_back({"input mask", mask_text});
@@ -220,11 +246,12 @@ int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
 int GetGain(platform::HidPlatform& hid, const Options& options, Console& console) {
   Session session(hid, options.serial);
   const device::StoredGains gains = session.ReadBackGains();
-  std::vector<std::size_t> cells = {0, 1, 2};
+  std::vector<std::size_t> cells = AllCells();
   if (options.cell) cells = {static_cast<std::size_t>(*options.cell)};
   if (options.json) {
     json out = json::object();
-    for (const std::size_t c : cells) out[kCellNames[c]] = GainJson(gains.positions[c]);
+    for (const std::size_t c : cells)
+      out[device::kChannels[c].json_key] = GainJson(gains.positions[c]);
     console.out << JsonText({{"serial", DeviceJson(session.serial())}, {"gains", out}}, 2) << '\n';
   } else {
     for (const std::size_t c : cells) {
@@ -278,11 +305,11 @@ int Factory(platform::HidPlatform& hid, const Options& options, Console& console
   }
   device::StoredGains gains;
   gains.positions = details.gain_positions;
-  for (std::size_t c = 0; c < 3; ++c) {
+  for (const std::size_t c : AllCells()) {
     RequireHolds(session, gains, c, device::kFactoryGainPosition);
   }
-  console.out << Shown(session.serial()) << " factory settings restored: LC1, LC2 and LC3 gain "
-              << device::GainText(device::kFactoryGainPosition) << '\n';
+  console.out << Shown(session.serial()) << " factory settings restored: " << CellsText()
+              << " gain " << device::GainText(device::kFactoryGainPosition) << '\n';
   return kOk;
 }
 
@@ -298,7 +325,7 @@ int Save(platform::HidPlatform& hid, const Options& options, Console& console) {
   profile.maker = Utf8FromDevice(details.manufacturer.value_or(""));
   profile.product = Utf8FromDevice(details.product.value_or(""));
   profile.version = Version(details.version);
-  for (std::size_t c = 0; c < 3; ++c) {
+  for (const std::size_t c : AllCells()) {
     if (!details.gain_positions[c]) {
       throw Failure(kDeviceFailed,
                     std::string(kCellNames[c]) +
@@ -307,10 +334,8 @@ int Save(platform::HidPlatform& hid, const Options& options, Console& console) {
     profile.positions[c] = *details.gain_positions[c];
   }
   WriteProfileFile(options.file, ProfileText(profile));
-  console.out << "saved " << Shown(session.serial()) << " to " << Printable(options.file)
-              << ": LC1 " << device::GainText(profile.positions[0]) << ", LC2 "
-              << device::GainText(profile.positions[1]) << ", LC3 "
-              << device::GainText(profile.positions[2]) << '\n';
+  console.out << "saved " << Shown(session.serial()) << " to " << Printable(options.file) << ": "
+              << GainsText(profile) << '\n';
   return kOk;
 }
 
@@ -324,7 +349,7 @@ int Load(platform::HidPlatform& hid, const Options& options, Console& console) {
                                 Shown(session.serial()) + "; --force loads it all the same");
   }
   device::WriteResults written;
-  for (std::size_t c = 0; c < 3; ++c) {
+  for (const std::size_t c : AllCells()) {
     const auto results =
         device::WriteGain(hid, session.state(), static_cast<LoadCell>(c), profile.positions[c]);
     written.insert(written.end(), results.begin(), results.end());
@@ -332,11 +357,9 @@ int Load(platform::HidPlatform& hid, const Options& options, Console& console) {
     RequireWritten(written, RegistersAfter(c));
   }
   const device::StoredGains gains = session.ReadBackGains();
-  for (std::size_t c = 0; c < 3; ++c) RequireHolds(session, gains, c, profile.positions[c]);
-  console.out << "loaded " << Printable(options.file) << " into " << Shown(session.serial())
-              << ": LC1 " << device::GainText(profile.positions[0]) << ", LC2 "
-              << device::GainText(profile.positions[1]) << ", LC3 "
-              << device::GainText(profile.positions[2]) << '\n';
+  for (const std::size_t c : AllCells()) RequireHolds(session, gains, c, profile.positions[c]);
+  console.out << "loaded " << Printable(options.file) << " into " << Shown(session.serial()) << ": "
+              << GainsText(profile) << '\n';
   return kOk;
 }
 

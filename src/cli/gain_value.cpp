@@ -60,7 +60,8 @@ std::string NoGainMessage(std::string_view text) {
   if (!value) {
     return quoted +
            " is no gain; give one as the list writes it (1 to 1022, such as 500 or "
-           "8.0312) or use --position 0..2559";
+           "8.0312) or use --position 0.." +
+           std::to_string(device::kLastGainPosition);
   }
   int above = 0;
   while (above < device::kGainCount && GainAt(above) < *value) ++above;

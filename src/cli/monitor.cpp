@@ -31,14 +31,9 @@ constexpr std::chrono::milliseconds kSearchPeriod{100};
 // header keeps to one line of a terminal and each redraw lands on the last.
 constexpr std::size_t kHeaderSerialColumns = 60;
 
-constexpr const char* kNames[] = {"LC1",     "LC2",     "LC3",     "Input 4",
-                                  "Input 5", "Input 6", "Input 7", "Input 8"};
-constexpr const char* kKeys[] = {"LC1",    "LC2",    "LC3",    "Input4",
-                                 "Input5", "Input6", "Input7", "Input8"};
-
 // Tenths of a percent of full scale, so that text needs no floating point.
 int PercentTenths(std::uint16_t value) {
-  return static_cast<int>(std::lround(value * 1000.0 / 65535));
+  return static_cast<int>(std::lround(value * 1000.0 / device::kFullScaleValue));
 }
 double Percent(std::uint16_t value) { return PercentTenths(value) / 10.0; }
 
@@ -70,9 +65,10 @@ class Printer {
     if (json_) {
       nlohmann::ordered_json line = {{"serial", Utf8FromDevice(serial)}};
       for (std::size_t i = 0; i < values.size(); ++i) {
-        line[kKeys[i]] = values[i] ? nlohmann::ordered_json{{"raw", *values[i]},
-                                                            {"percent", Percent(*values[i])}}
-                                   : nullptr;
+        line[device::kChannels[i].json_key] =
+            values[i]
+                ? nlohmann::ordered_json{{"raw", *values[i]}, {"percent", Percent(*values[i])}}
+                : nullptr;
       }
       console_.out << JsonText(line) << '\n' << std::flush;
     } else if (console_.out_is_terminal) {
@@ -80,7 +76,7 @@ class Printer {
     } else {
       line_ = Shown(serial);
       for (std::size_t i = 0; i < values.size(); ++i) {
-        ((line_ += ' ') += kKeys[i]) += '=';
+        ((line_ += ' ') += device::kChannels[i].json_key) += '=';
         if (!values[i]) {
           line_ += '-';
           continue;
@@ -116,10 +112,11 @@ class Printer {
     text += line;
     for (std::size_t i = 0; i < values.size(); ++i) {
       if (values[i]) {
-        std::snprintf(line, sizeof line, "\x1b[2K%-8s %7u %7.1f%%\n", kNames[i],
+        std::snprintf(line, sizeof line, "\x1b[2K%-8s %7u %7.1f%%\n", device::kChannels[i].name,
                       unsigned{*values[i]}, Percent(*values[i]));
       } else {
-        std::snprintf(line, sizeof line, "\x1b[2K%-8s %7s %8s\n", kNames[i], "-", "-");
+        std::snprintf(line, sizeof line, "\x1b[2K%-8s %7s %8s\n", device::kChannels[i].name, "-",
+                      "-");
       }
       text += line;
     }
@@ -161,6 +158,33 @@ bool StillListed(platform::HidPlatform& hid, const device::WindowState& state) {
   });
 }
 
+// Opens the device asked for after it was lost, and says which one it shows.
+bool Reopen(platform::HidPlatform& hid, const Options& options, Printer& printer,
+            std::optional<Session>& session, std::string& last_serial) {
+  try {
+    session.emplace(hid, options.serial);
+  } catch (const Failure&) {
+    return false;
+  }
+  device::ReadDetails(hid, session->state());
+  RequireReadable(*session);
+  printer.Note(session->serial() == last_serial ? "device " + Shown(last_serial) + " is back"
+                                                : "now showing device " + Shown(session->serial()));
+  last_serial = session->serial();
+  return true;
+}
+
+// The newest values among the reports one read takes, if it took any.
+std::optional<Values> ReadNewest(platform::HidPlatform& hid, device::WindowState& state) {
+  std::array<std::uint8_t, device::kReadBufferBytes> buffer{};
+  std::uint32_t count = 0;
+  state.LastResult = hid.ReadInput(state.ReadHandle, state.ReadOverlapped,
+                                   std::span(buffer).first(device::kReadRequestBytes), count);
+  if (count == 0) return std::nullopt;
+  return device::NewestReportValues(buffer, count, state.DeviceCaps.InputReportByteLength,
+                                    state.InputMask);
+}
+
 int Monitor(platform::HidPlatform& hid, const Options& options, Console& console) {
   const auto interrupted = [&] { return console.interrupted && console.interrupted->load(); };
   const auto period = std::chrono::duration_cast<Clock::duration>(
@@ -174,7 +198,6 @@ int Monitor(platform::HidPlatform& hid, const Options& options, Console& console
   RequireReadable(*session);
   std::string last_serial = session->serial();
 
-  std::array<std::uint8_t, device::kReadBufferBytes> buffer{};
   long shown = 0;
   Clock::time_point next = Clock::now();
   // When the device was last found listed; a quiet device is checked anew
@@ -188,30 +211,13 @@ int Monitor(platform::HidPlatform& hid, const Options& options, Console& console
     if (interrupted()) break;
 
     if (!session) {
-      try {
-        session.emplace(hid, options.serial);
-      } catch (const Failure&) {
-        continue;
-      }
-      device::ReadDetails(hid, session->state());
-      RequireReadable(*session);
-      printer.Note(session->serial() == last_serial
-                       ? "device " + Shown(last_serial) + " is back"
-                       : "now showing device " + Shown(session->serial()));
-      last_serial = session->serial();
-      listed = next;
+      if (Reopen(hid, options, printer, session, last_serial)) listed = next;
       continue;
     }
 
     device::WindowState& state = session->state();
-    buffer.fill(0);
-    std::uint32_t count = 0;
-    state.LastResult = hid.ReadInput(state.ReadHandle, state.ReadOverlapped,
-                                     std::span(buffer).first(device::kReadRequestBytes), count);
-    if (count > 0) {
-      printer.Show(session->serial(),
-                   device::NewestReportValues(buffer, count, state.DeviceCaps.InputReportByteLength,
-                                              state.InputMask));
+    if (const auto values = ReadNewest(hid, state)) {
+      printer.Show(session->serial(), *values);
       listed = next;
       if (options.count && ++shown >= *options.count) break;
       continue;

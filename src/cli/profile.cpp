@@ -54,7 +54,10 @@ int Position(const json& gains, const char* cell) {
                           ? position->get<std::uint64_t>() < device::kGainCount
                           : position->get<std::int64_t>() >= 0 &&
                                 position->get<std::int64_t>() < device::kGainCount;
-  if (!inside) Bad(std::string(cell) + " position " + position->dump() + " is outside 0..2559");
+  if (!inside) {
+    Bad(std::string(cell) + " position " + position->dump() + " is outside 0.." +
+        std::to_string(device::kLastGainPosition));
+  }
   const auto p = position->get<std::int64_t>();
   if (gain == it->end() || !gain->is_number()) Bad(std::string(cell) + " has no \"gain\"");
   const int checked = static_cast<int>(p);
@@ -72,8 +75,8 @@ std::string Why() { return std::strerror(errno); }
 std::string ProfileText(const Profile& profile) {
   json gains = json::object();
   for (std::size_t cell = 0; cell < profile.positions.size(); ++cell) {
-    gains[kCellNames[cell]] = {{"position", profile.positions[cell]},
-                               {"gain", GainAt(profile.positions[cell])}};
+    gains[device::kChannels[cell].json_key] = {{"position", profile.positions[cell]},
+                                               {"gain", GainAt(profile.positions[cell])}};
   }
   const json document = {{"profile", kProfileFormat},  {"serial", profile.serial},
                          {"maker", profile.maker},     {"product", profile.product},
@@ -133,11 +136,12 @@ Profile ParseProfile(std::string_view text) {
   const auto gains = document.find("gains");
   if (gains == document.end() || !gains->is_object()) Bad("it has no \"gains\"");
   for (const auto& [cell, value] : gains->items()) {
-    if (cell != "LC1" && cell != "LC2" && cell != "LC3")
+    const auto keyed = [&](const device::Channel& c) { return cell == c.json_key; };
+    if (!std::ranges::any_of(device::LoadCells(), keyed))
       Bad("\"gains\" names no load cell " + cell);
   }
   for (std::size_t cell = 0; cell < profile.positions.size(); ++cell) {
-    profile.positions[cell] = Position(*gains, kCellNames[cell]);
+    profile.positions[cell] = Position(*gains, device::kChannels[cell].json_key);
   }
   return profile;
 }

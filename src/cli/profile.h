@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "device/channels.h"
+
 namespace tensivo::cli {
 
 inline constexpr int kProfileFormat = 1;
@@ -13,8 +15,8 @@ struct Profile {
   std::string serial;
   std::string maker;
   std::string product;
-  std::string version;             // as the window shows it, "1.1"
-  std::array<int, 3> positions{};  // LC1..LC3, list positions
+  std::string version;                                  // as the window shows it, "1.1"
+  std::array<int, device::kLoadCellCount> positions{};  // list positions, in channel order
 };
 
 std::string ProfileText(const Profile& profile);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "device/channels.h"
 #include "device/device_steps.h"
 #include "device/protocol.h"
 #include "device/window_state.h"
@@ -25,7 +26,12 @@ class Failure : public std::runtime_error {
   int code_;
 };
 
-inline constexpr const char* kCellNames[] = {"LC1", "LC2", "LC3"};
+// The load cells as the command line names them, in channel order.
+inline constexpr auto kCellNames = [] {
+  std::array<const char*, device::kLoadCellCount> names{};
+  for (std::size_t c = 0; c < names.size(); ++c) names[c] = device::kChannels[c].name;
+  return names;
+}();
 
 // Said wherever no device is found.
 inline constexpr const char* kWithoutHardware =

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "device/channels.h"
 #include "device/window_state.h"
 #include "platform/hid_platform.h"
 
@@ -15,7 +16,7 @@ namespace tensivo::device {
 // The gains the five-read read-back finds in the device.
 struct StoredGains {
   // List positions of LC1..LC3; none where the registers name no step.
-  std::array<std::optional<int>, 3> positions;
+  std::array<std::optional<int>, kLoadCellCount> positions;
   // All nine gain registers came from reads that succeeded. Otherwise a
   // position may stand on the zeros of reads that failed.
   bool read = false;
@@ -27,7 +28,7 @@ struct DeviceDetails {
   std::optional<std::string> product;
   std::uint16_t version = 0;
   // List positions of LC1..LC3; none where the registers name no step.
-  std::array<std::optional<int>, 3> gain_positions;
+  std::array<std::optional<int>, kLoadCellCount> gain_positions;
   bool gains_read = false;  // as StoredGains::read
 };
 

@@ -8,12 +8,10 @@
 #include <vector>
 
 #include "device/window_state.h"
+#include "device/wire.h"
 #include "platform/hid_platform.h"
 
 namespace tensivo::device {
-
-inline constexpr std::uint16_t kVendorId = 0xE31A;
-inline constexpr std::uint16_t kProductId = 0x5C07;
 
 // One enumerated interface opened plain and asked for its identifiers and
 // serial number, as both searches ask every interface.

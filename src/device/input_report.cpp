@@ -29,12 +29,9 @@ std::array<std::optional<std::uint16_t>, kBarCount> NewestReportValues(
     return static_cast<std::uint16_t>(buffer[p + offset] | buffer[p + offset + 1] << 8);
   };
 
-  for (std::size_t k = 0; k < 3; ++k) values[k] = value_at(2 * k);
-  std::size_t cursor = 6;
-  for (std::size_t n = 0; n < 5; ++n) {
-    if (input_mask & (0x08u << n)) continue;
-    values[3 + n] = value_at(cursor);
-    cursor += 2;
+  const auto offsets = ValueOffsets(input_mask);
+  for (std::size_t i = 0; i < kChannelCount; ++i) {
+    if (offsets[i]) values[i] = value_at(*offsets[i]);
   }
   return values;
 }

@@ -1,7 +1,7 @@
 // Decoding the device's input reports into bar widths.
 //
-// A report is the id byte, LC1, LC2, LC3, then one value for each of inputs
-// 4..8 whose mask bit is clear, every value 16-bit, low byte first.
+// A report is the id byte, then the values of the channel table's inputs
+// that the input mask leaves in (channels.h).
 #pragma once
 
 #include <array>
@@ -9,13 +9,15 @@
 #include <optional>
 #include <span>
 
+#include "device/channels.h"
+
 namespace tensivo::device {
 
 inline constexpr std::size_t kReadRequestBytes = 1000;
 inline constexpr std::size_t kReadBufferBytes = 1001;
-inline constexpr int kBarCount = 8;  // LC1..LC3, then inputs 4..8
+inline constexpr int kBarCount = static_cast<int>(kChannelCount);  // one bar per channel
 inline constexpr double kOutlineMargin = 84;
-inline constexpr double kFullScaleValue = 65535;
+inline constexpr double kFullScaleValue = 65535;  // the largest 16-bit value
 
 // Whole number nearest to x, an exact half going to the even neighbour.
 double RoundHalfEven(double x);
@@ -23,7 +25,7 @@ double RoundHalfEven(double x);
 // Full-scale bar width (twips) for an outline of the given width.
 double FullScale(double outline_width);
 
-// The eight input values (LC1..LC3, then inputs 4..8) of the newest whole
+// The input values, in channel order, of the newest whole
 // report among the `count` bytes read, or none for an input the read cannot
 // give: masked out, past the bytes read, or no whole report at all. No byte
 // past `count` is ever used.
@@ -31,7 +33,7 @@ std::array<std::optional<std::uint16_t>, kBarCount> NewestReportValues(
     std::span<const std::uint8_t> buffer, std::uint32_t count, std::uint16_t report_length,
     std::uint8_t input_mask);
 
-// New widths of the eight bars from the newest whole report among the
+// New widths of the bars, in channel order, from the newest whole report among the
 // `count` bytes read, or none for a bar the read cannot set. Nothing is shown
 // when the read holds no whole report or the report length is unusable, and no
 // byte past `count` is ever used.

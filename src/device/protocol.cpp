@@ -27,8 +27,8 @@ std::vector<std::uint8_t> NewFeatureBuffer(const WindowState& state) {
   return std::vector<std::uint8_t>(state.DeviceCaps.FeatureReportByteLength, 0);
 }
 
-void Write_Register(platform::HidPlatform& hid, WindowState& state,
-                    std::span<std::uint8_t> buffer, std::uint8_t reg, std::uint8_t value) {
+void Write_Register(platform::HidPlatform& hid, WindowState& state, std::span<std::uint8_t> buffer,
+                    std::uint8_t reg, std::uint8_t value) {
   if (buffer.size() < 4) {
     state.LastResult = platform::kFailure;
     return;
@@ -72,7 +72,7 @@ RegisterSet ApplyFeatureReply(std::span<const std::uint8_t> reply, RegisterImage
   if (reply.size() < 3) return written;
   if (reply[1] == kConfigBlockTag) {
     const std::size_t start = reply[2];
-    for (std::size_t i = 0; i < 16; ++i) {
+    for (std::size_t i = 0; i < kConfigBlockRegisters; ++i) {
       if (3 + i >= reply.size() || start + i >= image.size()) break;
       image[start + i] = reply[3 + i];
       written.set(start + i);

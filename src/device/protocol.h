@@ -11,16 +11,16 @@
 #include <span>
 #include <vector>
 
+#include "device/channels.h"
 #include "device/window_state.h"
+#include "device/wire.h"
 #include "platform/hid_platform.h"
 
 namespace tensivo::device {
 
-inline constexpr std::uint8_t kWriteRegisterCommand = 1;
-inline constexpr std::uint8_t kConfigBlockTag = 0xEE;
-inline constexpr std::uint8_t kInputMaskTag = 0xCC;
-
-inline constexpr int kGainCount = 2560;  // list positions 0..2559
+// The gain list's length; every range of list positions derives from it.
+inline constexpr int kGainCount = 2560;
+inline constexpr int kLastGainPosition = kGainCount - 1;
 inline constexpr int kFactoryGainPosition = 2292;  // gain 500
 inline constexpr int kReadBackReads = 5;
 inline constexpr std::size_t kRegisterImageSize = 17;
@@ -28,19 +28,9 @@ using RegisterImage = std::array<std::uint8_t, kRegisterImageSize>;
 // Which registers of an image a read-back filled.
 using RegisterSet = std::bitset<kRegisterImageSize>;
 
-inline constexpr std::array<std::uint8_t, 12> kFactoryValues = {15,  1,   15,  1,   15,  1,
-                                                                244, 244, 244, 128, 128, 128};
-
+// Indexes the load cells of the channel table.
 enum class LoadCell { kLC1 = 0, kLC2 = 1, kLC3 = 2 };
-
-struct GainRegisters {
-  std::uint8_t amplifier;
-  std::uint8_t shift;
-  std::uint8_t fine;
-};
-
-// Which registers each load cell owns, in the order LC1, LC2, LC3.
-inline constexpr std::array<GainRegisters, 3> kLoadCellRegisters = {{{0, 1, 6}, {2, 3, 7}, {4, 5, 8}}};
+static_assert(static_cast<std::size_t>(LoadCell::kLC3) + 1 == kLoadCellCount);
 
 // Writer's rule: coarse step e -> amplifier code and shift.
 struct CoarseStep {
@@ -68,7 +58,7 @@ struct GainPosition {
   int fine;    // m, 0..255
 };
 
-// Positions outside 0..2559 are clamped into it.
+// Positions outside the list are clamped into it.
 GainPosition SplitGainPosition(int position);
 
 // The three register values that select list position p.
@@ -84,8 +74,8 @@ std::vector<std::uint8_t> NewFeatureBuffer(const WindowState& state);
 // Sends one write-register report through the buffer: 0, 1, register, value,
 // the rest as the buffer holds it. A buffer too short for those four bytes
 // sends nothing and counts as a failed call.
-void Write_Register(platform::HidPlatform& hid, WindowState& state,
-                    std::span<std::uint8_t> buffer, std::uint8_t reg, std::uint8_t value);
+void Write_Register(platform::HidPlatform& hid, WindowState& state, std::span<std::uint8_t> buffer,
+                    std::uint8_t reg, std::uint8_t value);
 
 // One write-register report of a sequence and the platform's result for it.
 struct RegisterWrite {

@@ -14,14 +14,10 @@ struct Wave {
   double period_s;
   double phase;
 };
-constexpr std::array<Wave, 8> kWaves = {{{3.1, 0.0},
-                                         {4.3, 1.0},
-                                         {5.9, 2.0},
-                                         {7.0, 0.5},
-                                         {2.3, 2.5},
-                                         {9.7, 4.0},
-                                         {3.7, 1.5},
-                                         {6.1, 3.0}}};
+constexpr Wave kWaves[] = {{3.1, 0.0}, {4.3, 1.0}, {5.9, 2.0}, {7.0, 0.5},
+                           {2.3, 2.5}, {9.7, 4.0}, {3.7, 1.5}, {6.1, 3.0}};
+// A channel without its own wave would divide by a zero period.
+static_assert(std::size(kWaves) == device::kChannelCount, "one wave per channel");
 
 void PutValue(std::span<std::uint8_t> data, std::size_t at, std::uint16_t value) {
   if (at < data.size()) data[at] = static_cast<std::uint8_t>(value & 0xFF);
@@ -30,9 +26,8 @@ void PutValue(std::span<std::uint8_t> data, std::size_t at, std::uint16_t value)
 
 }  // namespace
 
-DeviceModel::DeviceModel()
-    : replies_{FeatureReply::ConfigBlock(0), FeatureReply::InputMask()} {
-  std::copy(kPowerOnRegisters.begin(), kPowerOnRegisters.end(), registers_.begin());
+DeviceModel::DeviceModel() : replies_{FeatureReply::ConfigBlock(0), FeatureReply::InputMask()} {
+  std::copy(device::kFactoryValues.begin(), device::kFactoryValues.end(), registers_.begin());
 }
 
 void DeviceModel::SetReplies(std::vector<FeatureReply> replies) {
@@ -48,15 +43,15 @@ void DeviceModel::NextFeatureReply(std::span<std::uint8_t> data) {
 
   switch (reply.kind) {
     case FeatureReply::Kind::kConfigBlock: {
-      data[0] = kTagConfigBlock;
+      data[0] = device::kConfigBlockTag;
       if (data.size() > 1) data[1] = reply.start;
-      for (std::size_t i = 0; i < kConfigBlockRegisters && 2 + i < data.size(); ++i) {
+      for (std::size_t i = 0; i < device::kConfigBlockRegisters && 2 + i < data.size(); ++i) {
         data[2 + i] = registers_[(reply.start + i) % registers_.size()];
       }
       break;
     }
     case FeatureReply::Kind::kInputMask:
-      data[0] = kTagInputMask;
+      data[0] = device::kInputMaskTag;
       if (data.size() > 1) data[1] = input_mask_;
       break;
     case FeatureReply::Kind::kRaw:
@@ -66,13 +61,13 @@ void DeviceModel::NextFeatureReply(std::span<std::uint8_t> data) {
 }
 
 bool DeviceModel::ApplyFeatureWrite(std::span<const std::uint8_t> data) {
-  if (data.size() < 3 || data[0] != kTagWriteRegister) return false;
+  if (data.size() < 3 || data[0] != device::kWriteRegisterCommand) return false;
   registers_[data[1]] = data[2];
   return true;
 }
 
-std::array<std::uint16_t, 8> DeviceModel::InputValues(double t) const {
-  std::array<std::uint16_t, 8> values{};
+InputValueSet DeviceModel::InputValues(double t) const {
+  InputValueSet values{};
   for (std::size_t i = 0; i < values.size(); ++i) {
     const double angle = 2.0 * std::numbers::pi * t / kWaves[i].period_s + kWaves[i].phase;
     values[i] = static_cast<std::uint16_t>(std::lround(32767.5 + 32767.5 * std::sin(angle)));
@@ -84,15 +79,12 @@ void DeviceModel::InputReport(double t, std::span<std::uint8_t> data) const {
   EncodeInputReport(InputValues(t), input_mask_, data);
 }
 
-void DeviceModel::EncodeInputReport(const std::array<std::uint16_t, 8>& values,
-                                    std::uint8_t mask, std::span<std::uint8_t> data) {
+void DeviceModel::EncodeInputReport(const InputValueSet& values, std::uint8_t mask,
+                                    std::span<std::uint8_t> data) {
   std::fill(data.begin(), data.end(), std::uint8_t{0});
-  std::size_t at = 0;
-  for (std::size_t i = 0; i < 3; ++i, at += 2) PutValue(data, at, values[i]);
-  for (std::size_t n = 0; n < 5; ++n) {
-    if (mask & (0x08u << n)) continue;
-    PutValue(data, at, values[3 + n]);
-    at += 2;
+  const auto offsets = device::ValueOffsets(mask);
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (offsets[i]) PutValue(data, *offsets[i], values[i]);
   }
 }
 

@@ -11,23 +11,19 @@
 #include <span>
 #include <vector>
 
+#include "device/wire.h"
+
 namespace tensivo::sim {
 
-// Register values a device holds when it leaves the factory: registers 0 to 11.
-inline constexpr std::array<std::uint8_t, 12> kPowerOnRegisters = {15,  1,   15,  1,   15,  1,
-                                                                   244, 244, 244, 128, 128, 128};
-
-inline constexpr std::uint8_t kTagWriteRegister = 0x01;
-inline constexpr std::uint8_t kTagConfigBlock = 0xEE;
-inline constexpr std::uint8_t kTagInputMask = 0xCC;
-inline constexpr std::size_t kConfigBlockRegisters = 16;
+// One value per channel of the channel table, in report order.
+using InputValueSet = std::array<std::uint16_t, device::kChannelCount>;
 
 // One reply in the device's feature-read sequence.
 struct FeatureReply {
   enum class Kind { kConfigBlock, kInputMask, kRaw };
   Kind kind = Kind::kConfigBlock;
-  std::uint8_t start = 0;          // kConfigBlock: first register of the block
-  std::vector<std::uint8_t> raw;   // kRaw: data bytes as sent, after the report-id byte
+  std::uint8_t start = 0;         // kConfigBlock: first register of the block
+  std::vector<std::uint8_t> raw;  // kRaw: data bytes as sent, after the report-id byte
 
   static FeatureReply ConfigBlock(std::uint8_t start_register) {
     return {Kind::kConfigBlock, start_register, {}};
@@ -47,7 +43,7 @@ class DeviceModel {
   std::array<std::uint8_t, 256>& registers() { return registers_; }
   const std::array<std::uint8_t, 256>& registers() const { return registers_; }
 
-  // Bits 3..7 mark potentiometer inputs 4..8 as absent from the input report.
+  // The channel table's mask bits mark inputs as absent from the input report.
   std::uint8_t input_mask() const { return input_mask_; }
   void set_input_mask(std::uint8_t mask) { input_mask_ = mask; }
 
@@ -65,15 +61,15 @@ class DeviceModel {
   // Returns false for a report the device does not understand.
   bool ApplyFeatureWrite(std::span<const std::uint8_t> data);
 
-  // Input values at time t (seconds) for LC1..LC3 and inputs 4..8.
-  std::array<std::uint16_t, 8> InputValues(double t) const;
+  // Input values at time t (seconds), in channel order.
+  InputValueSet InputValues(double t) const;
 
-  // The input report's data bytes at time t: LC1..LC3, then each input the
-  // mask leaves present, low byte first, zero padded or cut to `data`.
+  // The input report's data bytes at time t: each channel the mask leaves
+  // present, low byte first, zero padded or cut to `data`.
   void InputReport(double t, std::span<std::uint8_t> data) const;
 
   // Encodes given values the way InputReport does, for scripted reports.
-  static void EncodeInputReport(const std::array<std::uint16_t, 8>& values, std::uint8_t mask,
+  static void EncodeInputReport(const InputValueSet& values, std::uint8_t mask,
                                 std::span<std::uint8_t> data);
 
  private:

@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "sim/device_model.h"
+#include "device/wire.h"
 #include "platform/hid_platform.h"
+#include "sim/device_model.h"
 
 namespace tensivo::sim {
 
@@ -31,11 +32,12 @@ struct SimulatedDeviceSpec {
   std::u16string serial = u"SIM-0001";
   std::u16string manufacturer = u"Tensivo";
   std::u16string product = u"Load Cell Interface";
-  std::uint16_t vendor_id = 0xE31A;
-  std::uint16_t product_id = 0x5C07;
+  std::uint16_t vendor_id = device::kVendorId;
+  std::uint16_t product_id = device::kProductId;
   std::uint16_t version = 0x0101;
-  std::uint16_t input_length = 17;    // counting the report-id byte
-  std::uint16_t feature_length = 19;  // counting the report-id byte
+  // As the host's capabilities count them, with the report-id byte.
+  std::uint16_t input_length = device::kInputReportBytes + device::kReportIdBytes;
+  std::uint16_t feature_length = device::kFeatureReportBytes + device::kReportIdBytes;
   // Input reports the device sends per second while it streams on its own.
   int reports_per_second = 1000;
 };
@@ -110,8 +112,8 @@ class SimulatedHid final : public HidPlatform {
   void FollowWallClock();
 
   // --- faults ---
-  void FailAlways(Op op, DeviceId device);  // this operation on this device always fails
-  void FailCall(std::uint64_t call_number);  // only the call with this number fails
+  void FailAlways(Op op, DeviceId device);       // this operation on this device always fails
+  void FailCall(std::uint64_t call_number);      // only the call with this number fails
   void FailFromCall(std::uint64_t call_number);  // it and every later call fail
   void UnplugAtCall(DeviceId device, std::uint64_t call_number);  // detached just before it
   void ReplugAtCall(DeviceId device, std::uint64_t call_number);  // attached just before it

@@ -62,7 +62,7 @@ class List : public Control {
   virtual void AddItem(std::string_view item) = 0;
   virtual int ListCount() const = 0;
   virtual std::string ItemText(int index) const = 0;
-  virtual int ListIndex() const = 0;  // -1 when nothing is selected
+  virtual int ListIndex() const = 0;     // -1 when nothing is selected
   virtual std::string Text() const = 0;  // the selected entry, empty when none
 
   // Selects `index` and runs Click at once, also when it was selected
@@ -105,10 +105,33 @@ class Timer : public Control {
   virtual int Interval() const = 0;  // milliseconds
   virtual void SetInterval(int milliseconds) = 0;
 
+  // Runs Tick, for the timer's interval or for whoever stands in for it. A
+  // pump inside a running tick may deliver another (Win32 hands out
+  // WM_TIMER there): that one is dropped, never run inside the first.
+  void Fire() {
+    if (!Tick) return;
+    if (ticking_) {
+      ++dropped_ticks_;
+      return;
+    }
+    ticking_ = true;
+    struct Done {
+      bool& ticking;
+      ~Done() { ticking = false; }
+    } done{ticking_};
+    Tick();
+  }
+  // The ticks Fire dropped so far.
+  int dropped_ticks() const { return dropped_ticks_; }
+
   Handler Tick;
 
  protected:
   using Control::Control;
+
+ private:
+  bool ticking_ = false;
+  int dropped_ticks_ = 0;
 };
 
 // The window itself: its controls by the layout table's names, and what only

@@ -63,12 +63,19 @@ frmMain::frmMain(platform::HidPlatform& hid, ui::Form& form)
       Command1(form.GetButton("Command1")),
       hid_(hid),
       form_(form) {
-  for (int n = 4; n <= 8; ++n) {
-    const auto i = static_cast<std::size_t>(n - 4);
-    ch_label_[i] = &form.GetLabel(ChName("Ch_label", n));
-    ch_frame_[i] = &form.GetShape(ChName("Ch_frame", n));
-    ch_bar_[i] = &form.GetShape(ChName("Ch_bar", n));
+  for (std::size_t c = 0; c < gain_lists_.size(); ++c) {
+    gain_lists_[c] = &form.GetList(std::string(device::kChannels[c].name) + "_gain");
+    gain_lists_[c]->Click = [this, c] {
+      GainClick(*gain_lists_[c], static_cast<device::LoadCell>(c));
+    };
   }
+  for (const device::Channel& input : device::Inputs()) {
+    const std::size_t i = InputIndex(input.number);
+    ch_label_[i] = &form.GetLabel(ChName("Ch_label", input.number));
+    ch_frame_[i] = &form.GetShape(ChName("Ch_frame", input.number));
+    ch_bar_[i] = &form.GetShape(ChName("Ch_bar", input.number));
+  }
+  static_assert(kBars.size() == device::kChannelCount, "one bar per channel");
   for (std::size_t i = 0; i < kBars.size(); ++i) bars_[i] = &form.GetShape(kBars[i].bar);
 
   const char decimal_point = form.DecimalPoint();
@@ -78,18 +85,18 @@ frmMain::frmMain(platform::HidPlatform& hid, ui::Form& form)
   }
 
   SerNo.Click = [this] { SerNo_Click(); };
-  LC1_gain.Click = [this] { LC1_gain_Click(); };
-  LC2_gain.Click = [this] { LC2_gain_Click(); };
-  LC3_gain.Click = [this] { LC3_gain_Click(); };
   Command1.Click = [this] { Command1_Click(); };
-  Timer.Tick = [this] { Timer_Timer(); };
+  Timer.Tick = [this] {
+    if (!unloaded_) Poll_Inputs();
+  };
   form.Unload = [this] { Form_Unload(); };
 }
 
 frmMain::~frmMain() {
   Form_Unload();
   // The form may outlive the window; nothing of it may call back in here.
-  for (ui::List* list : {&SerNo, &LC1_gain, &LC2_gain, &LC3_gain}) list->Click = nullptr;
+  SerNo.Click = nullptr;
+  for (ui::List* list : gain_lists_) list->Click = nullptr;
   Command1.Click = nullptr;
   Timer.Tick = nullptr;
   form_.Unload = nullptr;
@@ -139,20 +146,13 @@ void frmMain::SerNo_Click() {
   SetTimerEnabled(true);
 }
 
-void frmMain::Timer_Timer() {
-  // A pump inside a poll must never start a second poll, whatever delivers
-  // the tick: Win32 hands out WM_TIMER inside a running tick.
-  if (polling_ || unloaded_) return;
-  polling_ = true;
-  Poll_Inputs();
-  polling_ = false;
-}
+// Through the timer, so that a tick inside a running poll is dropped
+// whoever delivers it.
+void frmMain::Timer_Timer() { Timer.Fire(); }
 
 // --- discovery ---
 
-device::Bool16 frmMain::FindTheHid() {
-  return device::FindTheHid(hid_, state_, SerNo.Text());
-}
+device::Bool16 frmMain::FindTheHid() { return device::FindTheHid(hid_, state_, SerNo.Text()); }
 
 void frmMain::Scan_USB_devices() {
   state_.FormReady = kFalse;
@@ -171,9 +171,9 @@ void frmMain::Scan_USB_devices() {
 // --- details read-back ---
 
 void frmMain::Read_Device_Details() {
-  const std::array<ui::List*, 3> gains = {&LC1_gain, &LC2_gain, &LC3_gain};
-  const std::array<ui::Control*, 8> configuration = {&Command1, &Frame2,  &Label6,  &Label7,
-                                                     &Label8,   &Label9,  &Label10, &Label11};
+  const auto& gains = gain_lists_;
+  const std::array<ui::Control*, 8> configuration = {&Command1, &Frame2, &Label6,  &Label7,
+                                                     &Label8,   &Label9, &Label10, &Label11};
 
   // Reset.
   state_.DetailsValid = kFalse;
@@ -219,10 +219,10 @@ void frmMain::Read_Device_Details() {
   state_.FormReady = kTrue;
   state_.DetailsValid = kTrue;
 
-  if ((state_.InputMask & 0xF8) != 0) {
+  if ((state_.InputMask & device::kInputMaskBits) != 0) {
     Frame4.SetEnabled(true);
-    for (int n = 4; n <= 8; ++n) {
-      Ch_label(n).SetEnabled((state_.InputMask & (0x08 << (n - 4))) == 0);
+    for (const device::Channel& input : device::Inputs()) {
+      Ch_label(input.number).SetEnabled(device::Present(input, state_.InputMask));
     }
   }
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "device/channels.h"
 #include "device/input_report.h"
 #include "device/protocol.h"
 #include "device/window_state.h"
@@ -78,12 +79,12 @@ class frmMain {
   ui::Frame& Frame4;
   ui::Button& Command1;
 
-  // Control arrays, indexed 4..8 like the inputs they show.
-  ui::Label& Ch_label(int n) const { return *ch_label_.at(static_cast<std::size_t>(n - 4)); }
-  ui::Shape& Ch_frame(int n) const { return *ch_frame_.at(static_cast<std::size_t>(n - 4)); }
-  ui::Shape& Ch_bar(int n) const { return *ch_bar_.at(static_cast<std::size_t>(n - 4)); }
+  // Control arrays, indexed by the numbers of the inputs they show.
+  ui::Label& Ch_label(int n) const { return *ch_label_.at(InputIndex(n)); }
+  ui::Shape& Ch_frame(int n) const { return *ch_frame_.at(InputIndex(n)); }
+  ui::Shape& Ch_bar(int n) const { return *ch_bar_.at(InputIndex(n)); }
 
-  // The eight bars in report order: LC1..LC3, then inputs 4..8.
+  // The bars in channel order.
   const std::array<ui::Shape*, device::kBarCount>& Bars() const { return bars_; }
 
  private:
@@ -91,18 +92,19 @@ class frmMain {
   void CloseDevice();
   void SetTimerEnabled(bool enabled);
   void ShowReport(std::span<const std::uint8_t> buffer, std::uint32_t count);
+  static std::size_t InputIndex(int n) { return static_cast<std::size_t>(n - device::kFirstInput); }
 
   platform::HidPlatform& hid_;
   ui::Form& form_;
   device::WindowState state_;
   bool unloaded_ = false;
-  bool polling_ = false;
 
-  std::array<ui::Label*, 5> ch_label_{};
-  std::array<ui::Shape*, 5> ch_frame_{};
-  std::array<ui::Shape*, 5> ch_bar_{};
+  std::array<ui::List*, device::kLoadCellCount> gain_lists_{};  // LC1_gain.., in channel order
+  std::array<ui::Label*, device::kInputCount> ch_label_{};
+  std::array<ui::Shape*, device::kInputCount> ch_frame_{};
+  std::array<ui::Shape*, device::kInputCount> ch_bar_{};
   std::array<ui::Shape*, device::kBarCount> bars_{};
-  // The 2560 entry texts, made once: every refill hands the lists the same.
+  // The gain list's entry texts, made once: every refill hands the lists the same.
   std::vector<std::string> gain_texts_;
 };
 

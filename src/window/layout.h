@@ -4,13 +4,37 @@
 // before their bars, so that building in table order stacks them right.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cmath>
+#include <cstdint>
 #include <string_view>
 
 namespace tensivo::window {
 
+inline constexpr double kTwipsPerInch = 1440;
+
+// Twips to pixels at `dpi` pixels per inch (15 twips are one pixel at 96).
+inline int TwipsToPixels(double twips, double dpi) {
+  return static_cast<int>(std::lround(twips * dpi / kTwipsPerInch));
+}
+
 inline constexpr double kClientWidth = 8445;
 inline constexpr double kClientHeight = 8370;
+
+// Below this the window is no longer readable; a screen that small gets a
+// window larger than itself.
+inline constexpr double kSmallestScale = 0.25;
+
+// The largest scale up to 1 at which the client area, its twips converted
+// at `dpi`, fits a room of that many pixels. Sizes round to the nearest
+// pixel, and lround(x) <= n for any x <= n.
+inline double FitScale(double dpi, int room_width, int room_height) {
+  const double natural_width = kClientWidth * dpi / kTwipsPerInch;
+  const double natural_height = kClientHeight * dpi / kTwipsPerInch;
+  const double scale = std::min(room_width / natural_width, room_height / natural_height);
+  return std::clamp(scale, kSmallestScale, 1.0);
+}
 inline constexpr double kEmptyBarWidth = 15;
 
 enum class Kind {
@@ -18,10 +42,22 @@ enum class Kind {
   kLabel,
   kValueLabel,  // shows device data: window-background fill, window-text colour
   kList,
-  kOutline,     // white rectangle with a black border
-  kBar,         // green rectangle that grows inside its outline
+  kOutline,  // white rectangle with a black border
+  kBar,      // green rectangle that grows inside its outline
   kButton,
 };
+
+struct Colour {
+  std::uint8_t red, green, blue;
+};
+
+// How an outline or a bar is painted: its fill and a one-pixel border.
+struct ShapePaint {
+  Colour fill;
+  Colour border;
+};
+inline constexpr ShapePaint kOutlinePaint = {{255, 255, 255}, {0, 0, 0}};
+inline constexpr ShapePaint kBarPaint = {{0, 128, 0}, {0, 128, 0}};
 
 struct ControlPlace {
   std::string_view name;
@@ -107,6 +143,12 @@ inline constexpr std::array<BarPlace, 8> kBars = {{
     {"Ch_bar(7)", "Ch_frame(7)"},
     {"Ch_bar(8)", "Ch_frame(8)"},
 }};
+
+// How an outline or a bar of the table is painted; each front-end asks for
+// every shape, so that a bar may have a colour of its own.
+constexpr const ShapePaint& PaintOf(const ControlPlace& place) {
+  return place.kind == Kind::kBar ? kBarPaint : kOutlinePaint;
+}
 
 // The place of a control by name, or null.
 constexpr const ControlPlace* FindPlace(std::string_view name) {

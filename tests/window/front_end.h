@@ -19,6 +19,13 @@ class FrontEnd {
   // The user picks an entry of a drop-down list, also the one already shown.
   virtual void Pick(ui::List& list, int index) = 0;
   virtual void Press(ui::Button& button) = 0;
+  // The user puts the keyboard focus on a control of the tab order.
+  virtual void Focus(ui::Control& control) = 0;
+  // The control that has the focus once the window has handled what is
+  // pending; empty when none has it, or a disabled one.
+  virtual std::string Focused() = 0;
+  // The user turns the mouse wheel one notch down over a list.
+  virtual void Wheel(ui::List& list) = 0;
   // An event that is pending from now on, so that the window's next pump
   // handles it.
   virtual void Post(std::function<void()> event) = 0;

@@ -1,5 +1,5 @@
-#include "window/headless/headless_form.h"
 #include "front_end.h"
+#include "window/headless/headless_form.h"
 
 namespace tensivo::window::testing {
 namespace {
@@ -10,6 +10,12 @@ class HeadlessFrontEnd final : public FrontEnd {
   void Pick(ui::List& list, int index) override { form_.list(list.Name()).UserPick(index); }
   void Press(ui::Button& button) override { form_.button(button.Name()).UserClick(); }
   void Post(std::function<void()> event) override { form_.Post(std::move(event)); }
+  void Focus(ui::Control& control) override { form_.UserFocus(control.Name()); }
+  std::string Focused() override {
+    form_.DoEvents();
+    return std::string(form_.focused());
+  }
+  void Wheel(ui::List& list) override { form_.UserWheel(list.Name()); }
 
  private:
   headless::HeadlessForm form_;

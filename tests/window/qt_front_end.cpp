@@ -1,5 +1,7 @@
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QPushButton>
+#include <QWheelEvent>
 
 #include "front_end.h"
 #include "window/qt/qt_form.h"
@@ -22,6 +24,26 @@ class QtFrontEnd final : public FrontEnd {
 
   void Post(std::function<void()> event) override {
     QMetaObject::invokeMethod(&form_, std::move(event), Qt::QueuedConnection);
+  }
+
+  void Focus(ui::Control& control) override {
+    form_.activateWindow();
+    form_.Native<QWidget>(control.Name())->setFocus(Qt::MouseFocusReason);
+  }
+
+  std::string Focused() override {
+    QCoreApplication::processEvents();
+    const QWidget* focused = form_.focusWidget();
+    if (focused == nullptr || !focused->isEnabled()) return {};
+    return focused->objectName().toStdString();
+  }
+
+  void Wheel(ui::List& list) override {
+    auto* combo = form_.Native<QComboBox>(list.Name());
+    const QPointF at(10, 10);
+    QWheelEvent wheel(at, combo->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(combo, &wheel);
   }
 
  private:

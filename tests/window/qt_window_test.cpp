@@ -1,9 +1,10 @@
 // What only the Qt front-end decides: where its widgets sit, their captions,
-// face and colours, the tab order, the bars' pixels and the mouse wheel.
+// face and colours, the tab order and the bars' pixels.
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
@@ -12,7 +13,6 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
-#include <QWheelEvent>
 #include <cmath>
 
 #include "window/layout.h"
@@ -63,8 +63,8 @@ TEST_F(QtWindow, CaptionsAndFontAreTheWindowsOwn) {
   EXPECT_EQ(native<QGroupBox>("Frame4")->title(), "Potentiometer inputs");
   EXPECT_EQ(native<QPushButton>("Command1")->text(), "Restore factory settings");
   const std::pair<const char*, const char*> labels[] = {
-      {"Label5", "Device name"}, {"Label4", "Made by"},   {"Label2", "Version"},
-      {"Label3", "Serial Number"}, {"Label10", "LC1"},    {"Label9", "LC2"},
+      {"Label5", "Device name"},   {"Label4", "Made by"},  {"Label2", "Version"},
+      {"Label3", "Serial Number"}, {"Label10", "LC1"},     {"Label9", "LC2"},
       {"Label11", "LC3"},          {"Label6", "LC1 gain"}, {"Label8", "LC2 gain"},
       {"Label7", "LC3 gain"},
   };
@@ -108,57 +108,9 @@ TEST_F(QtWindow, BarsPaintTheWidthTheyAreGiven) {
   Start();
   Push(id, {0, 32768, 65535, 9999, 13107, 9999, 26214, 39321});
   Tick();
-  EXPECT_EQ(native<Shape>("Ch_bar(5)")->FilledRect().width(), qt::TwipsToPixels(922, form().dpi()));
-  EXPECT_EQ(native<Shape>("LC3_bar")->FilledRect().width(), qt::TwipsToPixels(4611, form().dpi()));
+  EXPECT_EQ(native<Shape>("Ch_bar(5)")->FilledRect().width(), TwipsToPixels(922, form().dpi()));
+  EXPECT_EQ(native<Shape>("LC3_bar")->FilledRect().width(), TwipsToPixels(4611, form().dpi()));
 }
-
-TEST_F(QtWindow, WheelOverAListNobodyPickedFromChangesNothing) {
-  Add(u"DEV-1");
-  Start();
-  native<QPushButton>("Command1")->setFocus();
-  auto* gain = native<QComboBox>("LC1_gain");
-  const QPointF at(10, 10);
-  QWheelEvent wheel(at, gain->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
-                    Qt::NoModifier, Qt::NoScrollPhase, false);
-  QCoreApplication::sendEvent(gain, &wheel);
-  EXPECT_EQ(w->LC1_gain.ListIndex(), 2292);
-  EXPECT_TRUE(hid.write_log().empty());
-}
-
-// The first enabled control of the tab order has the focus when the window
-// is shown, and again after a search took it away by disabling everything.
-struct FocusCase {
-  int devices;
-  const char* focused;
-};
-
-class QtFocus : public QtWindow, public ::testing::WithParamInterface<FocusCase> {};
-
-TEST_P(QtFocus, FirstEnabledControlHasTheFocusWhenShownAndAfterASearch) {
-  std::vector<sim::SimulatedHid::DeviceId> ids;
-  for (int i = 1; i <= GetParam().devices; ++i) {
-    ids.push_back(Add(u"DEV-" + std::u16string(1, static_cast<char16_t>(u'0' + i))));
-  }
-  Start();
-  QCoreApplication::processEvents();
-  ASSERT_NE(form().focusWidget(), nullptr);
-  EXPECT_EQ(form().focusWidget()->objectName(), GetParam().focused);
-
-  native<QPushButton>("Command1")->setFocus();
-  for (auto id : ids) hid.Detach(id);
-  Tick();
-  QCoreApplication::processEvents();
-  EXPECT_TRUE(form().focusWidget() == nullptr || !form().focusWidget()->isEnabled());
-  for (auto id : ids) hid.Attach(id);
-  Tick();
-  QCoreApplication::processEvents();
-  ASSERT_NE(form().focusWidget(), nullptr);
-  EXPECT_EQ(form().focusWidget()->objectName(), GetParam().focused);
-  EXPECT_TRUE(hid.write_log().empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Devices, QtFocus,
-                         ::testing::Values(FocusCase{1, "LC1_gain"}, FocusCase{2, "SerNo"}));
 
 // Runs at the scale factor and on the screen ctest gives it (QT_SCALE_FACTOR,
 // and an offscreen screen of 1280x800 or 1920x1080); alone, at 1 on the
@@ -245,7 +197,13 @@ TEST_F(QtScreen, WindowFitsTheScreenItOpensOnAtTheLargestScale) {
   const QRect frame = form().frameGeometry();
   SCOPED_TRACE("screen " + std::to_string(available.width()) + "x" +
                std::to_string(available.height()) + " at " + std::to_string(factor()));
-  EXPECT_TRUE(available.contains(frame));
+  if (QGuiApplication::platformName() == QLatin1String("wayland")) {
+    // A Wayland client is never told where its window is, only its size.
+    EXPECT_LE(frame.width(), available.width());
+    EXPECT_LE(frame.height(), available.height());
+  } else {
+    EXPECT_TRUE(available.contains(frame));
+  }
   if (form().scale() == 1) {
     EXPECT_EQ(form().size(), QSize(563, 558));
   } else {
@@ -256,10 +214,9 @@ TEST_F(QtScreen, WindowFitsTheScreenItOpensOnAtTheLargestScale) {
   // Every place still comes from the same twips.
   for (const ControlPlace& place : kLayout) {
     if (place.kind == Kind::kOutline || place.kind == Kind::kBar) continue;
-    const QRect twips(qt::TwipsToPixels(place.left, form().dpi()),
-                      qt::TwipsToPixels(place.top, form().dpi()),
-                      qt::TwipsToPixels(place.width, form().dpi()),
-                      qt::TwipsToPixels(place.height, form().dpi()));
+    const QRect twips(
+        TwipsToPixels(place.left, form().dpi()), TwipsToPixels(place.top, form().dpi()),
+        TwipsToPixels(place.width, form().dpi()), TwipsToPixels(place.height, form().dpi()));
     EXPECT_EQ(native<QWidget>(place.name)->geometry(), twips) << place.name;
   }
   EXPECT_FALSE(form().windowFlags() & Qt::WindowMaximizeButtonHint);
@@ -284,7 +241,9 @@ TEST_F(QtScreen, GainListOpensAsAScrollingListAtTheCurrentGain) {
     const int rows = view->viewport()->height() / view->sizeHintForRow(0);
     EXPECT_GE(rows, 18);
     EXPECT_LE(rows, 21);
-    EXPECT_TRUE(view->verticalScrollBar()->isVisible()) << view->verticalScrollBarPolicy() << " rows " << rows << " max " << view->verticalScrollBar()->maximum();
+    EXPECT_TRUE(view->verticalScrollBar()->isVisible())
+        << view->verticalScrollBarPolicy() << " rows " << rows << " max "
+        << view->verticalScrollBar()->maximum();
     EXPECT_EQ(view->currentIndex().row(), 2292);
     EXPECT_TRUE(view->selectionModel()->isSelected(view->currentIndex()));
     EXPECT_TRUE(view->viewport()->rect().contains(view->visualRect(view->currentIndex())));

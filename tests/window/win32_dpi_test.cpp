@@ -19,21 +19,14 @@
 #include <sstream>
 #include <string>
 
+#include "win32_native.h"
 #include "window/layout.h"
 #include "window/win32/win32_form.h"
 
 namespace tensivo::window::testing {
 namespace {
 
-using win32::TwipsToPixels;
 using win32::Win32Form;
-
-RECT InParent(HWND hwnd) {
-  RECT rect;
-  GetWindowRect(hwnd, &rect);
-  MapWindowPoints(HWND_DESKTOP, GetParent(hwnd), reinterpret_cast<POINT*>(&rect), 2);
-  return rect;
-}
 
 bool Inside(const RECT& inner, const RECT& outer) {
   return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "front_end.h"
+#include "window/layout.h"
 #include "window/win32/win32_form.h"
 
 namespace tensivo::window::testing {
@@ -27,7 +28,47 @@ class Win32FrontEnd final : public FrontEnd {
 
   void Post(std::function<void()> event) override { form_.Post(std::move(event)); }
 
+  // The user brings the window to the front and puts the focus on the
+  // control. The screen answers asynchronously, so the focus must have
+  // stayed put for a while before any key is pressed.
+  void Focus(ui::Control& control) override {
+    HWND native = form_.Native(control.Name());
+    for (int i = 0, steady = 0; i < 200 && steady < 5; ++i) {
+      if (GetFocus() == native && GetForegroundWindow() == form_.hwnd()) {
+        ++steady;
+      } else {
+        steady = 0;
+        SetForegroundWindow(form_.hwnd());
+        SetFocus(native);
+      }
+      Pump();
+    }
+  }
+
+  std::string Focused() override {
+    HWND focused = GetFocus();
+    for (int i = 0, steady = 0; i < 100 && steady < 5; ++i) {
+      Pump();
+      steady = GetFocus() == focused ? steady + 1 : 0;
+      focused = GetFocus();
+    }
+    for (std::string_view name : kTabOrder) {
+      if (form_.Native(name) == focused && IsWindowEnabled(focused)) return std::string(name);
+    }
+    return {};
+  }
+
+  void Wheel(ui::List& list) override {
+    PostMessageA(form_.Native(list.Name()), WM_MOUSEWHEEL, MAKEWPARAM(0, -WHEEL_DELTA), 0);
+    form_.DoEvents();
+  }
+
  private:
+  void Pump() {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    form_.DoEvents();
+  }
+
   win32::Win32Form form_;
 };
 

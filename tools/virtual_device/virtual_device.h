@@ -22,15 +22,17 @@
 #include <thread>
 #include <vector>
 
+#include "device/wire.h"
 #include "platform/unique_fd.h"
 #include "sim/device_model.h"
 
 namespace tensivo::virtual_device {
 
-inline constexpr std::uint16_t kVendorId = 0xE31A;
-inline constexpr std::uint16_t kProductId = 0x5C07;
-inline constexpr std::size_t kInputDataBytes = 16;    // the report, without an id byte
-inline constexpr std::size_t kFeatureDataBytes = 18;  // the report, without an id byte
+using device::kProductId;
+using device::kVendorId;
+// The reports as the descriptor below declares them, without an id byte.
+inline constexpr std::size_t kInputDataBytes = device::kInputReportBytes;
+inline constexpr std::size_t kFeatureDataBytes = device::kFeatureReportBytes;
 
 // Vendor-defined page, no report ids: one input report and one feature report.
 inline constexpr std::array<std::uint8_t, 27> kReportDescriptor = {

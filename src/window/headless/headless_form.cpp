@@ -1,5 +1,7 @@
 #include "window/headless/headless_form.h"
 
+#include <algorithm>
+
 #include "window/layout.h"
 
 namespace tensivo::window::headless {
@@ -59,44 +61,35 @@ HeadlessTimer::HeadlessTimer(std::string_view name)
   SetEnabled(false);
 }
 
-HeadlessForm::HeadlessForm(char decimal_point)
-    : timer_(kTimerName), decimal_point_(decimal_point) {
-  for (const ControlPlace& place : kLayout) {
-    const HeadlessFrame* container = nullptr;
-    if (!place.container.empty()) container = &controls_.Get<HeadlessFrame>(place.container);
-    std::unique_ptr<ui::Control> control;
-    switch (place.kind) {
-      case Kind::kFrame:
-        control = std::make_unique<HeadlessFrame>(place.name, container);
-        break;
-      case Kind::kLabel:
-      case Kind::kValueLabel:
-        control = std::make_unique<HeadlessLabel>(place.name, container, place.caption);
-        break;
-      case Kind::kList:
-        control = std::make_unique<HeadlessList>(place.name, container);
-        break;
-      case Kind::kOutline:
-      case Kind::kBar:
-        control = std::make_unique<HeadlessShape>(place.name, container, place.width);
-        break;
-      case Kind::kButton:
-        control = std::make_unique<HeadlessButton>(place.name, container);
-        break;
-    }
-    controls_.Add(std::move(control));
-  }
+HeadlessForm::HeadlessForm(char decimal_point) : timer_(kTimerName), decimal_point_(decimal_point) {
+  BuildLayout(
+      [](const ControlPlace& place, const ui::Control* frame) -> std::unique_ptr<ui::Control> {
+        switch (place.kind) {
+          case Kind::kFrame:
+            return std::make_unique<HeadlessFrame>(place.name, frame);
+          case Kind::kLabel:
+          case Kind::kValueLabel:
+            return std::make_unique<HeadlessLabel>(place.name, frame, place.caption);
+          case Kind::kList:
+            return std::make_unique<HeadlessList>(place.name, frame);
+          case Kind::kOutline:
+          case Kind::kBar:
+            return std::make_unique<HeadlessShape>(place.name, frame, place.width);
+          case Kind::kButton:
+            return std::make_unique<HeadlessButton>(place.name, frame);
+        }
+        return nullptr;
+      });
 }
 
 HeadlessForm::~HeadlessForm() = default;
 
-ui::Frame& HeadlessForm::GetFrame(std::string_view name) { return controls_.Get<HeadlessFrame>(name); }
-ui::Label& HeadlessForm::GetLabel(std::string_view name) { return controls_.Get<HeadlessLabel>(name); }
-ui::List& HeadlessForm::GetList(std::string_view name) { return controls_.Get<HeadlessList>(name); }
-ui::Shape& HeadlessForm::GetShape(std::string_view name) { return controls_.Get<HeadlessShape>(name); }
-ui::Button& HeadlessForm::GetButton(std::string_view name) { return controls_.Get<HeadlessButton>(name); }
-HeadlessList& HeadlessForm::list(std::string_view name) { return controls_.Get<HeadlessList>(name); }
-HeadlessButton& HeadlessForm::button(std::string_view name) { return controls_.Get<HeadlessButton>(name); }
+HeadlessList& HeadlessForm::list(std::string_view name) {
+  return controls_.Get<HeadlessList>(name);
+}
+HeadlessButton& HeadlessForm::button(std::string_view name) {
+  return controls_.Get<HeadlessButton>(name);
+}
 
 void HeadlessForm::Close() {
   if (closed_) return;
@@ -115,6 +108,29 @@ void HeadlessForm::DoEvents() {
     pending_.pop_front();
     event();
   }
+  if (!visible_) return;
+  // A disabled control loses the focus; while none holds it, the first
+  // enabled control of the tab order takes it.
+  if (focused().empty()) focused_ = {};
+  if (const ui::Control* target = FocusTarget(!focused_.empty())) focused_ = target->Name();
+}
+
+std::string_view HeadlessForm::focused() const {
+  if (focused_.empty() || !controls_.Get<ui::Control>(focused_).Enabled()) return {};
+  return focused_;
+}
+
+void HeadlessForm::UserFocus(std::string_view name) {
+  // Only the tab order's controls take the focus.
+  if (std::ranges::find(kTabOrder, name) == kTabOrder.end()) return;
+  const auto& control = controls_.Get<ui::Control>(name);
+  if (control.Enabled()) focused_ = control.Name();
+}
+
+void HeadlessForm::UserWheel(std::string_view name) {
+  if (!WheelReaches(name, name == focused())) return;
+  HeadlessList& turned = list(name);
+  turned.UserPick(turned.ListIndex() + 1);
 }
 
 void HeadlessForm::Post(ui::Handler event) {

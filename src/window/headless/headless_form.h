@@ -8,12 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "window/control_map.h"
 #include "window/controls.h"
+#include "window/form_base.h"
 
 namespace tensivo::window::headless {
-
-class HeadlessFrame;
 
 // Counts the changes a screen would have shown.
 class ChangeCounter {
@@ -28,23 +26,17 @@ class ChangeCounter {
   int changes_ = 0;
 };
 
-// What every headless control shares: its own enabled setting and the frame
-// it sits in.
+// What every headless control shares: the frame rule, and a count of the
+// changes to its enabled setting.
 template <typename Base>
-class Recorded : public Base, public ChangeCounter {
+class Recorded : public InFrame<Base>, public ChangeCounter {
  public:
-  Recorded(std::string_view name, const HeadlessFrame* container)
-      : Base(name), container_(container) {}
+  using InFrame<Base>::InFrame;
 
-  bool Enabled() const override;
-  void SetEnabled(bool enabled) override {
-    if (enabled != own_enabled_) Changed();
-    own_enabled_ = enabled;
+ protected:
+  void ShowEnabled(bool changed) override {
+    if (changed) Changed();
   }
-
- private:
-  const HeadlessFrame* container_;
-  bool own_enabled_ = true;
 };
 
 class HeadlessFrame final : public Recorded<ui::Frame> {
@@ -52,14 +44,9 @@ class HeadlessFrame final : public Recorded<ui::Frame> {
   using Recorded::Recorded;
 };
 
-template <typename Base>
-bool Recorded<Base>::Enabled() const {
-  return own_enabled_ && (container_ == nullptr || container_->Enabled());
-}
-
 class HeadlessLabel final : public Recorded<ui::Label> {
  public:
-  HeadlessLabel(std::string_view name, const HeadlessFrame* container, std::string_view caption)
+  HeadlessLabel(std::string_view name, const ui::Control* container, std::string_view caption)
       : Recorded(name, container), caption_(caption) {}
 
   std::string Caption() const override { return caption_; }
@@ -94,7 +81,7 @@ class HeadlessList final : public Recorded<ui::List> {
 
 class HeadlessShape final : public Recorded<ui::Shape> {
  public:
-  HeadlessShape(std::string_view name, const HeadlessFrame* container, double width)
+  HeadlessShape(std::string_view name, const ui::Control* container, double width)
       : Recorded(name, container), width_(width) {}
 
   double Width() const override { return width_; }
@@ -121,16 +108,11 @@ class HeadlessTimer final : public Recorded<ui::Timer> {
   int interval_;
 };
 
-class HeadlessForm final : public ui::Form {
+class HeadlessForm final : public FormBase {
  public:
   explicit HeadlessForm(char decimal_point = '.');
   ~HeadlessForm() override;
 
-  ui::Frame& GetFrame(std::string_view name) override;
-  ui::Label& GetLabel(std::string_view name) override;
-  ui::List& GetList(std::string_view name) override;
-  ui::Shape& GetShape(std::string_view name) override;
-  ui::Button& GetButton(std::string_view name) override;
   ui::Timer& GetTimer() override { return timer_; }
 
   void Show() override { visible_ = true; }
@@ -147,17 +129,25 @@ class HeadlessForm final : public ui::Form {
 
   HeadlessList& list(std::string_view name);
   HeadlessButton& button(std::string_view name);
+
+  // The user puts the focus on a control, or turns the wheel over a list
+  // (one entry down). The focus settles at the end of each pump, as the
+  // screen's front-ends settle it once a handler is done.
+  void UserFocus(std::string_view name);
+  void UserWheel(std::string_view name);
+  // The control with the focus; empty when none has it, or a disabled one.
+  std::string_view focused() const;
   // Visible changes made to all controls together.
   int changes() const;
 
  private:
-  ControlMap controls_;
   HeadlessTimer timer_;
   std::deque<ui::Handler> pending_;
   char decimal_point_;
   bool visible_ = false;
   bool closed_ = false;
   int pumps_ = 0;
+  std::string_view focused_;  // a layout table's name, or empty
 };
 
 }  // namespace tensivo::window::headless

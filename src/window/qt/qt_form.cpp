@@ -24,14 +24,10 @@ namespace tensivo::window::qt {
 
 namespace {
 
-const QColor kBarGreen(0, 128, 0);
 constexpr double kFacePoints = 9.75;
 // Enough rows to pick from 2560 gains with the scrollbar, few enough to fit
 // below a list on a small screen.
 constexpr int kPopupRows = 20;
-// Below this the window is no longer readable; a screen that small gets a
-// window larger than itself.
-constexpr double kSmallestScale = 0.25;
 
 }  // namespace
 
@@ -50,8 +46,8 @@ class ListStyle final : public QProxyStyle {
     return QProxyStyle::styleHint(hint, option, widget, result);
   }
 
-  QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option,
-                       SubControl part, const QWidget* widget) const override {
+  QRect subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl part,
+                       const QWidget* widget) const override {
     QRect rect = QProxyStyle::subControlRect(control, option, part, widget);
     if (control != CC_ComboBox || scale_ >= 1) return rect;
     const QRect arrow = QProxyStyle::subControlRect(control, option, SC_ComboBoxArrow, widget);
@@ -73,31 +69,39 @@ QString FromText(std::string_view text) {
 
 std::string ToText(const QString& text) { return text.toLatin1().toStdString(); }
 
-class QtFrame final : public ui::Frame {
- public:
-  QtFrame(std::string_view name, QGroupBox* box) : Frame(name), box_(box) {}
-  bool Enabled() const override { return box_->isEnabled(); }
-  void SetEnabled(bool enabled) override { box_->setEnabled(enabled); }
+QColor ToColor(Colour colour) { return QColor(colour.red, colour.green, colour.blue); }
 
- private:
-  QGroupBox* box_;
+// A control on one of Qt's widgets. The contract's Enabled() keeps the
+// frame rule; the widget is told its own setting, and Qt greys it out
+// while its frame is disabled.
+template <typename Base, typename Widget>
+class OnWidget : public InFrame<Base> {
+ public:
+  OnWidget(std::string_view name, const ui::Control* frame, Widget* widget)
+      : InFrame<Base>(name, frame), widget_(widget) {}
+
+ protected:
+  void ShowEnabled(bool /*changed*/) override { widget_->setEnabled(this->own_enabled()); }
+
+  Widget* widget_;
 };
 
-class QtLabel final : public ui::Label {
+class QtFrame final : public OnWidget<ui::Frame, QGroupBox> {
  public:
-  QtLabel(std::string_view name, QLabel* label) : Label(name), label_(label) {}
-  bool Enabled() const override { return label_->isEnabled(); }
-  void SetEnabled(bool enabled) override { label_->setEnabled(enabled); }
-  std::string Caption() const override { return ToText(label_->text()); }
-  void SetCaption(std::string_view caption) override { label_->setText(FromText(caption)); }
-
- private:
-  QLabel* label_;
+  using OnWidget::OnWidget;
 };
 
-class QtList final : public ui::List {
+class QtLabel final : public OnWidget<ui::Label, QLabel> {
  public:
-  QtList(std::string_view name, QComboBox* combo) : List(name), combo_(combo) {
+  using OnWidget::OnWidget;
+  std::string Caption() const override { return ToText(widget_->text()); }
+  void SetCaption(std::string_view caption) override { widget_->setText(FromText(caption)); }
+};
+
+class QtList final : public OnWidget<ui::List, QComboBox> {
+ public:
+  QtList(std::string_view name, const ui::Control* frame, QComboBox* combo)
+      : OnWidget(name, frame, combo) {
     // A model per list lets a refill hand over 2560 entries in one step.
     model_ = new QStringListModel(combo);
     combo->setModel(model_);
@@ -107,8 +111,6 @@ class QtList final : public ui::List {
     });
   }
 
-  bool Enabled() const override { return combo_->isEnabled(); }
-  void SetEnabled(bool enabled) override { combo_->setEnabled(enabled); }
   void Clear() override { model_->setStringList({}); }
   void Fill(std::span<const std::string> items) override {
     // The window hands over the same texts on every refill; converting them
@@ -121,46 +123,36 @@ class QtList final : public ui::List {
     }
     model_->setStringList(texts_);
   }
-  void AddItem(std::string_view item) override { combo_->addItem(FromText(item)); }
-  int ListCount() const override { return combo_->count(); }
-  std::string ItemText(int index) const override { return ToText(combo_->itemText(index)); }
-  int ListIndex() const override { return combo_->currentIndex(); }
-  std::string Text() const override { return ToText(combo_->currentText()); }
+  void AddItem(std::string_view item) override { widget_->addItem(FromText(item)); }
+  int ListCount() const override { return widget_->count(); }
+  std::string ItemText(int index) const override { return ToText(widget_->itemText(index)); }
+  int ListIndex() const override { return widget_->currentIndex(); }
+  std::string Text() const override { return ToText(widget_->currentText()); }
 
  protected:
-  void Select(int index) override { combo_->setCurrentIndex(index); }
+  void Select(int index) override { widget_->setCurrentIndex(index); }
 
  private:
-  QComboBox* combo_;
   QStringListModel* model_;
   QStringList texts_;
   const std::string* filled_from_ = nullptr;
 };
 
-class QtShape final : public ui::Shape {
+class QtShape final : public OnWidget<ui::Shape, qt::Shape> {
  public:
-  QtShape(std::string_view name, qt::Shape* shape) : ui::Shape(name), shape_(shape) {}
-  bool Enabled() const override { return shape_->isEnabled(); }
-  void SetEnabled(bool enabled) override { shape_->setEnabled(enabled); }
-  double Width() const override { return shape_->Width(); }
-  void SetWidth(double twips) override { shape_->SetWidth(twips); }
-
- private:
-  qt::Shape* shape_;
+  using OnWidget::OnWidget;
+  double Width() const override { return widget_->Width(); }
+  void SetWidth(double twips) override { widget_->SetWidth(twips); }
 };
 
-class QtButton final : public ui::Button {
+class QtButton final : public OnWidget<ui::Button, QPushButton> {
  public:
-  QtButton(std::string_view name, QPushButton* button) : Button(name), button_(button) {
+  QtButton(std::string_view name, const ui::Control* frame, QPushButton* button)
+      : OnWidget(name, frame, button) {
     QObject::connect(button, &QPushButton::clicked, button, [this] {
       if (Click) Click();
     });
   }
-  bool Enabled() const override { return button_->isEnabled(); }
-  void SetEnabled(bool enabled) override { button_->setEnabled(enabled); }
-
- private:
-  QPushButton* button_;
 };
 
 }  // namespace
@@ -169,9 +161,7 @@ class QtTimer final : public ui::Timer {
  public:
   QtTimer(std::string_view name, QTimer* timer) : Timer(name), timer_(timer) {
     timer->setInterval(kTimerInitialInterval);
-    QObject::connect(timer, &QTimer::timeout, timer, [this] {
-      if (Tick) Tick();
-    });
+    QObject::connect(timer, &QTimer::timeout, timer, [this] { Fire(); });
   }
   bool Enabled() const override { return timer_->isActive(); }
   void SetEnabled(bool enabled) override {
@@ -213,80 +203,13 @@ QtForm::QtForm(QWidget* parent)
 QtForm::~QtForm() = default;
 
 void QtForm::Build() {
-  // Place() puts them where the table says, at the scale that fits.
-  auto place_widget = [](QWidget* widget, const ControlPlace& place) {
-    widget->setObjectName(FromText(place.name));
-  };
-  auto new_shape = [this](QWidget* parent, const ControlPlace& place, QColor fill, QColor border) {
-    auto* shape = new Shape(parent, fill, border, dpi_);
-    shape->setObjectName(FromText(place.name));
-    shape->Place(place.left, place.top, place.width, place.height);
-    return shape;
-  };
-
   list_style_ = new ListStyle;
   list_style_->setParent(this);
-
-  for (const ControlPlace& place : kLayout) {
-    QWidget* parent = this;
-    if (!place.container.empty()) parent = Native<QGroupBox>(place.container);
-    std::unique_ptr<ui::Control> control;
-    switch (place.kind) {
-      case Kind::kFrame: {
-        auto* box = new QGroupBox(FromText(place.caption), parent);
-        place_widget(box, place);
-        control = std::make_unique<QtFrame>(place.name, box);
-        break;
-      }
-      case Kind::kLabel:
-      case Kind::kValueLabel: {
-        auto* label = new QLabel(FromText(place.caption), parent);
-        place_widget(label, place);
-        if (place.kind == Kind::kValueLabel) {
-          // Reads as a display field: window background, window text.
-          QPalette palette = label->palette();
-          palette.setColor(QPalette::Window, palette.color(QPalette::Base));
-          palette.setColor(QPalette::WindowText, palette.color(QPalette::Text));
-          label->setPalette(palette);
-          label->setAutoFillBackground(true);
-        }
-        control = std::make_unique<QtLabel>(place.name, label);
-        break;
-      }
-      case Kind::kList: {
-        auto* combo = new QComboBox(parent);
-        combo->setEditable(false);
-        combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-        combo->setStyle(list_style_);
-        combo->setMaxVisibleItems(kPopupRows);
-        // Rows of one height let the view place 2560 entries without
-        // measuring each. The scrollbar is asked for: the list's container
-        // leaves it switched off.
-        if (auto* view = qobject_cast<QListView*>(combo->view())) {
-          view->setUniformItemSizes(true);
-          view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-        }
-        place_widget(combo, place);
-        control = std::make_unique<QtList>(place.name, combo);
-        break;
-      }
-      case Kind::kOutline:
-        control = std::make_unique<QtShape>(place.name,
-                                            new_shape(parent, place, Qt::white, Qt::black));
-        break;
-      case Kind::kBar:
-        control = std::make_unique<QtShape>(place.name,
-                                            new_shape(parent, place, kBarGreen, kBarGreen));
-        break;
-      case Kind::kButton: {
-        auto* button = new QPushButton(FromText(place.caption), parent);
-        place_widget(button, place);
-        control = std::make_unique<QtButton>(place.name, button);
-        break;
-      }
-    }
-    controls_.Add(std::move(control));
-  }
+  // Place() puts each where the table says, at the scale that fits.
+  BuildLayout([this](const ControlPlace& place, const ui::Control* frame) {
+    QWidget* parent = frame == nullptr ? this : Native<QWidget>(place.container);
+    return MakeControl(place, frame, parent);
+  });
   for (const BarPlace& bar : kBars) Native<Shape>(bar.bar)->SetTrack(Native<Shape>(bar.outline));
 
   auto* timer = new QTimer(this);
@@ -301,11 +224,65 @@ void QtForm::Build() {
     widget->setFocusPolicy(Qt::StrongFocus);
     if (previous) setTabOrder(previous, widget);
     previous = widget;
+    // For the wheel, and to see a control of the tab order enabled again.
+    widget->installEventFilter(this);
   }
-  // A wheel turned over a list the user has not picked from would change it,
-  // and a gain list writes every change to the device. The filter also sees
-  // the tab order's controls being enabled again, for the focus.
-  for (std::string_view name : kTabOrder) Native<QWidget>(name)->installEventFilter(this);
+}
+
+std::unique_ptr<ui::Control> QtForm::MakeControl(const ControlPlace& place,
+                                                 const ui::Control* frame, QWidget* parent) {
+  const QString caption = FromText(place.caption);
+  auto named = [&place](auto* widget) {
+    widget->setObjectName(FromText(place.name));
+    return widget;
+  };
+  switch (place.kind) {
+    case Kind::kFrame:
+      return std::make_unique<QtFrame>(place.name, frame, named(new QGroupBox(caption, parent)));
+    case Kind::kLabel:
+      return std::make_unique<QtLabel>(place.name, frame, named(new QLabel(caption, parent)));
+    case Kind::kValueLabel:
+      return std::make_unique<QtLabel>(place.name, frame, named(MakeValueLabel(parent)));
+    case Kind::kList:
+      return std::make_unique<QtList>(place.name, frame, named(MakeList(parent)));
+    case Kind::kOutline:
+    case Kind::kBar: {
+      const ShapePaint& paint = PaintOf(place);
+      auto* shape = named(new Shape(parent, ToColor(paint.fill), ToColor(paint.border), dpi_));
+      shape->Place(place.left, place.top, place.width, place.height);
+      return std::make_unique<QtShape>(place.name, frame, shape);
+    }
+    case Kind::kButton:
+      return std::make_unique<QtButton>(place.name, frame, named(new QPushButton(caption, parent)));
+  }
+  return nullptr;
+}
+
+QLabel* QtForm::MakeValueLabel(QWidget* parent) {
+  auto* label = new QLabel(parent);
+  // Reads as a display field: window background, window text.
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::Window, palette.color(QPalette::Base));
+  palette.setColor(QPalette::WindowText, palette.color(QPalette::Text));
+  label->setPalette(palette);
+  label->setAutoFillBackground(true);
+  return label;
+}
+
+QComboBox* QtForm::MakeList(QWidget* parent) {
+  auto* combo = new QComboBox(parent);
+  combo->setEditable(false);
+  combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  combo->setStyle(list_style_);
+  combo->setMaxVisibleItems(kPopupRows);
+  // Rows of one height let the view place 2560 entries without measuring
+  // each. The scrollbar is asked for: the list's container leaves it
+  // switched off.
+  if (auto* view = qobject_cast<QListView*>(combo->view())) {
+    view->setUniformItemSizes(true);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  }
+  return combo;
 }
 
 void QtForm::Place(double scale) {
@@ -351,13 +328,8 @@ void QtForm::FitScreen() {
     frame += QMargins(1, 1, 1, 1);
   }
   const QRect available = screen->availableGeometry();
-  const double natural_width = kClientWidth * screen_dpi_ / 1440.0;
-  const double natural_height = kClientHeight * screen_dpi_ / 1440.0;
-  const int room_width = available.width() - frame.left() - frame.right();
-  const int room_height = available.height() - frame.top() - frame.bottom();
-  // Sizes round to the nearest pixel, and lround(x) <= n for any x <= n.
-  const double scale = std::clamp(
-      std::min(room_width / natural_width, room_height / natural_height), kSmallestScale, 1.0);
+  const double scale = FitScale(screen_dpi_, available.width() - frame.left() - frame.right(),
+                                available.height() - frame.top() - frame.bottom());
   if (placed_ && scale == scale_) return;
   Place(scale);
   if (isVisible()) {
@@ -384,23 +356,14 @@ void QtForm::FocusFirstEnabled() {
       [this] {
         focus_pending_ = false;
         const QWidget* focused = focusWidget();
-        if (focused != nullptr && focused->isEnabled() && focused->isVisible()) return;
-        for (std::string_view name : kTabOrder) {
-          QWidget* widget = Native<QWidget>(name);
-          if (widget->isEnabled()) {
-            widget->setFocus(Qt::OtherFocusReason);
-            return;
-          }
+        const bool held = focused != nullptr && focused->isEnabled() && focused->isVisible();
+        if (const ui::Control* target = FocusTarget(held)) {
+          Native<QWidget>(target->Name())->setFocus(Qt::OtherFocusReason);
         }
       },
       Qt::QueuedConnection);
 }
 
-ui::Frame& QtForm::GetFrame(std::string_view name) { return controls_.Get<ui::Frame>(name); }
-ui::Label& QtForm::GetLabel(std::string_view name) { return controls_.Get<ui::Label>(name); }
-ui::List& QtForm::GetList(std::string_view name) { return controls_.Get<ui::List>(name); }
-ui::Shape& QtForm::GetShape(std::string_view name) { return controls_.Get<ui::Shape>(name); }
-ui::Button& QtForm::GetButton(std::string_view name) { return controls_.Get<ui::Button>(name); }
 ui::Timer& QtForm::GetTimer() { return *timer_; }
 
 void QtForm::DoEvents() { QCoreApplication::processEvents(); }
@@ -441,7 +404,8 @@ bool QtForm::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   if (event->type() == QEvent::Wheel) {
-    if (auto* combo = qobject_cast<QComboBox*>(watched); combo && !combo->hasFocus()) {
+    if (auto* widget = qobject_cast<QWidget*>(watched);
+        widget && !WheelReaches(ToText(widget->objectName()), widget->hasFocus())) {
       event->ignore();
       return true;
     }

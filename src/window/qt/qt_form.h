@@ -7,10 +7,11 @@
 #include <memory>
 #include <string_view>
 
-#include "window/control_map.h"
 #include "window/controls.h"
+#include "window/form_base.h"
 
 class QComboBox;
+class QLabel;
 class QTimer;
 
 namespace tensivo::window::qt {
@@ -18,16 +19,11 @@ namespace tensivo::window::qt {
 class ListStyle;
 class QtTimer;
 
-class QtForm final : public QWidget, public ui::Form {
+class QtForm final : public QWidget, public FormBase {
  public:
   explicit QtForm(QWidget* parent = nullptr);
   ~QtForm() override;
 
-  ui::Frame& GetFrame(std::string_view name) override;
-  ui::Label& GetLabel(std::string_view name) override;
-  ui::List& GetList(std::string_view name) override;
-  ui::Shape& GetShape(std::string_view name) override;
-  ui::Button& GetButton(std::string_view name) override;
   ui::Timer& GetTimer() override;
 
   void Show() override { show(); }
@@ -62,6 +58,10 @@ class QtForm final : public QWidget, public ui::Form {
 
  private:
   void Build();
+  std::unique_ptr<ui::Control> MakeControl(const ControlPlace& place, const ui::Control* frame,
+                                           QWidget* parent);
+  QLabel* MakeValueLabel(QWidget* parent);
+  QComboBox* MakeList(QWidget* parent);
   void FitScreen();
   void FocusFirstEnabled();
 
@@ -71,7 +71,6 @@ class QtForm final : public QWidget, public ui::Form {
   ListStyle* list_style_ = nullptr;  // owned as a child object
   bool placed_ = false;
   bool focus_pending_ = false;
-  ControlMap controls_;
   std::unique_ptr<QtTimer> timer_;
 };
 

@@ -5,10 +5,6 @@
 
 namespace tensivo::window::qt {
 
-int TwipsToPixels(double twips, double dpi) {
-  return static_cast<int>(std::lround(twips * dpi / 1440.0));
-}
-
 Shape::Shape(QWidget* parent, QColor fill, QColor border, double dpi)
     : QWidget(parent), fill_(fill), border_(border), dpi_(dpi) {
   setAttribute(Qt::WA_OpaquePaintEvent);

@@ -6,11 +6,9 @@
 #include <QColor>
 #include <QWidget>
 
-namespace tensivo::window::qt {
+#include "window/layout.h"
 
-// Twips to device-independent pixels at the given logical dpi (15 twips are
-// one pixel at 96 dpi).
-int TwipsToPixels(double twips, double dpi);
+namespace tensivo::window::qt {
 
 class Shape : public QWidget {
  public:

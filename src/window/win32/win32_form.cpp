@@ -32,13 +32,9 @@ constexpr UINT kFocusFirst = WM_APP + 3;
 constexpr int kDropHeight = 200;
 // The window's classic face.
 constexpr double kFacePoints = 9.75;
-// Below this the window is no longer readable; a work area that small gets a
-// window larger than itself.
-constexpr double kSmallestScale = 0.25;
 // A pump handles what is pending; the bound keeps a window that keeps
 // posting from holding the tick.
 constexpr int kMaxMessagesPerPump = 1000;
-constexpr COLORREF kBarGreen = RGB(0, 128, 0);
 
 HINSTANCE Instance() { return GetModuleHandleA(nullptr); }
 
@@ -165,13 +161,9 @@ HICON MakeIcon(int size) {
 
 }  // namespace
 
-int TwipsToPixels(double twips, double dpi) {
-  return static_cast<int>(std::lround(twips * dpi / 1440.0));
-}
-
-// What every control with a window shares: its own enabled setting, shown
-// only while the frame it sits in is enabled too, and the notifications its
-// window sends.
+// What every control with a window shares: the enabled state the control
+// and its frame make together, shown on its window, and the notifications
+// its window sends.
 class Win32Control {
  public:
   virtual ~Win32Control() = default;
@@ -179,9 +171,7 @@ class Win32Control {
   Win32Control& operator=(const Win32Control&) = delete;
 
   HWND hwnd() const { return hwnd_; }
-  bool EnabledHere() const {
-    return own_enabled_ && (container_ == nullptr || container_->EnabledHere());
-  }
+  virtual bool EnabledHere() const = 0;
   // Shows the enabled state the control and its frame make together.
   virtual void Refresh() {
     // EnableWindow repaints even when nothing changes.
@@ -203,28 +193,22 @@ class Win32Control {
   }
 
  protected:
-  Win32Control(HWND hwnd, const Win32Control* container) : hwnd_(hwnd), container_(container) {}
-  void SetEnabledHere(bool enabled) {
-    own_enabled_ = enabled;
-    Refresh();
-  }
+  explicit Win32Control(HWND hwnd) : hwnd_(hwnd) {}
 
   HWND hwnd_;
-
- private:
-  const Win32Control* container_;
-  bool own_enabled_ = true;
 };
 
 namespace {
 
 template <typename Base>
-class WithWindow : public Base, public Win32Control {
+class WithWindow : public InFrame<Base>, public Win32Control {
  public:
-  WithWindow(std::string_view name, HWND hwnd, const Win32Control* container)
-      : Base(name), Win32Control(hwnd, container) {}
-  bool Enabled() const override { return EnabledHere(); }
-  void SetEnabled(bool enabled) override { SetEnabledHere(enabled); }
+  WithWindow(std::string_view name, HWND hwnd, const ui::Control* container)
+      : InFrame<Base>(name, container), Win32Control(hwnd) {}
+  bool EnabledHere() const override { return this->Enabled(); }
+
+ protected:
+  void ShowEnabled(bool /*changed*/) override { Refresh(); }
 };
 
 class Win32Frame final : public WithWindow<ui::Frame> {
@@ -263,7 +247,7 @@ class Win32Label final : public WithWindow<ui::Label> {
 // put in. A refill with the same entries just shows them again.
 class Win32List final : public WithWindow<ui::List> {
  public:
-  Win32List(std::string_view name, HWND hwnd, const Win32Control* container, HWND form,
+  Win32List(std::string_view name, HWND hwnd, const ui::Control* container, HWND form,
             const std::uint64_t& message_serial)
       : WithWindow(name, hwnd, container), form_(form), message_serial_(message_serial) {}
 
@@ -420,9 +404,9 @@ class Win32Bar;
 // paints the bars growing inside it.
 class Win32Outline final : public WithWindow<ui::Shape> {
  public:
-  Win32Outline(std::string_view name, HWND hwnd, const Win32Control* container, double width,
-               HBRUSH bar_brush)
-      : WithWindow(name, hwnd, container), width_(width), bar_brush_(bar_brush) {}
+  Win32Outline(std::string_view name, HWND hwnd, const ui::Control* container, double width,
+               HBRUSH fill, HBRUSH border)
+      : WithWindow(name, hwnd, container), width_(width), fill_(fill), border_(border) {}
 
   double Width() const override { return width_; }
   void SetWidth(double twips) override {
@@ -445,7 +429,8 @@ class Win32Outline final : public WithWindow<ui::Shape> {
   double width_;
   int height_px_ = 0;
   double dpi_ = 96;
-  HBRUSH bar_brush_;
+  HBRUSH fill_;
+  HBRUSH border_;
   std::vector<const Win32Bar*> bars_;
 };
 
@@ -453,12 +438,13 @@ class Win32Outline final : public WithWindow<ui::Shape> {
 // width repaints only the strip that changed.
 class Win32Bar final : public WithWindow<ui::Shape> {
  public:
-  Win32Bar(std::string_view name, const Win32Control* container, const Win32Outline& outline,
-           const ControlPlace& outline_place, double width)
+  Win32Bar(std::string_view name, const ui::Control* container, const Win32Outline& outline,
+           const ControlPlace& outline_place, double width, HBRUSH fill)
       : WithWindow(name, nullptr, container),
         outline_(outline),
         outline_place_(outline_place),
-        width_(width) {}
+        width_(width),
+        fill_(fill) {}
 
   // Inside the outline, short of its right border by a pixel.
   void Place(const ControlPlace& place, double dpi, HFONT /*face*/) override {
@@ -481,6 +467,7 @@ class Win32Bar final : public WithWindow<ui::Shape> {
     InvalidateRect(outline_.hwnd(), &strip, FALSE);
   }
 
+  HBRUSH fill() const { return fill_; }
   RECT Filled() const {
     return RECT{area_.left, area_.top, area_.left + FilledPixels(), area_.bottom};
   }
@@ -496,17 +483,18 @@ class Win32Bar final : public WithWindow<ui::Shape> {
   RECT area_{};  // where the bar may grow, in the outline's client pixels
   double width_;
   double dpi_ = 96;
+  HBRUSH fill_;
 };
 
 void Win32Outline::Paint(HDC dc) const {
   RECT rect;
   GetClientRect(hwnd_, &rect);
-  FillRect(dc, &rect, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  FillRect(dc, &rect, border_);
   InflateRect(&rect, -1, -1);
-  FillRect(dc, &rect, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+  FillRect(dc, &rect, fill_);
   for (const Win32Bar* bar : bars_) {
     const RECT filled = bar->Filled();
-    FillRect(dc, &filled, bar_brush_);
+    FillRect(dc, &filled, bar->fill());
   }
 }
 
@@ -606,30 +594,19 @@ class Win32Timer final : public ui::Timer {
     if (enabled_) SetTimer(owner_, kTimerId, static_cast<UINT>(interval_), nullptr);
   }
 
-  // A pump inside a tick hands out WM_TIMER again; that tick is dropped.
+  // A WM_TIMER still queued when the timer was stopped is not a tick.
   void OnTimer() {
-    if (!enabled_ || !Tick) return;
-    if (ticking_) {
-      ++dropped_;
-      return;
-    }
-    ticking_ = true;
-    Tick();
-    ticking_ = false;
+    if (enabled_) Fire();
   }
-  int dropped() const { return dropped_; }
 
  private:
   HWND owner_;
   bool enabled_ = false;
-  bool ticking_ = false;
   int interval_ = kTimerInitialInterval;
-  int dropped_ = 0;
 };
 
 Win32Form::Win32Form() {
   RegisterClasses();
-  bar_brush_ = CreateSolidBrush(kBarGreen);
   icon_small_ = MakeIcon(16);
   icon_big_ = MakeIcon(32);
   // Sized once it is known which monitor it is on.
@@ -651,14 +628,9 @@ void Win32Form::FitMonitor(int monitor_dpi, const RECT* suggested) {
   RECT work{0, 0, 1024, 768};
   if (GetMonitorInfoA(monitor, &info)) work = info.rcWork;
   const RECT frame = WithFrame(RECT{0, 0, 0, 0}, monitor_dpi);
-  const double natural_width = kClientWidth * monitor_dpi / 1440.0;
-  const double natural_height = kClientHeight * monitor_dpi / 1440.0;
-  const int room_width = (work.right - work.left) - (frame.right - frame.left);
-  const int room_height = (work.bottom - work.top) - (frame.bottom - frame.top);
-  // Sizes round to the nearest pixel, and lround(x) <= n for any x <= n.
   monitor_dpi_ = monitor_dpi;
-  scale_ = std::clamp(std::min(room_width / natural_width, room_height / natural_height),
-                      kSmallestScale, 1.0);
+  scale_ = FitScale(monitor_dpi, (work.right - work.left) - (frame.right - frame.left),
+                    (work.bottom - work.top) - (frame.bottom - frame.top));
   Place(monitor_dpi_ * scale_);
 
   const RECT outer =
@@ -704,89 +676,84 @@ Win32Form::~Win32Form() {
   SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
   DestroyWindow(hwnd_);
   DeleteObject(font_);
-  DeleteObject(bar_brush_);
+  for (const auto& [colour, brush] : brushes_) DeleteObject(brush);
   DestroyIcon(icon_small_);
   DestroyIcon(icon_big_);
 }
 
-void Win32Form::Build() {
-  // Place() puts them where the table says, at the monitor's DPI.
-  auto create = [this](const char* window_class, const ControlPlace& place, DWORD style,
-                       DWORD ex_style) {
-    HWND parent = place.container.empty() ? hwnd_ : Native(place.container);
-    const int id = kFirstId + static_cast<int>(by_id_.size());
-    HWND hwnd = CreateWindowExA(
-        ex_style, window_class, std::string(place.caption).c_str(), WS_CHILD | WS_VISIBLE | style,
-        0, 0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
-    if (hwnd == nullptr) throw std::runtime_error("cannot create " + std::string(place.name));
-    return hwnd;
-  };
-
-  // Every control is one of the contract's and one of this front-end's.
-  auto keep = [this](auto control) -> Win32Control* {
-    Win32Control* native = control.get();
-    controls_.Add(std::move(control));
-    return native;
-  };
-
-  for (const ControlPlace& place : kLayout) {
-    Win32Frame* frame =
-        place.container.empty() ? nullptr : &controls_.Get<Win32Frame>(place.container);
-    Win32Control* control = nullptr;
-    switch (place.kind) {
-      case Kind::kFrame: {
-        HWND box = create("BUTTON", place, BS_GROUPBOX | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT);
-        SetWindowLongPtrA(box, GWLP_USERDATA, GetWindowLongPtrA(box, GWLP_WNDPROC));
-        SetWindowLongPtrA(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FrameProc));
-        control = keep(std::make_unique<Win32Frame>(place.name, box, frame));
-        break;
-      }
-      case Kind::kLabel:
-      case Kind::kValueLabel: {
-        HWND label = create("STATIC", place, SS_LEFT | SS_NOPREFIX, 0);
-        if (place.kind == Kind::kValueLabel) value_labels_.push_back(label);
-        control = keep(std::make_unique<Win32Label>(place.name, label, frame));
-        break;
-      }
-      case Kind::kList: {
-        HWND combo = create("COMBOBOX", place, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0);
-        lists_.push_back(combo);
-        control =
-            keep(std::make_unique<Win32List>(place.name, combo, frame, hwnd_, message_serial_));
-        break;
-      }
-      case Kind::kOutline: {
-        HWND shape = create(kShapeClass, place, 0, 0);
-        auto outline =
-            std::make_unique<Win32Outline>(place.name, shape, frame, place.width, bar_brush_);
-        SetWindowLongPtrA(shape, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(outline.get()));
-        control = keep(std::move(outline));
-        break;
-      }
-      case Kind::kBar: {
-        const auto bar_place = std::ranges::find(kBars, place.name, &BarPlace::bar);
-        const ControlPlace& at = *FindPlace(bar_place->outline);
-        auto& outline = controls_.Get<Win32Outline>(at.name);
-        auto bar = std::make_unique<Win32Bar>(place.name, frame, outline, at, place.width);
-        outline.Track(bar.get());
-        control = keep(std::move(bar));
-        break;
-      }
-      case Kind::kButton:
-        control = keep(std::make_unique<Win32Button>(
-            place.name, create("BUTTON", place, BS_PUSHBUTTON | WS_TABSTOP, 0), frame));
-        break;
-    }
-    if (frame != nullptr) frame->Hold(control);
-    if (control->hwnd() != nullptr) by_id_.push_back(control);
-  }
+HBRUSH Win32Form::BrushOf(Colour colour) {
+  const COLORREF rgb = RGB(colour.red, colour.green, colour.blue);
+  const auto made = std::ranges::find(brushes_, rgb, &std::pair<COLORREF, HBRUSH>::first);
+  if (made != brushes_.end()) return made->second;
+  return brushes_.emplace_back(rgb, CreateSolidBrush(rgb)).second;
 }
 
-ui::Frame& Win32Form::GetFrame(std::string_view name) { return controls_.Get<Win32Frame>(name); }
-ui::Label& Win32Form::GetLabel(std::string_view name) { return controls_.Get<Win32Label>(name); }
-ui::List& Win32Form::GetList(std::string_view name) { return controls_.Get<Win32List>(name); }
-ui::Shape& Win32Form::GetShape(std::string_view name) { return controls_.Get<ui::Shape>(name); }
-ui::Button& Win32Form::GetButton(std::string_view name) { return controls_.Get<Win32Button>(name); }
+HWND Win32Form::Create(const char* window_class, const ControlPlace& place, DWORD style,
+                       DWORD ex_style) {
+  HWND parent = place.container.empty() ? hwnd_ : Native(place.container);
+  const int id = kFirstId + static_cast<int>(by_id_.size());
+  HWND hwnd = CreateWindowExA(
+      ex_style, window_class, std::string(place.caption).c_str(), WS_CHILD | WS_VISIBLE | style, 0,
+      0, 0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
+  if (hwnd == nullptr) throw std::runtime_error("cannot create " + std::string(place.name));
+  return hwnd;
+}
+
+void Win32Form::Build() {
+  // Place() puts each where the table says, at the monitor's DPI.
+  BuildLayout([this](const ControlPlace& place, const ui::Control* frame) {
+    std::unique_ptr<ui::Control> control = MakeControl(place, frame);
+    auto* native = dynamic_cast<Win32Control*>(control.get());
+    if (frame != nullptr) controls_.Get<Win32Frame>(place.container).Hold(native);
+    // WM_COMMAND's control ids count the controls with a window.
+    if (native->hwnd() != nullptr) by_id_.push_back(native);
+    return control;
+  });
+}
+
+std::unique_ptr<ui::Control> Win32Form::MakeControl(const ControlPlace& place,
+                                                    const ui::Control* frame) {
+  switch (place.kind) {
+    case Kind::kFrame: {
+      HWND box = Create("BUTTON", place, BS_GROUPBOX | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT);
+      SetWindowLongPtrA(box, GWLP_USERDATA, GetWindowLongPtrA(box, GWLP_WNDPROC));
+      SetWindowLongPtrA(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&FrameProc));
+      return std::make_unique<Win32Frame>(place.name, box, frame);
+    }
+    case Kind::kLabel:
+    case Kind::kValueLabel: {
+      HWND label = Create("STATIC", place, SS_LEFT | SS_NOPREFIX, 0);
+      if (place.kind == Kind::kValueLabel) value_labels_.push_back(label);
+      return std::make_unique<Win32Label>(place.name, label, frame);
+    }
+    case Kind::kList: {
+      HWND combo = Create("COMBOBOX", place, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0);
+      return std::make_unique<Win32List>(place.name, combo, frame, hwnd_, message_serial_);
+    }
+    case Kind::kOutline: {
+      HWND shape = Create(kShapeClass, place, 0, 0);
+      const ShapePaint& paint = PaintOf(place);
+      auto outline = std::make_unique<Win32Outline>(place.name, shape, frame, place.width,
+                                                    BrushOf(paint.fill), BrushOf(paint.border));
+      SetWindowLongPtrA(shape, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(outline.get()));
+      return outline;
+    }
+    case Kind::kBar: {
+      const auto bar_place = std::ranges::find(kBars, place.name, &BarPlace::bar);
+      const ControlPlace& at = *FindPlace(bar_place->outline);
+      auto& outline = controls_.Get<Win32Outline>(at.name);
+      auto bar = std::make_unique<Win32Bar>(place.name, frame, outline, at, place.width,
+                                            BrushOf(PaintOf(place).fill));
+      outline.Track(bar.get());
+      return bar;
+    }
+    case Kind::kButton:
+      return std::make_unique<Win32Button>(
+          place.name, Create("BUTTON", place, BS_PUSHBUTTON | WS_TABSTOP, 0), frame);
+  }
+  return nullptr;
+}
+
 ui::Timer& Win32Form::GetTimer() { return *timer_; }
 
 HWND Win32Form::Native(std::string_view name) const {
@@ -796,8 +763,6 @@ HWND Win32Form::Native(std::string_view name) const {
 RECT Win32Form::BarPixels(std::string_view bar) const {
   return controls_.Get<Win32Bar>(bar).Filled();
 }
-
-int Win32Form::dropped_ticks() const { return timer_->dropped(); }
 
 void Win32Form::Show() {
   ShowWindow(hwnd_, SW_SHOW);
@@ -809,14 +774,8 @@ void Win32Form::Show() {
 // first enabled control of the tab order, unless an enabled one has it.
 void Win32Form::FocusFirstEnabled() {
   HWND focused = GetFocus();
-  if (focused != nullptr && IsChild(hwnd_, focused) && IsWindowEnabled(focused)) return;
-  for (std::string_view name : kTabOrder) {
-    HWND control = Native(name);
-    if (IsWindowEnabled(control)) {
-      SetFocus(control);
-      return;
-    }
-  }
+  const bool held = focused != nullptr && IsChild(hwnd_, focused) && IsWindowEnabled(focused);
+  if (const ui::Control* target = FocusTarget(held)) SetFocus(Native(target->Name()));
 }
 
 bool Win32Form::Visible() const { return IsWindowVisible(hwnd_) != FALSE; }
@@ -827,11 +786,12 @@ void Win32Form::Close() {
 
 void Win32Form::Dispatch(MSG& message) {
   ++message_serial_;
-  // A wheel turned over a list the user has not picked from would change
-  // it, and a gain list writes every change to the device.
-  if (message.message == WM_MOUSEWHEEL && message.hwnd != GetFocus() &&
-      std::ranges::find(lists_, message.hwnd) != lists_.end()) {
-    return;
+  if (message.message == WM_MOUSEWHEEL) {
+    const auto over = std::ranges::find(by_id_, message.hwnd, &Win32Control::hwnd);
+    if (over != by_id_.end() && !WheelReaches(dynamic_cast<const ui::Control&>(**over).Name(),
+                                              message.hwnd == GetFocus())) {
+      return;
+    }
   }
   // Tab and Shift+Tab move between the lists and the button.
   if (IsDialogMessageA(hwnd_, &message)) return;

@@ -20,33 +20,27 @@
 #include <deque>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
-#include "window/control_map.h"
 #include "window/controls.h"
+#include "window/form_base.h"
 
 namespace tensivo::window::win32 {
 
-// Twips to pixels at the given dpi (15 twips are one pixel at 96 dpi).
-int TwipsToPixels(double twips, double dpi);
 // The height of a font's letters as drawn (its em), in pixels.
 int EmPixels(HFONT font);
 
 class Win32Timer;
 class Win32Control;
 
-class Win32Form final : public ui::Form {
+class Win32Form final : public FormBase {
  public:
   Win32Form();
   ~Win32Form() override;
   Win32Form(const Win32Form&) = delete;
   Win32Form& operator=(const Win32Form&) = delete;
 
-  ui::Frame& GetFrame(std::string_view name) override;
-  ui::Label& GetLabel(std::string_view name) override;
-  ui::List& GetList(std::string_view name) override;
-  ui::Shape& GetShape(std::string_view name) override;
-  ui::Button& GetButton(std::string_view name) override;
   ui::Timer& GetTimer() override;
 
   void Show() override;
@@ -77,12 +71,14 @@ class Win32Form final : public ui::Form {
   int monitor_dpi() const { return monitor_dpi_; }
   double scale() const { return scale_; }
   double dpi() const { return dpi_; }
-  // Ticks the timer delivered while a tick was still running, and dropped.
-  int dropped_ticks() const;
 
  private:
   LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
   void Build();
+  HBRUSH BrushOf(Colour colour);
+  std::unique_ptr<ui::Control> MakeControl(const ControlPlace& place, const ui::Control* frame);
+  // A child window of the control's frame, or of the form.
+  HWND Create(const char* window_class, const ControlPlace& place, DWORD style, DWORD ex_style);
   // Fits the window to the work area of its monitor, or of the one the
   // suggested rectangle is on, at that monitor's DPI.
   void FitMonitor(int monitor_dpi, const RECT* suggested);
@@ -94,7 +90,7 @@ class Win32Form final : public ui::Form {
   HFONT font_ = nullptr;
   HICON icon_small_ = nullptr;
   HICON icon_big_ = nullptr;
-  HBRUSH bar_brush_ = nullptr;
+  std::vector<std::pair<COLORREF, HBRUSH>> brushes_;  // one per colour, made when first asked for
   int monitor_dpi_ = 96;
   double scale_ = 1;
   double dpi_ = 96;
@@ -102,10 +98,8 @@ class Win32Form final : public ui::Form {
   // Counts the messages taken from the queue: notifications raised while
   // one message is handled belong to one user action.
   std::uint64_t message_serial_ = 0;
-  ControlMap controls_;
-  std::vector<Win32Control*> by_id_;
-  std::vector<HWND> value_labels_;  // shown as display fields
-  std::vector<HWND> lists_;         // WM_COMMAND's control ids, 0-based from kFirstId
+  std::vector<Win32Control*> by_id_;  // WM_COMMAND's control ids, 0-based from kFirstId
+  std::vector<HWND> value_labels_;    // shown as display fields
   std::unique_ptr<Win32Timer> timer_;
   std::deque<ui::Handler> posted_;
 };
