@@ -359,13 +359,29 @@ TEST(KernelBackend, AfterALongPauseTheFirstReadHoldsTheOldestQueuedReports) {
   EXPECT_LT(dev->device->inputs_sent() - next.back(), 50u);
 }
 
-TEST(KernelBackend, UnplugGivesFailedReadAndFeatureCalls) {
-  auto dev = PlugIn(OurDevice("KB-GONE"));
-  ASSERT_TRUE(dev);
+// A device of ours opened both ways, as the window opens it: a plain handle
+// for feature reports and an overlapped one for input reads.
+struct OpenedBothWays {
+  explicit OpenedBothWays(DeviceSpec profile) {
+    dev = PlugIn(std::move(profile));
+    if (!dev) return;
+    plain = hid.Open(dev->node, OpenMode::kPlain);
+    input = hid.Open(dev->node, OpenMode::kOverlapped);
+    open = plain.IsOpen() && input.IsOpen();
+    EXPECT_TRUE(open);
+  }
+
+  std::optional<Plugged> dev;
   LinuxHidraw hid;
-  const platform::Handle plain = hid.Open(dev->node, OpenMode::kPlain);
-  const platform::Handle input = hid.Open(dev->node, OpenMode::kOverlapped);
-  ASSERT_TRUE(plain.IsOpen() && input.IsOpen());
+  platform::Handle plain;
+  platform::Handle input;
+  bool open = false;
+};
+
+TEST(KernelBackend, UnplugGivesFailedReadAndFeatureCalls) {
+  OpenedBothWays opened(OurDevice("KB-GONE"));
+  ASSERT_TRUE(opened.open);
+  auto& [dev, hid, plain, input, open] = opened;
   ASSERT_TRUE(WaitUntil([&] { return dev->device->inputs_sent() > 10; }, 2000));
 
   ASSERT_EQ(dev->device->Unplug(), 0);
@@ -380,12 +396,9 @@ TEST(KernelBackend, UnplugGivesFailedReadAndFeatureCalls) {
 }
 
 TEST(KernelBackend, ReplugIsFoundAgainUnderANewNodeWhileOldHandlesStayDead) {
-  auto dev = PlugIn(OurDevice("KB-BACK"));
-  ASSERT_TRUE(dev);
-  LinuxHidraw hid;
-  const platform::Handle old_plain = hid.Open(dev->node, OpenMode::kPlain);
-  const platform::Handle old_input = hid.Open(dev->node, OpenMode::kOverlapped);
-  ASSERT_TRUE(old_plain.IsOpen() && old_input.IsOpen());
+  OpenedBothWays opened(OurDevice("KB-BACK"));
+  ASSERT_TRUE(opened.open);
+  auto& [dev, hid, old_plain, old_input, open] = opened;
 
   const auto node = Replug(*dev->device);
   ASSERT_TRUE(node);
@@ -404,12 +417,9 @@ TEST(KernelBackend, ReplugIsFoundAgainUnderANewNodeWhileOldHandlesStayDead) {
 }
 
 TEST(KernelBackend, HandlesAreCloseOnExec) {
-  auto dev = PlugIn(OurDevice("KB-EXEC"));
-  ASSERT_TRUE(dev);
-  LinuxHidraw hid;
-  const platform::Handle plain = hid.Open(dev->node, OpenMode::kPlain);
-  const platform::Handle input = hid.Open(dev->node, OpenMode::kOverlapped);
-  ASSERT_TRUE(plain.IsOpen() && input.IsOpen());
+  OpenedBothWays opened(OurDevice("KB-EXEC"));
+  ASSERT_TRUE(opened.open);
+  auto& [dev, hid, plain, input, open] = opened;
 
   int checked = 0;
   for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
