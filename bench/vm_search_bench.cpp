@@ -17,37 +17,30 @@
 
 #include "device/discovery.h"
 #include "platform/linux_hidraw.h"
+#include "qt_bench.h"
 #include "sim/simulated_hid.h"
-#include "virtual_device/uhid_device.h"
-#include "virtual_device/usb_device.h"
+#include "virtual_device/device_console.h"
 #include "window/frm_main.h"
 #include "window/qt/qt_form.h"
 
 namespace {
 
 using tensivo::virtual_device::DeviceSpec;
-using tensivo::virtual_device::UhidDevice;
-using tensivo::virtual_device::UsbDevice;
+using tensivo::virtual_device::Transport;
 using tensivo::virtual_device::VirtualDevice;
-using tensivo::window::frmMain;
-using tensivo::window::qt::QtForm;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kNodeTimeoutMs = 10000;
-constexpr int kForeignInterfaces = 64;
+using tensivo::bench::kForeignInterfaces;
 
 // Plugged-in virtual devices; empty when the kernel would not make them all.
 std::vector<std::unique_ptr<VirtualDevice>> PlugAll(const std::vector<DeviceSpec>& specs,
-                                                    bool usb, std::string& problem) {
+                                                    Transport transport, std::string& problem) {
   std::vector<std::unique_ptr<VirtualDevice>> devices;
   for (const DeviceSpec& profile : specs) {
     int error = 0;
-    std::unique_ptr<VirtualDevice> device;
-    if (usb) {
-      device = UsbDevice::Make(profile, error);
-    } else {
-      device = UhidDevice::Open(profile, error);
-    }
+    std::unique_ptr<VirtualDevice> device = tensivo::virtual_device::MakeDevice(
+        profile, transport, tensivo::virtual_device::kUhidPath, error);
     if (!device) {
       problem = "cannot make " + profile.serial + ": errno " + std::to_string(error);
       return {};
@@ -92,7 +85,7 @@ struct World {
   std::string problem;
 };
 
-World& UseWorld(const std::vector<DeviceSpec>& specs, bool usb) {
+World& UseWorld(const std::vector<DeviceSpec>& specs, Transport transport) {
   static World world;
   static std::vector<std::string> serials;
   std::vector<std::string> wanted;
@@ -100,20 +93,20 @@ World& UseWorld(const std::vector<DeviceSpec>& specs, bool usb) {
   if (wanted != serials) {
     world.devices.clear();
     world.problem.clear();
-    world.devices = PlugAll(specs, usb, world.problem);
+    world.devices = PlugAll(specs, transport, world.problem);
     serials = wanted;
   }
   return world;
 }
 
 World& ThreeOfOursAndOneForeign() {
-  return UseWorld({Ours(1), Ours(2), Ours(3), Foreign(1)}, true);
+  return UseWorld({Ours(1), Ours(2), Ours(3), Foreign(1)}, Transport::kUsb);
 }
 
 World& SixtyFourForeign() {
   std::vector<DeviceSpec> specs;
   for (int i = 0; i < kForeignInterfaces; ++i) specs.push_back(Foreign(i));
-  return UseWorld(specs, false);
+  return UseWorld(specs, Transport::kUhid);
 }
 
 // Opens of foreign devices reach the device thread a moment later.
@@ -181,17 +174,7 @@ void BM_VmSearchTick64Foreign(benchmark::State& state) {
     return;
   }
   tensivo::platform::LinuxHidraw hid;
-  QtForm form;
-  frmMain window(hid, form);
-  window.Form_Load();
-  window.Timer.SetEnabled(false);
-  QCoreApplication::processEvents();
-  for (auto _ : state) {
-    const auto start = Clock::now();
-    window.Timer_Timer();
-    QCoreApplication::processEvents();
-    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
-  }
+  tensivo::bench::TimeSearchTicks(state, hid);
   state.counters["interfaces"] = static_cast<double>(world.devices.size());
   state.counters["foreign_opens"] = ForeignOpens(world.devices);
 }
@@ -200,22 +183,7 @@ BENCHMARK(BM_VmSearchTick64Foreign)->UseManualTime()->Unit(benchmark::kMicroseco
 // The same tick on the simulated backend, as on the host: the ratio of the
 // two runs says how much slower the VM itself is.
 void BM_VmSimulatedSearchTick64Foreign(benchmark::State& state) {
-  tensivo::sim::SimulatedHid hid;
-  for (int i = 0; i < kForeignInterfaces; ++i) {
-    hid.AddForeign(static_cast<std::uint16_t>(0x1000 + i), 0x0001);
-  }
-  QtForm form;
-  frmMain window(hid, form);
-  window.Form_Load();
-  window.Timer.SetEnabled(false);
-  QCoreApplication::processEvents();
-  for (auto _ : state) {
-    hid.ClearLogs();
-    const auto start = Clock::now();
-    window.Timer_Timer();
-    QCoreApplication::processEvents();
-    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
-  }
+  tensivo::bench::TimeSimulatedSearchTicks64Foreign(state);
 }
 BENCHMARK(BM_VmSimulatedSearchTick64Foreign)->UseManualTime()->Unit(benchmark::kMicrosecond);
 

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_world.h"
 #include "device/device_text.h"
 #include "device/protocol.h"
 #include "sim/demo_world.h"
@@ -27,13 +28,9 @@
 
 namespace {
 
-using tensivo::sim::DeviceModel;
-using tensivo::sim::SimulatedHid;
 using tensivo::window::frmMain;
 using tensivo::window::win32::Win32Form;
 using Clock = std::chrono::steady_clock;
-
-constexpr std::uint8_t kInputMask = 0x08;  // input 4 not fitted: seven bars move
 
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
@@ -47,40 +44,16 @@ double MicrosecondsOf(F&& f) {
   return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
 }
 
-struct Connected {
-  SimulatedHid hid;
-  SimulatedHid::DeviceId device;
-  Win32Form form;
-  std::unique_ptr<frmMain> window;
-
-  Connected() {
-    tensivo::sim::SimulatedDeviceSpec profile;
-    profile.serial = u"BENCH";
-    device = hid.AddDevice(profile);
-    hid.model(device).set_input_mask(kInputMask);
-    window = std::make_unique<frmMain>(hid, form);
-    window->Form_Load();
-    window->Timer.SetEnabled(false);
-    form.DoEvents();  // the first paint is not part of any tick
-  }
-};
+using Connected = tensivo::bench::Connected<Win32Form>;
 
 // Seven bars to new random places on every tick, read, set and repainted by
 // the tick's own pump.
 double ConnectedTick() {
   Connected world;
-  std::vector<std::uint8_t> report(17, 0);
-  constexpr std::array<std::size_t, 7> kFitted = {0, 1, 2, 4, 5, 6, 7};
-  std::array<std::uint16_t, 8> values{};
-  std::uint32_t seed = 1;
+  tensivo::bench::MovingBars reports(7);
   std::vector<double> times;
   for (int i = 0; i < 400; ++i) {
-    for (const std::size_t bar : kFitted) {
-      seed = seed * 1664525u + 1013904223u;
-      values[bar] = static_cast<std::uint16_t>(seed >> 16);
-    }
-    DeviceModel::EncodeInputReport(values, kInputMask, std::span(report).subspan(1));
-    world.hid.PushInput(world.device, report);
+    world.hid.PushInput(world.device, reports.Next());
     world.hid.ClearLogs();
     times.push_back(MicrosecondsOf([&] { world.window->Timer_Timer(); }));
   }

@@ -7,53 +7,30 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
-#include <QTimer>
 #include <chrono>
 #include <memory>
 
+#include "bench_world.h"
 #include "platform/linux_hidraw.h"
+#include "qt_bench.h"
 #include "sim/simulated_hid.h"
 #include "window/frm_main.h"
 #include "window/qt/qt_form.h"
 
 namespace {
 
-using tensivo::sim::DeviceModel;
+using tensivo::bench::Connected;
+using tensivo::bench::kForeignInterfaces;
+using tensivo::bench::LoadWithoutTimer;
 using tensivo::sim::SimulatedHid;
 using tensivo::window::frmMain;
 using tensivo::window::qt::QtForm;
 using Clock = std::chrono::steady_clock;
 
-constexpr std::uint8_t kInputMask = 0x08;  // input 4 not fitted: seven bars move
-constexpr int kForeignInterfaces = 64;
-
-// A shown window whose ticks the benchmark drives.
-void LoadWithoutTimer(frmMain& window) {
-  window.Form_Load();
-  window.Timer.SetEnabled(false);
-  QCoreApplication::processEvents();  // the first paint is not part of any tick
-}
-
-struct Connected {
-  SimulatedHid hid;
-  SimulatedHid::DeviceId device;
-  QtForm form;
-  std::unique_ptr<frmMain> window;
-
-  Connected() {
-    tensivo::sim::SimulatedDeviceSpec profile;
-    profile.serial = u"BENCH";
-    device = hid.AddDevice(profile);
-    hid.model(device).set_input_mask(kInputMask);
-    window = std::make_unique<frmMain>(hid, form);
-    LoadWithoutTimer(*window);
-  }
-};
-
 // A whole details read with a device: reset, three gain lists of 2560 entries
 // refilled and selected, strings, version and the configuration read-back.
 void BM_ReadDeviceDetails(benchmark::State& state) {
-  Connected world;
+  Connected<QtForm> world;
   if (world.window->state().DeviceFound != tensivo::device::kTrue) {
     state.SkipWithError("the device was not found");
     return;
@@ -75,27 +52,16 @@ BENCHMARK(BM_ReadDeviceDetails)->UseManualTime()->Unit(benchmark::kMicrosecond);
 // about half grow and half shrink: 7 is the dearest tick there is, 0 a device
 // at rest.
 void BM_ConnectedTick(benchmark::State& state) {
-  const auto moving = static_cast<std::size_t>(state.range(0));
-  Connected world;
+  Connected<QtForm> world;
   if (world.window->state().DeviceFound != tensivo::device::kTrue) {
     state.SkipWithError("the device was not found");
     return;
   }
   const auto bars = world.window->Bars();
-  std::vector<std::uint8_t> report(17, 0);
-  // Values in report order: LC1..LC3, then inputs 4..8; input 4 is masked.
-  constexpr std::array<std::size_t, 7> kFitted = {0, 1, 2, 4, 5, 6, 7};
-  std::array<std::uint16_t, 8> values{};
-  values.fill(20000);
-  std::uint32_t seed = 1;
+  tensivo::bench::MovingBars reports(static_cast<std::size_t>(state.range(0)));
   std::int64_t moved = 0;
   for (auto _ : state) {
-    for (std::size_t i = 0; i < moving; ++i) {
-      seed = seed * 1664525u + 1013904223u;
-      values[kFitted[i]] = static_cast<std::uint16_t>(seed >> 16);
-    }
-    DeviceModel::EncodeInputReport(values, kInputMask, std::span(report).subspan(1));
-    world.hid.PushInput(world.device, report);
+    world.hid.PushInput(world.device, reports.Next());
     world.hid.ClearLogs();
     std::array<double, tensivo::device::kBarCount> before{};
     for (std::size_t i = 0; i < bars.size(); ++i) before[i] = bars[i]->Width();
@@ -117,13 +83,10 @@ BENCHMARK(BM_ConnectedTick)->Arg(7)->Arg(1)->Arg(0)->UseManualTime()->Unit(bench
 // every open of a foreign interface and must stay 0.
 void BM_SearchTick64Foreign(benchmark::State& state) {
   SimulatedHid hid;
-  std::vector<SimulatedHid::DeviceId> foreign;
-  for (int i = 0; i < kForeignInterfaces; ++i) {
-    foreign.push_back(hid.AddForeign(static_cast<std::uint16_t>(0x1000 + i), 0x0001));
-  }
+  const auto foreign = tensivo::bench::AddForeignInterfaces(hid);
   QtForm form;
   frmMain window(hid, form);
-  LoadWithoutTimer(window);
+  LoadWithoutTimer(window, form);
   for (auto _ : state) {
     hid.ClearLogs();
     const auto start = Clock::now();
@@ -141,20 +104,7 @@ BENCHMARK(BM_SearchTick64Foreign)->UseManualTime()->Unit(benchmark::kMicrosecond
 // The same tick followed by the repaint it leaves to the event loop, which
 // the process pays as well.
 void BM_SearchTick64ForeignAndRepaint(benchmark::State& state) {
-  SimulatedHid hid;
-  for (int i = 0; i < kForeignInterfaces; ++i) {
-    hid.AddForeign(static_cast<std::uint16_t>(0x1000 + i), 0x0001);
-  }
-  QtForm form;
-  frmMain window(hid, form);
-  LoadWithoutTimer(window);
-  for (auto _ : state) {
-    hid.ClearLogs();
-    const auto start = Clock::now();
-    window.Timer_Timer();
-    QCoreApplication::processEvents();
-    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
-  }
+  tensivo::bench::TimeSimulatedSearchTicks64Foreign(state);
 }
 BENCHMARK(BM_SearchTick64ForeignAndRepaint)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
@@ -162,19 +112,7 @@ BENCHMARK(BM_SearchTick64ForeignAndRepaint)->UseManualTime()->Unit(benchmark::kM
 // (on a host without hidraw: none), repaint included.
 void BM_SearchTickHidraw(benchmark::State& state) {
   tensivo::platform::LinuxHidraw hid;
-  QtForm form;
-  frmMain window(hid, form);
-  LoadWithoutTimer(window);
-  if (window.state().DeviceFound == tensivo::device::kTrue) {
-    state.SkipWithError("a device is attached; this measures the search without one");
-    return;
-  }
-  for (auto _ : state) {
-    const auto start = Clock::now();
-    window.Timer_Timer();
-    QCoreApplication::processEvents();
-    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
-  }
+  tensivo::bench::TimeSearchTicks(state, hid);
 }
 BENCHMARK(BM_SearchTickHidraw)->UseManualTime()->Unit(benchmark::kMicrosecond);
 

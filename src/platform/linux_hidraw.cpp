@@ -82,20 +82,6 @@ std::optional<detail::HidIds> IdsOf(udev_device* hid) {
 
 namespace detail {
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) {
-    reset();
-    fd_ = other.release();
-  }
-  return *this;
-}
-
-int UniqueFd::release() { return std::exchange(fd_, -1); }
-
-void UniqueFd::reset() {
-  if (fd_ >= 0) ::close(std::exchange(fd_, -1));
-}
-
 std::optional<HidIds> ParseHidId(std::string_view hid_id) {
   // BUS:VENDOR:PRODUCT in hex, e.g. 0003:0000E31A:00005C07.
   std::uint32_t fields[3] = {};

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/hid_platform.h"
+#include "platform/unique_fd.h"
 
 // libudev's context, declared here so that users of this header need not
 // include libudev.
@@ -47,25 +48,7 @@ std::optional<HidSysname> ParseHidSysname(std::string_view name);
 // so that a listing can tell the ids of every node without reading more.
 std::optional<HidSysname> HidOfHidrawPath(std::string_view syspath);
 
-// An open file descriptor, closed exactly once.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept;
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { reset(); }
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int release();
-  void reset();
-
- private:
-  int fd_ = -1;
-};
+using platform::UniqueFd;
 
 // Lays input reports back to back at the front of `buffer`, oldest first, and
 // keeps only the newest whole reports that fit: appending a report that does

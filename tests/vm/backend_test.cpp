@@ -99,7 +99,7 @@ TEST(KernelBackend, SearchesSurviveDevicesGoingAwayWhileTheyRun) {
   auto first = PlugIn(OurDevice("KB-STAY1"));
   auto second = PlugIn(OurDevice("KB-STAY2"));
   auto coming = PlugIn(OurDevice("KB-GOING"));
-  auto foreign = PlugIn(ForeignDevice("FOREIGN-GOING"), Road::kUhid);
+  auto foreign = PlugIn(ForeignDevice("FOREIGN-GOING"), Transport::kUhid);
   ASSERT_TRUE(first && second && coming && foreign);
   const std::vector<std::string> steady = {"KB-STAY1", "KB-STAY2"};
 
@@ -163,17 +163,17 @@ Bytes Utf16(std::string_view text) {
 // the product and release 0.
 TEST(KernelBackend, AttributesStringsAndReportLengthsComeFromTheKernel) {
   const struct {
-    Road road;
+    Transport transport;
     std::uint16_t version;
     std::string manufacturer;
     std::string product;
-  } roads[] = {
-      {Road::kUsb, 0x0101, "Tensivo", "Load Cell Interface"},
-      {Road::kUhid, 0, "", "Tensivo Load Cell Interface"},
+  } transports[] = {
+      {Transport::kUsb, 0x0101, "Tensivo", "Load Cell Interface"},
+      {Transport::kUhid, 0, "", "Tensivo Load Cell Interface"},
   };
-  for (const auto& road : roads) {
-    SCOPED_TRACE(road.road == Road::kUsb ? "USB" : "uhid");
-    auto dev = PlugIn(OurDevice("KB-LEN"), road.road);
+  for (const auto& expected : transports) {
+    SCOPED_TRACE(expected.transport == Transport::kUsb ? "USB" : "uhid");
+    auto dev = PlugIn(OurDevice("KB-LEN"), expected.transport);
     ASSERT_TRUE(dev);
     LinuxHidraw hid;
     const platform::Handle handle = hid.Open(dev->node, OpenMode::kPlain);
@@ -191,7 +191,7 @@ TEST(KernelBackend, AttributesStringsAndReportLengthsComeFromTheKernel) {
     ASSERT_NE(hid.GetAttributes(handle, attributes), 0);
     EXPECT_EQ(attributes.VendorID, 0xE31A);
     EXPECT_EQ(attributes.ProductID, 0x5C07);
-    EXPECT_EQ(attributes.VersionNumber, road.version);
+    EXPECT_EQ(attributes.VersionNumber, expected.version);
 
     std::array<std::uint8_t, 100> text{};
     const auto units = [&](std::size_t n) { return Bytes(text.begin(), text.begin() + n); };
@@ -200,10 +200,10 @@ TEST(KernelBackend, AttributesStringsAndReportLengthsComeFromTheKernel) {
     EXPECT_EQ(units(14), Utf16("KB-LEN"));
     text.fill(0xFF);
     ASSERT_NE(hid.GetManufacturerString(handle, text), 0);
-    EXPECT_EQ(units(Utf16(road.manufacturer).size()), Utf16(road.manufacturer));
+    EXPECT_EQ(units(Utf16(expected.manufacturer).size()), Utf16(expected.manufacturer));
     text.fill(0xFF);
     ASSERT_NE(hid.GetProductString(handle, text), 0);
-    EXPECT_EQ(units(Utf16(road.product).size()), Utf16(road.product));
+    EXPECT_EQ(units(Utf16(expected.product).size()), Utf16(expected.product));
   }
 }
 
@@ -274,13 +274,28 @@ TEST(KernelBackend, FailedFeatureReadOnTheDeviceIsAFailedCall) {
   EXPECT_EQ(report[1], 0xEE);
 }
 
-TEST(KernelBackend, InputReadsGiveWholeReportsEachWithItsIdByteNewestLast) {
-  auto dev = PlugIn(OurDevice("KB-IN"));
-  ASSERT_TRUE(dev);
+// A device of ours open for input reads once it has sent more than `sent`
+// reports; `ready` says whether it came to that (else the test has failed).
+struct Reading {
+  explicit Reading(DeviceSpec profile, std::uint64_t sent) {
+    dev = PlugIn(std::move(profile));
+    if (!dev) return;
+    handle = hid.Open(dev->node, OpenMode::kOverlapped);
+    EXPECT_TRUE(handle.IsOpen());
+    ready = handle.IsOpen() && WaitUntil([&] { return dev->device->inputs_sent() > sent; }, 2000);
+    EXPECT_TRUE(ready) << "the device sent no reports";
+  }
+
+  std::optional<Plugged> dev;
   LinuxHidraw hid;
-  const platform::Handle handle = hid.Open(dev->node, OpenMode::kOverlapped);
-  ASSERT_TRUE(handle.IsOpen());
-  ASSERT_TRUE(WaitUntil([&] { return dev->device->inputs_sent() > 5; }, 2000));
+  platform::Handle handle;
+  bool ready = false;
+};
+
+TEST(KernelBackend, InputReadsGiveWholeReportsEachWithItsIdByteNewestLast) {
+  Reading reading(OurDevice("KB-IN"), 5);
+  ASSERT_TRUE(reading.ready);
+  auto& [dev, hid, handle, ready] = reading;
   ReadInput(hid, handle);
 
   const std::uint64_t before = dev->device->inputs_sent();
@@ -295,12 +310,9 @@ TEST(KernelBackend, InputReadsGiveWholeReportsEachWithItsIdByteNewestLast) {
 }
 
 TEST(KernelBackend, EmptyQueueGivesZeroWithoutBlocking) {
-  auto dev = PlugIn(OurDevice("KB-IDLE"));
-  ASSERT_TRUE(dev);
-  LinuxHidraw hid;
-  const platform::Handle handle = hid.Open(dev->node, OpenMode::kOverlapped);
-  ASSERT_TRUE(handle.IsOpen());
-  ASSERT_TRUE(WaitUntil([&] { return dev->device->inputs_sent() > 0; }, 2000));
+  Reading reading(OurDevice("KB-IDLE"), 0);
+  ASSERT_TRUE(reading.ready);
+  auto& [dev, hid, handle, ready] = reading;
   dev->device->SetStreaming(false);
   SleepMs(50);
   ReadInput(hid, handle);
@@ -321,12 +333,9 @@ TEST(KernelBackend, EmptyQueueGivesZeroWithoutBlocking) {
 TEST(KernelBackend, AfterALongPauseTheFirstReadHoldsTheOldestQueuedReports) {
   DeviceSpec profile = OurDevice("KB-OVER");
   profile.reports_per_second = 1000;  // a queue overrun within a second
-  auto dev = PlugIn(profile);
-  ASSERT_TRUE(dev);
-  LinuxHidraw hid;
-  const platform::Handle handle = hid.Open(dev->node, OpenMode::kOverlapped);
-  ASSERT_TRUE(handle.IsOpen());
-  ASSERT_TRUE(WaitUntil([&] { return dev->device->inputs_sent() > 0; }, 2000));
+  Reading reading(profile, 0);
+  ASSERT_TRUE(reading.ready);
+  auto& [dev, hid, handle, ready] = reading;
   ReadInput(hid, handle);
   const std::uint64_t pause_start = dev->device->inputs_sent();
 
@@ -350,13 +359,29 @@ TEST(KernelBackend, AfterALongPauseTheFirstReadHoldsTheOldestQueuedReports) {
   EXPECT_LT(dev->device->inputs_sent() - next.back(), 50u);
 }
 
-TEST(KernelBackend, UnplugGivesFailedReadAndFeatureCalls) {
-  auto dev = PlugIn(OurDevice("KB-GONE"));
-  ASSERT_TRUE(dev);
+// A device of ours opened both ways, as the window opens it: a plain handle
+// for feature reports and an overlapped one for input reads.
+struct OpenedBothWays {
+  explicit OpenedBothWays(DeviceSpec profile) {
+    dev = PlugIn(std::move(profile));
+    if (!dev) return;
+    plain = hid.Open(dev->node, OpenMode::kPlain);
+    input = hid.Open(dev->node, OpenMode::kOverlapped);
+    open = plain.IsOpen() && input.IsOpen();
+    EXPECT_TRUE(open);
+  }
+
+  std::optional<Plugged> dev;
   LinuxHidraw hid;
-  const platform::Handle plain = hid.Open(dev->node, OpenMode::kPlain);
-  const platform::Handle input = hid.Open(dev->node, OpenMode::kOverlapped);
-  ASSERT_TRUE(plain.IsOpen() && input.IsOpen());
+  platform::Handle plain;
+  platform::Handle input;
+  bool open = false;
+};
+
+TEST(KernelBackend, UnplugGivesFailedReadAndFeatureCalls) {
+  OpenedBothWays opened(OurDevice("KB-GONE"));
+  ASSERT_TRUE(opened.open);
+  auto& [dev, hid, plain, input, open] = opened;
   ASSERT_TRUE(WaitUntil([&] { return dev->device->inputs_sent() > 10; }, 2000));
 
   ASSERT_EQ(dev->device->Unplug(), 0);
@@ -371,12 +396,9 @@ TEST(KernelBackend, UnplugGivesFailedReadAndFeatureCalls) {
 }
 
 TEST(KernelBackend, ReplugIsFoundAgainUnderANewNodeWhileOldHandlesStayDead) {
-  auto dev = PlugIn(OurDevice("KB-BACK"));
-  ASSERT_TRUE(dev);
-  LinuxHidraw hid;
-  const platform::Handle old_plain = hid.Open(dev->node, OpenMode::kPlain);
-  const platform::Handle old_input = hid.Open(dev->node, OpenMode::kOverlapped);
-  ASSERT_TRUE(old_plain.IsOpen() && old_input.IsOpen());
+  OpenedBothWays opened(OurDevice("KB-BACK"));
+  ASSERT_TRUE(opened.open);
+  auto& [dev, hid, old_plain, old_input, open] = opened;
 
   const auto node = Replug(*dev->device);
   ASSERT_TRUE(node);
@@ -395,12 +417,9 @@ TEST(KernelBackend, ReplugIsFoundAgainUnderANewNodeWhileOldHandlesStayDead) {
 }
 
 TEST(KernelBackend, HandlesAreCloseOnExec) {
-  auto dev = PlugIn(OurDevice("KB-EXEC"));
-  ASSERT_TRUE(dev);
-  LinuxHidraw hid;
-  const platform::Handle plain = hid.Open(dev->node, OpenMode::kPlain);
-  const platform::Handle input = hid.Open(dev->node, OpenMode::kOverlapped);
-  ASSERT_TRUE(plain.IsOpen() && input.IsOpen());
+  OpenedBothWays opened(OurDevice("KB-EXEC"));
+  ASSERT_TRUE(opened.open);
+  auto& [dev, hid, plain, input, open] = opened;
 
   int checked = 0;
   for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {

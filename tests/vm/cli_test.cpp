@@ -28,6 +28,17 @@ Ran RunCli(platform::HidPlatform& hid, std::vector<std::string> args) {
   return {code, out.str(), err.str()};
 }
 
+// The one device `list --json` shows, or nothing (the test has failed).
+std::optional<json> OnlyListed(platform::HidPlatform& hid) {
+  const Ran listed = RunCli(hid, {"list", "--json"});
+  EXPECT_EQ(listed.code, cli::kOk) << listed.err;
+  if (listed.code != cli::kOk) return std::nullopt;
+  const json devices = json::parse(listed.out)["devices"];
+  EXPECT_EQ(devices.size(), 1u) << listed.out;
+  if (devices.size() != 1) return std::nullopt;
+  return devices[0];
+}
+
 TEST(KernelCli, ListAndInfoShowTheDeviceTheKernelHasAndItsStoredGains) {
   DeviceSpec profile = OurDevice("CL-0001");
   profile.input_mask = 0x28;
@@ -42,17 +53,15 @@ TEST(KernelCli, ListAndInfoShowTheDeviceTheKernelHasAndItsStoredGains) {
   });
   platform::LinuxHidraw hid;
 
-  const Ran listed = RunCli(hid, {"list", "--json"});
-  ASSERT_EQ(listed.code, cli::kOk) << listed.err;
-  const json devices = json::parse(listed.out)["devices"];
-  ASSERT_EQ(devices.size(), 1u) << listed.out;
-  EXPECT_EQ(devices[0]["serial"], "CL-0001");
-  EXPECT_EQ(devices[0]["node"], dev->node);
-  EXPECT_EQ(devices[0]["openable"], true);
-  EXPECT_EQ(devices[0]["maker"], "Tensivo");
-  EXPECT_EQ(devices[0]["product"], "Load Cell Interface");
-  EXPECT_EQ(devices[0]["version"], "1.1");
-  EXPECT_EQ(devices[0]["configurable"], true);
+  const auto listed = OnlyListed(hid);
+  ASSERT_TRUE(listed);
+  EXPECT_EQ((*listed)["serial"], "CL-0001");
+  EXPECT_EQ((*listed)["node"], dev->node);
+  EXPECT_EQ((*listed)["openable"], true);
+  EXPECT_EQ((*listed)["maker"], "Tensivo");
+  EXPECT_EQ((*listed)["product"], "Load Cell Interface");
+  EXPECT_EQ((*listed)["version"], "1.1");
+  EXPECT_EQ((*listed)["configurable"], true);
 
   const Ran info = RunCli(hid, {"info", "--json"});
   ASSERT_EQ(info.code, cli::kOk) << info.err;
@@ -89,7 +98,7 @@ TEST(KernelCli, SetGainSendsExactlyTheThreeFeatureSetsOfTheWindowsGainWrite) {
 TEST(KernelCli, SetGainRefusesADeviceWithoutAReleaseNumberAndSendsNothing) {
   // Through uhid there is no USB parent, so no release number: the window
   // would not configure such a device either.
-  auto dev = PlugIn(OurDevice("CL-0003"), Road::kUhid);
+  auto dev = PlugIn(OurDevice("CL-0003"), Transport::kUhid);
   ASSERT_TRUE(dev);
   platform::LinuxHidraw hid;
   const Ran set = RunCli(hid, {"set-gain", "LC2", "8.0312"});
@@ -107,12 +116,10 @@ TEST(KernelCli, AMakerBeyondAsciiIsShownAsTheWindowShowsItInUtf8) {
   ASSERT_TRUE(dev);
   platform::LinuxHidraw hid;
 
-  const Ran listed = RunCli(hid, {"list", "--json"});
-  ASSERT_EQ(listed.code, cli::kOk) << listed.err;
-  const json devices = json::parse(listed.out)["devices"];
-  ASSERT_EQ(devices.size(), 1u) << listed.out;
-  EXPECT_EQ(devices[0]["maker"], "M\u00FCller");
-  EXPECT_EQ(devices[0]["configurable"], true);
+  const auto listed = OnlyListed(hid);
+  ASSERT_TRUE(listed);
+  EXPECT_EQ((*listed)["maker"], "M\u00FCller");
+  EXPECT_EQ((*listed)["configurable"], true);
 
   const Ran info = RunCli(hid, {"info"});
   ASSERT_EQ(info.code, cli::kOk) << info.err;

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "virtual_device/uhid_device.h"
-#include "virtual_device/usb_device.h"
+#include "virtual_device/device_console.h"
 
 namespace tensivo::vm {
 
@@ -24,15 +23,11 @@ DeviceSpec ForeignDevice(std::string serial) {
   return profile;
 }
 
-std::optional<Plugged> PlugIn(DeviceSpec profile, Road road) {
+std::optional<Plugged> PlugIn(DeviceSpec profile, Transport transport) {
   int error = 0;
   const std::string serial = profile.serial;
-  std::unique_ptr<VirtualDevice> device;
-  if (road == Road::kUsb) {
-    device = virtual_device::UsbDevice::Make(std::move(profile), error);
-  } else {
-    device = virtual_device::UhidDevice::Open(std::move(profile), error);
-  }
+  std::unique_ptr<VirtualDevice> device =
+      virtual_device::MakeDevice(std::move(profile), transport, virtual_device::kUhidPath, error);
   if (!device) {
     ADD_FAILURE() << "cannot make " << serial << ": errno " << error;
     return std::nullopt;

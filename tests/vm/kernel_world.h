@@ -1,5 +1,5 @@
 // What the tests inside the VM share: virtual devices plugged into the
-// running kernel, as USB devices (the road the hardware takes) or through
+// running kernel, as USB devices (the transport the hardware takes) or through
 // uhid (a device without a USB parent), and ways to wait for the kernel
 // without fixed sleeps.
 #pragma once
@@ -22,7 +22,7 @@
 namespace tensivo::vm {
 
 using virtual_device::DeviceSpec;
-using virtual_device::Road;
+using virtual_device::Transport;
 using virtual_device::VirtualDevice;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -41,7 +41,7 @@ struct Plugged {
 // A device of our kind (or any kind, by profile) plugged in and bound by the
 // kernel's drivers. Fails the test and returns nothing when the kernel does
 // not make it.
-std::optional<Plugged> PlugIn(DeviceSpec profile, Road road = Road::kUsb);
+std::optional<Plugged> PlugIn(DeviceSpec profile, Transport transport = Transport::kUsb);
 DeviceSpec OurDevice(std::string serial);
 DeviceSpec ForeignDevice(std::string serial);
 

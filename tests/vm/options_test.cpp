@@ -77,19 +77,19 @@ TEST(VirtualDeviceOptions, BadOptionsAndValuesSayWhatIsWrong) {
 TEST(VirtualDeviceOptions, UsbByDefaultAndUhidOnlyWhenAskedWithItsPathInAnyForm) {
   const struct {
     std::vector<std::string_view> args;
-    Road road;
+    Transport transport;
     std::string path;
     std::vector<std::string> serials;
   } cases[] = {
-      {{"A-1"}, Road::kUsb, "/dev/uhid", {"A-1"}},
-      {{"--uhid", "A-1"}, Road::kUhid, "/dev/uhid", {"A-1"}},
-      {{"--uhid", "/dev/null", "A-1"}, Road::kUhid, "/dev/null", {"A-1"}},
-      {{"--uhid=/tmp/x"}, Road::kUhid, "/tmp/x", {"TV-0001"}},
+      {{"A-1"}, Transport::kUsb, "/dev/uhid", {"A-1"}},
+      {{"--uhid", "A-1"}, Transport::kUhid, "/dev/uhid", {"A-1"}},
+      {{"--uhid", "/dev/null", "A-1"}, Transport::kUhid, "/dev/null", {"A-1"}},
+      {{"--uhid=/tmp/x"}, Transport::kUhid, "/tmp/x", {"TV-0001"}},
   };
   for (const auto& c : cases) {
     const auto parsed = Parse(c.args);
     ASSERT_TRUE(parsed.options) << parsed.error;
-    EXPECT_EQ(parsed.options->road, c.road) << c.path;
+    EXPECT_EQ(parsed.options->transport, c.transport) << c.path;
     EXPECT_EQ(parsed.options->uhid_path, c.path);
     std::vector<std::string> serials;
     for (const auto& d : parsed.options->devices) serials.push_back(d.serial);

@@ -198,23 +198,39 @@ void StoreGains(VirtualDevice& device) {
   });
 }
 
-TEST(KernelUtility, UsbDeviceShowsMakerProductVersionAndStoredGainsWithTheListsEnabled) {
-  DeviceSpec profile = OurDevice("UT-USB1");
-  profile.input_mask = 0x28;
-  auto dev = PlugIn(profile);
-  ASSERT_TRUE(dev);
-  StoreGains(*dev->device);
-  platform::LinuxHidraw hid;
-  const auto window = StartWindow(hid);
+// The start-up scenario on either transport: a device with stored gains and
+// inputs 4 and 6 absent, and the window started on it, which opens it and
+// shows its serial, product and gains.
+struct StartUp {
+  StartUp(const std::string& serial, Transport transport, const std::string& product) {
+    DeviceSpec profile = OurDevice(serial);
+    profile.input_mask = 0x28;
+    dev = PlugIn(profile, transport);
+    if (!dev) return;
+    StoreGains(*dev->device);
+    window = StartWindow(hid);
+    look = LookAt(*window);
+    EXPECT_TRUE(look.device_open);
+    EXPECT_EQ(look.serials, std::vector<std::string>{serial});
+    EXPECT_EQ(LabelText(*window, Label::kProduct), product);
+    EXPECT_EQ(look.gains, (std::array<int, 3>{kLc1Position, device::kFactoryGainPosition, 0}));
+  }
 
-  const Look look = LookAt(*window);
-  EXPECT_TRUE(look.device_open);
-  EXPECT_EQ(look.serials, std::vector<std::string>{"UT-USB1"});
+  std::optional<Plugged> dev;
+  platform::LinuxHidraw hid;
+  std::unique_ptr<Utility> window;
+  Look look;
+};
+
+TEST(KernelUtility, UsbDeviceShowsMakerProductVersionAndStoredGainsWithTheListsEnabled) {
+  StartUp started("UT-USB1", Transport::kUsb, " Load Cell Interface");
+  ASSERT_TRUE(started.dev);
+  auto& dev = started.dev;
+  auto& window = started.window;
+  const Look& look = started.look;
   EXPECT_FALSE(look.serials_enabled);
   EXPECT_EQ(LabelText(*window, Label::kManufacturer), " Tensivo");
-  EXPECT_EQ(LabelText(*window, Label::kProduct), " Load Cell Interface");
   EXPECT_EQ(LabelText(*window, Label::kVersion), " 1.1");
-  EXPECT_EQ(look.gains, (std::array<int, 3>{kLc1Position, device::kFactoryGainPosition, 0}));
   EXPECT_EQ(look.gains_enabled, (std::array<bool, 3>{true, true, true}));
   EXPECT_TRUE(look.restore_enabled);
   EXPECT_EQ(look.inputs_enabled, (std::array<bool, 5>{false, true, false, true, true}));
@@ -235,19 +251,10 @@ TEST(KernelUtility, UsbDeviceShowsMakerProductVersionAndStoredGainsWithTheListsE
 }
 
 TEST(KernelUtility, StartUpShowsTheDeviceAndItsStoredGainsWithTheListsLockedForVersionZero) {
-  DeviceSpec profile = OurDevice("UT-0001");
-  profile.input_mask = 0x28;
-  auto dev = PlugIn(profile, Road::kUhid);
-  ASSERT_TRUE(dev);
-  StoreGains(*dev->device);
-  platform::LinuxHidraw hid;
-  const auto window = StartWindow(hid);
-
-  const Look look = LookAt(*window);
-  EXPECT_TRUE(look.device_open);
-  EXPECT_EQ(look.serials, std::vector<std::string>{"UT-0001"});
-  EXPECT_EQ(LabelText(*window, Label::kProduct), " Tensivo Load Cell Interface");
-  EXPECT_EQ(look.gains, (std::array<int, 3>{kLc1Position, device::kFactoryGainPosition, 0}));
+  StartUp started("UT-0001", Transport::kUhid, " Tensivo Load Cell Interface");
+  ASSERT_TRUE(started.dev);
+  auto& dev = started.dev;
+  const Look& look = started.look;
   // Without a USB parent there is no release number: no configuring.
   EXPECT_EQ(look.gains_enabled, (std::array<bool, 3>{false, false, false}));
   EXPECT_FALSE(look.restore_enabled);
@@ -256,7 +263,7 @@ TEST(KernelUtility, StartUpShowsTheDeviceAndItsStoredGainsWithTheListsLockedForV
 
   Tick(200);
   EXPECT_TRUE(dev->device->activity().feature_sets.empty()) << "start-up wrote to the device";
-  CloseWindow(*window);
+  CloseWindow(*started.window);
   EXPECT_TRUE(WaitUntil([&] { return !dev->device->activity().open; }, 2000))
       << "closing the window releases the device";
 }

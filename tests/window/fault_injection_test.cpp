@@ -10,8 +10,8 @@
 
 #include <chrono>
 #include <functional>
-#include <map>
 
+#include "../fault_sweep.h"
 #include "sim/simulated_hid.h"
 #include "window/frm_main.h"
 #include "window/headless/headless_form.h"
@@ -22,13 +22,7 @@ namespace {
 using device::kFalse;
 using device::kTrue;
 using sim::SimulatedHid;
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes Report(std::initializer_list<std::uint8_t> head) {
-  Bytes bytes(head);
-  bytes.resize(19, 0);
-  return bytes;
-}
+using namespace fault_sweep;
 
 struct WorldPlan {
   int devices = 2;
@@ -38,6 +32,7 @@ struct WorldPlan {
 // Devices of our kind named A, B (and C) beside a foreign keyboard; the last
 // one is listed last and so is the one the window opens.
 struct World {
+  using Plan = WorldPlan;
   SimulatedHid hid;
   std::vector<SimulatedHid::DeviceId> ours;
   SimulatedHid::DeviceId keyboard;
@@ -64,18 +59,16 @@ struct World {
   }
 
   SimulatedHid::DeviceId last() const { return ours.back(); }
+  std::uint64_t calls() const { return hid.calls_made(); }
+  void ClearLogs() { hid.ClearLogs(); }
+  void ExpectNothingForbidden(const std::string& run) const { EXPECT_EQ(hid.misuse(), 0) << run; }
 
   void Start() {
     w = std::make_unique<frmMain>(hid, form);
     w->Form_Load();
   }
 
-  void Push(SimulatedHid::DeviceId device) {
-    Bytes report(17, 0);
-    report[1] = 0xFF;
-    report[2] = 0x7F;
-    hid.PushInput(device, report);
-  }
+  void Push(SimulatedHid::DeviceId device) { hid.PushInput(device, InputReport()); }
 
   void Tick() { w->Timer_Timer(); }
   void Pick(std::string_view list, int index) { form.list(list).UserPick(index); }
@@ -88,40 +81,7 @@ struct World {
   }
 };
 
-struct Sequence {
-  const char* name;
-  WorldPlan plan;
-  std::function<void(World&)> setup;   // brings the world to where the sequence starts
-  std::function<void(World&)> action;  // what the user or the device does
-  std::vector<Bytes> allowed_writes;   // in order; each may be missing if its call failed
-  // Devices (indices into World::ours) to unplug: the one the sequence is
-  // about, and for a switch the one it leaves and any other.
-  std::vector<int> unplugged = {-1};   // -1: the last, the one opened
-  int writes_to = -1;
-};
-
-std::vector<Bytes> GainWrites(int cell, int position) {
-  static constexpr std::uint8_t kRegs[3][3] = {{0, 1, 6}, {2, 3, 7}, {4, 5, 8}};
-  static constexpr std::uint8_t kCodes[10][2] = {{8, 0},  {8, 1},  {8, 2},  {11, 0}, {12, 0},
-                                                 {13, 0}, {14, 0}, {15, 0}, {15, 1}, {15, 2}};
-  const int e = position / 256;
-  const auto m = static_cast<std::uint8_t>(position % 256);
-  return {Report({0, 1, kRegs[cell][0], kCodes[e][0]}), Report({0, 1, kRegs[cell][1], kCodes[e][1]}),
-          Report({0, 1, kRegs[cell][2], m})};
-}
-
-std::vector<Bytes> FactoryWrites() {
-  const std::uint8_t values[] = {15, 1, 15, 1, 15, 1, 244, 244, 244, 128, 128, 128};
-  std::vector<Bytes> writes;
-  for (std::uint8_t r = 0; r < 12; ++r) writes.push_back(Report({0, 1, r, values[r]}));
-  return writes;
-}
-
-std::vector<Bytes> Joined(std::initializer_list<std::vector<Bytes>> parts) {
-  std::vector<Bytes> all;
-  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
+using Sequence = fault_sweep::Sequence<World>;
 
 std::vector<Sequence> Sequences() {
   const WorldPlan two;
@@ -190,41 +150,34 @@ std::vector<Sequence> Sequences() {
   };
 }
 
-enum class Fault {
-  kUnplugAtThisCall,
-  kUnplugAtThisCallBackAtTheNext,
-  kOnlyThisCallFails,
-  kEveryCallFromThisOnFails,
-  kEveryOpenRefused,  // once per sequence, not per call
-};
-
-const char* FaultName(Fault fault) {
-  switch (fault) {
-    case Fault::kUnplugAtThisCall: return "unplug";
-    case Fault::kUnplugAtThisCallBackAtTheNext: return "unplug-replug";
-    case Fault::kOnlyThisCallFails: return "one call fails";
-    case Fault::kEveryCallFromThisOnFails: return "every call fails from";
-    case Fault::kEveryOpenRefused: return "every open refused";
-  }
-  return "";
-}
-
 SimulatedHid::DeviceId DeviceAt(const World& world, int index) {
   return index < 0 ? world.last() : world.ours.at(static_cast<std::size_t>(index));
 }
 
-// Writes from `first` on: only what the sequence asked for, in its order, to
-// `target`; any of them may be missing where its call failed.
-void ExpectWrites(const World& world, const std::vector<Bytes>& allowed,
-                  SimulatedHid::DeviceId target, std::size_t first, const std::string& run) {
-  const auto& log = world.hid.write_log();
-  std::size_t next = 0;
-  for (std::size_t i = first; i < log.size(); ++i) {
-    EXPECT_EQ(log[i].device, target) << run << ": a write went to a device not selected";
-    while (next < allowed.size() && allowed[next] != log[i].bytes) ++next;
-    EXPECT_LT(next, allowed.size()) << run << ": a write nobody asked for";
-    ++next;
+// Every call failing or the device unplugged at it, per call; and once per
+// sequence every open refused, as on a machine without the udev rule.
+std::vector<Fault<World>> Faults(const Sequence& sequence) {
+  std::vector<Fault<World>> faults = {
+      {"every open refused",
+       [](World& world, std::uint64_t) {
+         for (auto id : world.ours) world.hid.FailAlways(SimulatedHid::Op::kOpen, id);
+       },
+       true},
+      {"one call fails", [](World& world, std::uint64_t at) { world.hid.FailCall(at); }},
+      {"every call fails from", [](World& world, std::uint64_t at) { world.hid.FailFromCall(at); }},
+  };
+  for (int device : sequence.unplugged) {
+    const std::string of = " of device " + std::to_string(device);
+    faults.push_back({"unplug" + of, [device](World& world, std::uint64_t at) {
+                        world.hid.UnplugAtCall(DeviceAt(world, device), at);
+                      }});
+    faults.push_back({"unplug-replug" + of, [device](World& world, std::uint64_t at) {
+                        const auto id = DeviceAt(world, device);
+                        world.hid.UnplugAtCall(id, at);
+                        world.hid.ReplugAtCall(id, at + 1);
+                      }});
   }
+  return faults;
 }
 
 // The device of ours the window holds open, or the last when none is.
@@ -257,7 +210,8 @@ void ExpectAllowedState(World& world, const Sequence& sequence, const std::strin
     EXPECT_EQ(devices_open, 1) << run;
   }
 
-  ExpectWrites(world, sequence.allowed_writes, DeviceAt(world, sequence.writes_to), 0, run);
+  ExpectWrites(hid.write_log(), sequence.allowed_writes, DeviceAt(world, sequence.writes_to), 0,
+               run);
 }
 
 // Once every device is back and the faults are gone, a few ticks show one.
@@ -268,12 +222,7 @@ void ExpectRecovery(World& world, const std::string& run) {
     for (auto id : world.ours) world.Push(id);
     world.Tick();
   }
-  const auto& s = world.w->state();
-  EXPECT_EQ(s.DeviceFound, kTrue) << run;
-  EXPECT_EQ(world.w->lblManuf.Caption(), " Tensivo") << run;
-  EXPECT_EQ(world.w->LC1_gain.ListCount(), 2560) << run;
-  EXPECT_EQ(s.DetailsValid, kTrue) << run;
-  EXPECT_EQ(world.w->Timer.Interval(), 20) << run;
+  ExpectDeviceShown(*world.w, run);
 }
 
 // Closing leaves nothing open and nothing runs after it.
@@ -289,21 +238,10 @@ void ExpectCleanClose(World& world, const std::string& run) {
   EXPECT_EQ(world.hid.misuse(), 0) << run;
 }
 
-struct Sweep {
-  int runs = 0;
-  std::map<std::string, std::uint64_t> calls;  // per sequence, on a clean run
-};
-
-// One run: the sequence with `arm` setting its fault, the checks, then either
-// the way back and a close, or a close with the fault still active.
-void RunOnce(const Sequence& sequence, const std::function<void(World&, std::uint64_t)>& arm,
-             bool close_under_fault, const std::string& run, Sweep& sweep) {
-  World world(sequence.plan);
-  sequence.setup(world);
-  world.hid.ClearLogs();
-  arm(world, world.hid.calls_made());
-  sequence.action(world);
-  ++sweep.runs;
+// The checks after a faulted action, then either the way back and a close,
+// or a close with the fault still active.
+void CheckAndEnd(World& world, const Sequence& sequence, bool close_under_fault,
+                 const std::string& run) {
   ExpectAllowedState(world, sequence, run);
   // An event the tick left pending (its read failed, so it did not pump)
   // runs in the event loop after it, on the device the window shows then.
@@ -312,7 +250,7 @@ void RunOnce(const Sequence& sequence, const std::function<void(World&, std::uin
     const auto written = world.hid.write_log().size();
     world.form.DoEvents();
     const std::string then = run + " (then its pending event)";
-    ExpectWrites(world, sequence.allowed_writes, shown, written, then);
+    ExpectWrites(world.hid.write_log(), sequence.allowed_writes, shown, written, then);
   }
   if (close_under_fault) {
     ExpectCleanClose(world, run + " (closed under the fault)");
@@ -328,66 +266,16 @@ void RunOnce(const Sequence& sequence, const std::function<void(World&, std::uin
   ExpectCleanClose(world, run);
 }
 
-std::uint64_t CleanCalls(const Sequence& sequence) {
-  World clean(sequence.plan);
-  sequence.setup(clean);
-  const auto before = clean.hid.calls_made();
-  sequence.action(clean);
-  EXPECT_EQ(clean.hid.misuse(), 0) << sequence.name;
-  return clean.hid.calls_made() - before;
-}
-
 class EveryCall : public ::testing::TestWithParam<bool> {};
 
 TEST_P(EveryCall, EverySequenceFailsSafelyUnderEveryFault) {
   const bool close_under_fault = GetParam();
   const auto started = std::chrono::steady_clock::now();
-  Sweep sweep;
-  for (const Sequence& sequence : Sequences()) {
-    const std::uint64_t calls = CleanCalls(sequence);
-    ASSERT_GT(calls, 0u) << sequence.name;
-    sweep.calls[sequence.name] = calls;
-
-    const std::string name = sequence.name;
-    RunOnce(
-        sequence,
-        [](World& world, std::uint64_t) {
-          for (auto id : world.ours) world.hid.FailAlways(SimulatedHid::Op::kOpen, id);
-        },
-        close_under_fault, name + ": " + FaultName(Fault::kEveryOpenRefused), sweep);
-
-    for (std::uint64_t k = 1; k <= calls; ++k) {
-      const std::string at = " at call " + std::to_string(k);
-      for (Fault fault : {Fault::kOnlyThisCallFails, Fault::kEveryCallFromThisOnFails}) {
-        RunOnce(
-            sequence,
-            [fault, k](World& world, std::uint64_t before) {
-              if (fault == Fault::kOnlyThisCallFails) {
-                world.hid.FailCall(before + k);
-              } else {
-                world.hid.FailFromCall(before + k);
-              }
-            },
-            close_under_fault, name + ": " + FaultName(fault) + at, sweep);
-      }
-      for (int device : sequence.unplugged) {
-        for (Fault fault : {Fault::kUnplugAtThisCall, Fault::kUnplugAtThisCallBackAtTheNext}) {
-          RunOnce(
-              sequence,
-              [fault, k, device](World& world, std::uint64_t before) {
-                const auto id = DeviceAt(world, device);
-                world.hid.UnplugAtCall(id, before + k);
-                if (fault == Fault::kUnplugAtThisCallBackAtTheNext) {
-                  world.hid.ReplugAtCall(id, before + k + 1);
-                }
-              },
-              close_under_fault,
-              name + ": " + FaultName(fault) + " of device " + std::to_string(device) + at, sweep);
-        }
-      }
-      if (HasFailure()) return;
-    }
-  }
+  const Result sweep = Sweep<World>(
+      Sequences(), Faults,
+      [close_under_fault](World& world, const Sequence& sequence, const std::string& run) {
+        CheckAndEnd(world, sequence, close_under_fault, run);
+      });
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   for (const auto& [name, calls] : sweep.calls) {

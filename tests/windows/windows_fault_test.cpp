@@ -6,9 +6,9 @@
 // once it is back.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 
+#include "../fault_sweep.h"
 #include "fake_windows.h"
 #include "platform/windows_hid.h"
 #include "window/frm_main.h"
@@ -19,16 +19,12 @@ namespace {
 
 using device::kFalse;
 using device::kTrue;
-
-Bytes Report(std::initializer_list<std::uint8_t> head) {
-  Bytes bytes(head);
-  bytes.resize(19, 0);
-  return bytes;
-}
+using namespace fault_sweep;
 
 // A, then B, then a foreign device whose path names no ids; B is listed
 // last and so is the one the window opens.
 struct World {
+  struct Plan {};
   FakeWindows system;
   int a = system.AddOurs(u"A");
   int b = system.AddOurs(u"B");
@@ -38,40 +34,39 @@ struct World {
   window::headless::HeadlessForm form;
   std::unique_ptr<window::frmMain> w;
 
-  World() { system.device(b).model.registers()[6] = 10; }
+  explicit World(Plan = {}) { system.device(b).model.registers()[6] = 10; }
   ~World() {
     form.Close();
     w.reset();
     hid.reset();
   }
 
+  // Devices of ours by index, as sequences name them; -1 is B.
+  int DeviceAt(int index) const { return index == 0 ? a : b; }
+  std::uint64_t calls() const { return system.calls(); }
+  void ClearLogs() { system.ClearWrites(); }
+  void ExpectNothingForbidden(const std::string& run) const {
+    EXPECT_EQ(system.misuse(), 0) << run << ": a handle used that was not held";
+    EXPECT_EQ(system.closed_while_reading(), 0) << run << ": closed under a pending read";
+    EXPECT_EQ(system.blocked_waits(), 0) << run << ": waited for a read that never ends";
+    EXPECT_EQ(system.foreign_io(), 0) << run << ": a foreign device was read or written";
+    EXPECT_EQ(system.preparsed_held(), 0) << run << ": parsed descriptor not freed";
+  }
+
   void Start() {
     w = std::make_unique<window::frmMain>(*hid, form);
     w->Form_Load();
   }
-  void Push(int device) {
-    Bytes report(17, 0);
-    report[1] = 0xFF;
-    report[2] = 0x7F;
-    system.Push(device, report);
-  }
+  void Push(int device) { system.Push(device, InputReport()); }
   void Tick() { w->Timer_Timer(); }
   void Pick(std::string_view list, int index) { form.list(list).UserPick(index); }
 };
 
-struct Sequence {
-  const char* name;
-  std::function<void(World&)> setup, action;
-  std::vector<Bytes> allowed_writes;  // in order; each may be missing if its call failed
-  bool targets_a = false;
-};
+using Sequence = fault_sweep::Sequence<World>;
 
 std::vector<Sequence> Sequences() {
   const std::vector<Bytes> gain = {Report({0, 1, 0, 8}), Report({0, 1, 1, 1}),
                                    Report({0, 1, 6, 44})};
-  std::vector<Bytes> factory;
-  const std::uint8_t values[] = {15, 1, 15, 1, 15, 1, 244, 244, 244, 128, 128, 128};
-  for (std::uint8_t r = 0; r < 12; ++r) factory.push_back(Report({0, 1, r, values[r]}));
   auto started = [](World& world) { world.Start(); };
   auto connected = [](World& world) {
     world.Start();
@@ -79,20 +74,27 @@ std::vector<Sequence> Sequences() {
     world.Tick();
   };
   return {
-      {"StartUp", [](World&) {}, [](World& world) { world.Start(); }, {}},
+      {"StartUp", {}, [](World&) {}, [](World& world) { world.Start(); }, {}},
       {"ConnectedTick",
+       {},
        started,
        [](World& world) {
          world.Push(world.b);
          world.Tick();
        },
        {}},
-      {"TickWithTheReadStillPending", connected, [](World& world) { world.Tick(); }, {}},
-      {"SerialSwitch", connected, [](World& world) { world.Pick("SerNo", 0); }, {}, true},
-      {"GainPick", connected, [](World& world) { world.Pick("LC1_gain", 300); }, gain},
-      {"FactoryReset", connected, [](World& world) { world.form.button("Command1").UserClick(); },
-       factory},
-      {"GainPickDuringTick", connected,
+      {"TickWithTheReadStillPending", {}, connected, [](World& world) { world.Tick(); }, {}},
+      // The switch is to A: A is the device it writes to and the one unplugged.
+      {"SerialSwitch", {}, connected, [](World& world) { world.Pick("SerNo", 0); }, {}, {0}, 0},
+      {"GainPick", {}, connected, [](World& world) { world.Pick("LC1_gain", 300); }, gain},
+      {"FactoryReset",
+       {},
+       connected,
+       [](World& world) { world.form.button("Command1").UserClick(); },
+       FactoryWrites()},
+      {"GainPickDuringTick",
+       {},
+       connected,
        [](World& world) {
          world.Push(world.b);
          world.form.Post([&world] { world.Pick("LC1_gain", 300); });
@@ -100,6 +102,7 @@ std::vector<Sequence> Sequences() {
        },
        gain},
       {"Reconnect",
+       {},
        [](World& world) {
          world.Start();
          world.system.Detach(world.b);
@@ -112,16 +115,8 @@ std::vector<Sequence> Sequences() {
   };
 }
 
-void ExpectNothingForbidden(const World& world, const std::string& run) {
-  EXPECT_EQ(world.system.misuse(), 0) << run << ": a handle used that was not held";
-  EXPECT_EQ(world.system.closed_while_reading(), 0) << run << ": closed under a pending read";
-  EXPECT_EQ(world.system.blocked_waits(), 0) << run << ": waited for a read that never ends";
-  EXPECT_EQ(world.system.foreign_io(), 0) << run << ": a foreign device was read or written";
-  EXPECT_EQ(world.system.preparsed_held(), 0) << run << ": parsed descriptor not freed";
-}
-
 void ExpectAllowedState(World& world, const Sequence& sequence, const std::string& run) {
-  ExpectNothingForbidden(world, run);
+  world.ExpectNothingForbidden(run);
   const auto& s = world.w->state();
   EXPECT_TRUE(world.w->Timer.Enabled()) << run;
   // The two handles of the open device and the read event, at most.
@@ -133,16 +128,8 @@ void ExpectAllowedState(World& world, const Sequence& sequence, const std::strin
   } else {
     EXPECT_TRUE(s.DeviceHandle.IsOpen()) << run;
   }
-  const int target = sequence.targets_a ? world.a : world.b;
-  std::size_t next = 0;
-  for (const auto& write : world.system.writes()) {
-    EXPECT_EQ(write.device, target) << run << ": a write went to a device not selected";
-    while (next < sequence.allowed_writes.size() && sequence.allowed_writes[next] != write.bytes) {
-      ++next;
-    }
-    EXPECT_LT(next, sequence.allowed_writes.size()) << run << ": a write nobody asked for";
-    ++next;
-  }
+  ExpectWrites(world.system.writes(), sequence.allowed_writes, world.DeviceAt(sequence.writes_to),
+               0, run);
 }
 
 void ExpectRecoveryAndCleanClose(World& world, const std::string& run) {
@@ -153,12 +140,7 @@ void ExpectRecoveryAndCleanClose(World& world, const std::string& run) {
     for (int device : {world.a, world.b}) world.Push(device);
     world.Tick();
   }
-  const auto& s = world.w->state();
-  EXPECT_EQ(s.DeviceFound, kTrue) << run;
-  EXPECT_EQ(world.w->lblManuf.Caption(), " Tensivo") << run;
-  EXPECT_EQ(world.w->LC1_gain.ListCount(), 2560) << run;
-  EXPECT_EQ(s.DetailsValid, kTrue) << run;
-  EXPECT_EQ(world.w->Timer.Interval(), 20) << run;
+  ExpectDeviceShown(*world.w, run);
 
   world.form.Close();
   const auto calls = world.system.calls();
@@ -167,56 +149,41 @@ void ExpectRecoveryAndCleanClose(World& world, const std::string& run) {
   world.w.reset();
   world.hid.reset();
   EXPECT_EQ(world.system.open_handles(), 0) << run << ": a handle outlived the backend";
-  ExpectNothingForbidden(world, run);
+  world.ExpectNothingForbidden(run);
 }
 
-enum class Fault { kUnplugFromThisCallOn, kOnlyThisCallFails };
+enum class Kind { kUnplugFromThisCallOn, kOnlyThisCallFails };
 
-class EveryWindowsCall : public ::testing::TestWithParam<Fault> {};
+class EveryWindowsCall : public ::testing::TestWithParam<Kind> {};
 
 TEST_P(EveryWindowsCall, FailsSafelyInEverySequence) {
-  int runs = 0;
-  for (const Sequence& sequence : Sequences()) {
-    std::uint64_t calls = 0;
-    {
-      World clean;
-      sequence.setup(clean);
-      const auto before = clean.system.calls();
-      sequence.action(clean);
-      calls = clean.system.calls() - before;
-      ASSERT_GT(calls, 0u) << sequence.name;
-      ExpectNothingForbidden(clean, sequence.name);
+  const Kind kind = GetParam();
+  const auto faults = [kind](const Sequence& sequence) -> std::vector<Fault<World>> {
+    if (kind == Kind::kOnlyThisCallFails) {
+      return {
+          {"one call fails", [](World& world, std::uint64_t at) { world.system.FailCall(at); }}};
     }
-    for (std::uint64_t k = 1; k <= calls; ++k) {
-      const std::string run = std::string(sequence.name) + " call " + std::to_string(k);
-      World world;
-      sequence.setup(world);
-      world.system.ClearWrites();
-      const auto at = world.system.calls() + k;
-      const int target = sequence.targets_a ? world.a : world.b;
-      if (GetParam() == Fault::kUnplugFromThisCallOn) {
-        world.system.UnplugAtCall(target, at);
-      } else {
-        world.system.FailCall(at);
-      }
-      sequence.action(world);
-      ++runs;
-      ExpectAllowedState(world, sequence, run);
-      // Every run ends with the same loss and return.
-      world.system.Detach(target);
-      world.Tick();
-      ExpectRecoveryAndCleanClose(world, run);
-      if (HasFailure()) return;
-    }
-  }
-  std::printf("%d fault runs\n", runs);
+    const int device = sequence.unplugged.front();
+    return {{"unplug", [device](World& world, std::uint64_t at) {
+               world.system.UnplugAtCall(world.DeviceAt(device), at);
+             }}};
+  };
+  const Result sweep = Sweep<World>(
+      Sequences(), faults, [](World& world, const Sequence& sequence, const std::string& run) {
+        ExpectAllowedState(world, sequence, run);
+        // Every run ends with the same loss and return.
+        world.system.Detach(world.DeviceAt(sequence.writes_to));
+        world.Tick();
+        ExpectRecoveryAndCleanClose(world, run);
+      });
+  std::printf("%d fault runs\n", sweep.runs);
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, EveryWindowsCall,
-                         ::testing::Values(Fault::kUnplugFromThisCallOn, Fault::kOnlyThisCallFails),
+                         ::testing::Values(Kind::kUnplugFromThisCallOn, Kind::kOnlyThisCallFails),
                          [](const auto& info) {
-                           return info.param == Fault::kUnplugFromThisCallOn ? "UnplugAtCall"
-                                                                             : "SingleCallFails";
+                           return info.param == Kind::kUnplugFromThisCallOn ? "UnplugAtCall"
+                                                                            : "SingleCallFails";
                          });
 
 TEST(WindowsBackend, APendingReadIsCancelledAndAwaitedBeforeItsHandleCloses) {
@@ -225,7 +192,7 @@ TEST(WindowsBackend, APendingReadIsCancelledAndAwaitedBeforeItsHandleCloses) {
   world.Tick();  // no report: the read stays pending, and the device is dropped
   EXPECT_EQ(world.w->state().DeviceFound, kTrue) << "found again in the same tick";
   world.form.Close();
-  ExpectNothingForbidden(world, "pending read");
+  world.ExpectNothingForbidden("pending read");
   world.w.reset();
   world.hid.reset();
   EXPECT_EQ(world.system.open_handles(), 0);

@@ -41,6 +41,59 @@ std::string Shown(std::string_view text) {
   return out;
 }
 
+// Sets what an option with a value says; the message when the value is bad.
+std::optional<std::string> ApplyValue(std::string_view name, std::string_view value,
+                                      DeviceSpec& common, Options& options) {
+  const std::string shown = "'" + std::string(name) + " " + Shown(value) + "'";
+  if (name == "--name" || name == "--maker") {
+    if (const auto problem = NameProblem(value)) return shown + ": " + *problem;
+    (name == "--name" ? common.product : common.manufacturer) = std::string(value);
+  } else if (name == "--version") {
+    const auto version =
+        value.size() <= 4 ? ParseNumber<std::uint16_t>(value, 16, 0xFFFF) : std::nullopt;
+    if (!version) return shown + ": the version is 1 to 4 hex digits, e.g. 0101";
+    common.version = *version;
+  } else if (name == "--mask") {
+    const auto mask = value.size() <= 2 ? ParseNumber<std::uint8_t>(value, 16, 0xFF) : std::nullopt;
+    if (!mask) return shown + ": the mask is 1 or 2 hex digits, e.g. 28";
+    common.input_mask = *mask;
+  } else if (name == "--rate") {
+    const auto rate = ParseNumber<int>(value, 10, kMaxRate);
+    if (!rate) return shown + ": the rate is 0 to 10000 reports per second";
+    common.reports_per_second = *rate;
+  } else if (name == "--plug-cycle") {
+    const auto comma = value.find(',');
+    const auto period = ParseNumber<int>(value.substr(0, comma), 10, 3'600'000);
+    const auto absent = comma == std::string_view::npos
+                            ? std::nullopt
+                            : ParseNumber<int>(value.substr(comma + 1), 10, 3'600'000);
+    if (!period || !absent || *absent <= 0 || *absent >= *period) {
+      return shown + ": expected PERIOD,ABSENT in milliseconds with 0 < ABSENT < PERIOD";
+    }
+    options.plug_cycle =
+        PlugCycle{std::chrono::milliseconds(*period), std::chrono::milliseconds(*absent)};
+  }
+  return std::nullopt;
+}
+
+// One device per serial, each with the shared settings; a bad or repeated
+// serial fails them all.
+ParsedOptions WithDevices(Options options, const DeviceSpec& common,
+                          std::vector<std::string> serials) {
+  if (serials.empty()) serials.emplace_back(kDefaultSerial);
+  std::set<std::string> seen;
+  for (const std::string& serial : serials) {
+    if (const auto problem = SerialProblem(serial)) {
+      return Fail("malformed serial '" + serial + "': " + *problem);
+    }
+    if (!seen.insert(serial).second) return Fail("serial '" + serial + "' is given twice");
+    DeviceSpec profile = common;
+    profile.serial = serial;
+    options.devices.push_back(std::move(profile));
+  }
+  return {std::move(options), {}};
+}
+
 }  // namespace
 
 ParsedOptions ParseOptions(const std::vector<std::string_view>& args) {
@@ -70,7 +123,7 @@ ParsedOptions ParseOptions(const std::vector<std::string_view>& args) {
       value = arg.substr(eq + 1);
     }
     if (name == "--uhid") {
-      options.road = Road::kUhid;
+      options.transport = Transport::kUhid;
       // The path may follow as the next argument; a serial never starts with '/'
       // there without a '--' before it.
       if (!value && i + 1 < args.size() && args[i + 1].starts_with("/")) value = args[++i];
@@ -89,50 +142,9 @@ ParsedOptions ParseOptions(const std::vector<std::string_view>& args) {
       if (i + 1 == args.size()) return Fail("option '" + std::string(name) + "' needs a value");
       value = args[++i];
     }
-    const std::string shown = "'" + std::string(name) + " " + Shown(*value) + "'";
-    if (name == "--name" || name == "--maker") {
-      if (const auto problem = NameProblem(*value)) return Fail(shown + ": " + *problem);
-      (name == "--name" ? common.product : common.manufacturer) = std::string(*value);
-    } else if (name == "--version") {
-      const auto version = value->size() <= 4 ? ParseNumber<std::uint16_t>(*value, 16, 0xFFFF)
-                                              : std::nullopt;
-      if (!version) return Fail(shown + ": the version is 1 to 4 hex digits, e.g. 0101");
-      common.version = *version;
-    } else if (name == "--mask") {
-      const auto mask = value->size() <= 2 ? ParseNumber<std::uint8_t>(*value, 16, 0xFF)
-                                           : std::nullopt;
-      if (!mask) return Fail(shown + ": the mask is 1 or 2 hex digits, e.g. 28");
-      common.input_mask = *mask;
-    } else if (name == "--rate") {
-      const auto rate = ParseNumber<int>(*value, 10, kMaxRate);
-      if (!rate) return Fail(shown + ": the rate is 0 to 10000 reports per second");
-      common.reports_per_second = *rate;
-    } else if (name == "--plug-cycle") {
-      const auto comma = value->find(',');
-      const auto period = ParseNumber<int>(value->substr(0, comma), 10, 3'600'000);
-      const auto absent = comma == std::string_view::npos
-                              ? std::nullopt
-                              : ParseNumber<int>(value->substr(comma + 1), 10, 3'600'000);
-      if (!period || !absent || *absent <= 0 || *absent >= *period) {
-        return Fail(shown + ": expected PERIOD,ABSENT in milliseconds with 0 < ABSENT < PERIOD");
-      }
-      options.plug_cycle = PlugCycle{std::chrono::milliseconds(*period),
-                                     std::chrono::milliseconds(*absent)};
-    }
+    if (auto problem = ApplyValue(name, *value, common, options)) return Fail(std::move(*problem));
   }
-
-  if (serials.empty()) serials.emplace_back(kDefaultSerial);
-  std::set<std::string> seen;
-  for (const std::string& serial : serials) {
-    if (const auto problem = SerialProblem(serial)) {
-      return Fail("malformed serial '" + serial + "': " + *problem);
-    }
-    if (!seen.insert(serial).second) return Fail("serial '" + serial + "' is given twice");
-    DeviceSpec profile = common;
-    profile.serial = serial;
-    options.devices.push_back(std::move(profile));
-  }
-  return {std::move(options), {}};
+  return WithDevices(std::move(options), common, std::move(serials));
 }
 
 std::string HelpText(std::string_view program) {

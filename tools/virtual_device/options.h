@@ -18,14 +18,14 @@ struct PlugCycle {
 };
 
 // How the devices reach the kernel.
-enum class Road {
+enum class Transport {
   kUsb,   // whole USB devices through USB/IP and vhci-hcd
   kUhid,  // HID devices without a USB parent, through uhid
 };
 
 struct Options {
   std::vector<DeviceSpec> devices;  // one per serial, in the order given
-  Road road = Road::kUsb;
+  Transport transport = Transport::kUsb;
   std::string uhid_path = kUhidPath;
   std::optional<PlugCycle> plug_cycle;
   bool help = false;

@@ -4,7 +4,6 @@
 #include <linux/input.h>
 #include <linux/uhid.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/timerfd.h>
@@ -53,48 +52,40 @@ std::unique_ptr<UhidDevice> UhidDevice::Open(DeviceSpec profile, int& error_numb
   error_number = 0;
   // Opened before it is looked at, so that what is checked is what is used;
   // neither a FIFO nor a terminal can stall the open or become ours.
-  const int uhid = ::open(uhid_path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (uhid < 0) {
+  platform::UniqueFd uhid(::open(uhid_path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (!uhid.valid()) {
     error_number = errno;
     return nullptr;
   }
   // Anything else (a regular file, /dev/null, /dev/zero) would take the
   // device's events without a word, or hand back endless nothing.
   struct stat node {};
-  if (::fstat(uhid, &node) != 0 || !S_ISCHR(node.st_mode) ||
+  if (::fstat(uhid.get(), &node) != 0 || !S_ISCHR(node.st_mode) ||
       node.st_rdev != makedev(kMiscMajor, kUhidMinor)) {
-    ::close(uhid);
     error_number = kNotUhid;
     return nullptr;
   }
-  const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  const int timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
-  if (wake < 0 || timer < 0) {
-    error_number = errno;
-    for (const int fd : {uhid, wake, timer}) {
-      if (fd >= 0) ::close(fd);
-    }
-    return nullptr;
-  }
-  return std::unique_ptr<UhidDevice>(new UhidDevice(std::move(profile), uhid, wake, timer));
+  auto fds = MakeLoopFds(error_number);
+  if (!fds) return nullptr;
+  return std::unique_ptr<UhidDevice>(
+      new UhidDevice(std::move(profile), std::move(uhid), std::move(*fds)));
 }
 
-UhidDevice::UhidDevice(DeviceSpec profile, int uhid_fd, int wake_fd, int timer_fd)
-    : VirtualDevice(std::move(profile), wake_fd, timer_fd),
+UhidDevice::UhidDevice(DeviceSpec profile, platform::UniqueFd uhid_fd, LoopFds fds)
+    : VirtualDevice(std::move(profile), std::move(fds)),
       phys_("tensivo-vd-" + std::to_string(::getpid()) + "-" +
             std::to_string(g_devices_made.fetch_add(1)) + "/input0"),
-      uhid_fd_(uhid_fd) {
+      uhid_fd_(std::move(uhid_fd)) {
   StartThread();
 }
 
 UhidDevice::~UhidDevice() {
   Unplug();
   StopThread();
-  ::close(uhid_fd_);
 }
 
 int UhidDevice::WriteEvent(const void* event) {
-  const ssize_t n = ::write(uhid_fd_, event, sizeof(uhid_event));
+  const ssize_t n = ::write(uhid_fd_.get(), event, sizeof(uhid_event));
   if (n < 0) return errno;
   return n == static_cast<ssize_t>(sizeof(uhid_event)) ? 0 : EIO;
 }
@@ -159,7 +150,7 @@ void UhidDevice::StreamingChanged() {
     timing.it_interval.tv_nsec = period_ns % 1'000'000'000L;
     timing.it_value = timing.it_interval;
   }
-  ::timerfd_settime(timer_fd_, 0, &timing, nullptr);
+  ::timerfd_settime(timer_fd_.get(), 0, &timing, nullptr);
 }
 
 void UhidDevice::SendInputs(std::uint64_t ticks) {
@@ -176,15 +167,62 @@ void UhidDevice::SendInputs(std::uint64_t ticks) {
   }
 }
 
+void UhidDevice::ReplyToGetReport(const uhid_event& event) {
+  const uhid_get_report_req& request = event.u.get_report;
+  auto reply = std::make_unique<uhid_event>();
+  uhid_get_report_reply_req& answer = reply->u.get_report_reply;
+  reply->type = UHID_GET_REPORT_REPLY;
+  answer.id = request.id;
+  std::vector<std::uint8_t> report;
+  const int error = AnswerGetReport(request.rtype == UHID_FEATURE_REPORT ? ReportType::kFeature
+                                    : request.rtype == UHID_INPUT_REPORT ? ReportType::kInput
+                                                                         : ReportType::kOutput,
+                                    request.rnum, report);
+  if (error != 0) {
+    answer.err = static_cast<std::uint16_t>(error);
+  } else {
+    // The kernel's USB HID driver keeps the caller's report-id byte and puts
+    // the device's bytes after it; uhid hands the reply over as it is, so the
+    // 0 goes in front here.
+    answer.data[0] = 0;
+    std::ranges::copy(report, answer.data + 1);
+    answer.size = static_cast<std::uint16_t>(1 + report.size());
+  }
+  WriteEvent(reply.get());
+}
+
+void UhidDevice::ReplyToSetReport(const uhid_event& event) {
+  const uhid_set_report_req& request = event.u.set_report;
+  auto reply = std::make_unique<uhid_event>();
+  reply->type = UHID_SET_REPORT_REPLY;
+  reply->u.set_report_reply.id = request.id;
+  const std::span<const std::uint8_t> data =
+      std::span(request.data).first(std::min<std::size_t>(request.size, UHID_DATA_MAX));
+  // What reaches a real device behind the USB HID driver: the data without
+  // the report-id byte.
+  const int error =
+      data.empty() ? EPIPE
+                   : AnswerSetReport(request.rtype == UHID_FEATURE_REPORT ? ReportType::kFeature
+                                                                          : ReportType::kOutput,
+                                     request.rnum, data.subspan(1));
+  reply->u.set_report_reply.err = static_cast<std::uint16_t>(error);
+  WriteEvent(reply.get());
+}
+
 bool UhidDevice::HandleEvent() {
   auto event = std::make_unique<uhid_event>();
-  const ssize_t n = ::read(uhid_fd_, event.get(), sizeof(uhid_event));
+  const ssize_t n = ::read(uhid_fd_.get(), event.get(), sizeof(uhid_event));
   if (n < 0) return errno == EINTR || errno == EAGAIN;
   if (n == 0) return false;
-  auto reply = std::make_unique<uhid_event>();
 
   const std::lock_guard lock(mutex_);
   switch (event->type) {
+    case UHID_GET_REPORT:
+      ReplyToGetReport(*event);
+      break;
+    case UHID_SET_REPORT:
+      ReplyToSetReport(*event);
+      break;
     case UHID_START:
       ++activity_.starts;
       activity_.started = true;
@@ -201,46 +239,6 @@ bool UhidDevice::HandleEvent() {
       ++activity_.closes;
       activity_.open = false;
       break;
-    case UHID_GET_REPORT: {
-      const uhid_get_report_req& request = event->u.get_report;
-      uhid_get_report_reply_req& answer = reply->u.get_report_reply;
-      reply->type = UHID_GET_REPORT_REPLY;
-      answer.id = request.id;
-      std::vector<std::uint8_t> report;
-      const int error = AnswerGetReport(request.rtype == UHID_FEATURE_REPORT ? ReportType::kFeature
-                                        : request.rtype == UHID_INPUT_REPORT ? ReportType::kInput
-                                                                             : ReportType::kOutput,
-                                        request.rnum, report);
-      if (error != 0) {
-        answer.err = static_cast<std::uint16_t>(error);
-      } else {
-        // The kernel's USB HID driver keeps the caller's report-id byte and
-        // puts the device's bytes after it; uhid hands the reply over as it
-        // is, so the 0 goes in front here.
-        answer.data[0] = 0;
-        std::ranges::copy(report, answer.data + 1);
-        answer.size = static_cast<std::uint16_t>(1 + report.size());
-      }
-      WriteEvent(reply.get());
-      break;
-    }
-    case UHID_SET_REPORT: {
-      const uhid_set_report_req& request = event->u.set_report;
-      reply->type = UHID_SET_REPORT_REPLY;
-      reply->u.set_report_reply.id = request.id;
-      const std::span<const std::uint8_t> data =
-          std::span(request.data).first(std::min<std::size_t>(request.size, UHID_DATA_MAX));
-      // What reaches a real device behind the USB HID driver: the data
-      // without the report-id byte.
-      const int error =
-          data.empty() ? EPIPE
-                       : AnswerSetReport(request.rtype == UHID_FEATURE_REPORT ? ReportType::kFeature
-                                                                              : ReportType::kOutput,
-                                         request.rnum, data.subspan(1));
-      reply->u.set_report_reply.err = static_cast<std::uint16_t>(error);
-      WriteEvent(reply.get());
-      break;
-    }
     default:
       break;
   }
@@ -251,23 +249,22 @@ bool UhidDevice::HandleEvent() {
 void UhidDevice::Loop() {
   bool readable = true;
   for (;;) {
-    pollfd fds[3] = {{wake_fd_, POLLIN, 0}, {readable ? uhid_fd_ : -1, POLLIN, 0},
-                     {timer_fd_, POLLIN, 0}};
+    pollfd fds[3] = {{wake_fd_.get(), POLLIN, 0},
+                     {readable ? uhid_fd_.get() : -1, POLLIN, 0},
+                     {timer_fd_.get(), POLLIN, 0}};
     if (::poll(fds, 3, -1) < 0) {
       if (errno == EINTR) continue;
       return;
     }
     if (fds[0].revents & POLLIN) {
-      std::uint64_t value = 0;
-      (void)!::read(wake_fd_, &value, sizeof value);
+      ReadCounter(wake_fd_);
       const std::lock_guard lock(mutex_);
       if (quitting()) return;
     }
     // A descriptor that fails or ends would wake this loop for ever.
     if (fds[1].revents & (POLLIN | POLLERR | POLLHUP)) readable = HandleEvent();
     if (fds[2].revents & POLLIN) {
-      std::uint64_t ticks = 0;
-      if (::read(timer_fd_, &ticks, sizeof ticks) == sizeof ticks) SendInputs(ticks);
+      if (const std::uint64_t ticks = ReadCounter(timer_fd_)) SendInputs(ticks);
     }
   }
 }

@@ -1,4 +1,4 @@
-// The uhid road: a HID device without a USB parent, which the kernel lists
+// The uhid transport: a HID device without a USB parent, which the kernel lists
 // with no maker and release 0. It answers as the device would behind the
 // kernel's USB HID driver, not as uhid passes things through: it drops the
 // report-id byte that uhid leaves in front of SET_REPORT data and puts a 0 in
@@ -11,7 +11,10 @@
 #include <string>
 #include <thread>
 
+#include "platform/unique_fd.h"
 #include "virtual_device/virtual_device.h"
+
+struct uhid_event;
 
 namespace tensivo::virtual_device {
 
@@ -38,16 +41,19 @@ class UhidDevice final : public VirtualDevice {
   std::optional<std::string> HidrawNode() const override;
 
  private:
-  UhidDevice(DeviceSpec profile, int uhid_fd, int wake_fd, int timer_fd);
+  UhidDevice(DeviceSpec profile, platform::UniqueFd uhid_fd, LoopFds fds);
   void Loop() override;
   // False when the uhid descriptor has nothing more to give.
   bool HandleEvent();
+  // The device's answers to the kernel's report requests, with mutex_ held.
+  void ReplyToGetReport(const uhid_event& event);
+  void ReplyToSetReport(const uhid_event& event);
   void SendInputs(std::uint64_t ticks);
   void StreamingChanged() override;  // with mutex_ held
   int WriteEvent(const void* event);
 
   std::string phys_;
-  const int uhid_fd_;
+  const platform::UniqueFd uhid_fd_;
 };
 
 }  // namespace tensivo::virtual_device

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -121,12 +120,11 @@ bool SendRetSubmit(int sock, std::uint32_t seqnum, int error, std::uint32_t actu
 }
 
 int WriteAttribute(const std::string& file, const std::string& text) {
-  const int fd = ::open((std::string(kVhciPath) + "/" + file).c_str(), O_WRONLY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  const ssize_t n = ::write(fd, text.data(), text.size());
-  const int error = n < 0 ? errno : 0;
-  ::close(fd);
-  return error;
+  const platform::UniqueFd fd(
+      ::open((std::string(kVhciPath) + "/" + file).c_str(), O_WRONLY | O_CLOEXEC));
+  if (!fd.valid()) return errno;
+  const ssize_t n = ::write(fd.get(), text.data(), text.size());
+  return n < 0 ? errno : 0;
 }
 
 // Free full-speed ports of every virtual host controller, lowest first: the
@@ -185,28 +183,19 @@ std::vector<std::uint8_t> StringDescriptor(std::string_view utf8) {
 
 std::unique_ptr<UsbDevice> UsbDevice::Make(DeviceSpec profile, int& error_number) {
   error_number = 0;
-  const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  const int timer = ::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK);
-  if (wake < 0 || timer < 0) {
-    error_number = errno;
-    for (const int fd : {wake, timer}) {
-      if (fd >= 0) ::close(fd);
-    }
-    return nullptr;
-  }
-  return std::unique_ptr<UsbDevice>(new UsbDevice(std::move(profile), wake, timer));
+  auto fds = MakeLoopFds(error_number);
+  if (!fds) return nullptr;
+  return std::unique_ptr<UsbDevice>(new UsbDevice(std::move(profile), std::move(*fds)));
 }
 
-UsbDevice::UsbDevice(DeviceSpec profile, int wake_fd, int timer_fd)
-    : VirtualDevice(std::move(profile), wake_fd, timer_fd) {
+UsbDevice::UsbDevice(DeviceSpec profile, LoopFds fds)
+    : VirtualDevice(std::move(profile), std::move(fds)) {
   StartThread();
 }
 
 UsbDevice::~UsbDevice() {
   Unplug();
   StopThread();
-  const std::lock_guard lock(mutex_);
-  if (sock_ >= 0) ::close(sock_);
 }
 
 int UsbDevice::Plug() {
@@ -220,28 +209,27 @@ int UsbDevice::Plug() {
   const std::lock_guard attach(g_attach_mutex);
   int pair[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return errno;
+  platform::UniqueFd ours(pair[0]);
+  platform::UniqueFd kernels(pair[1]);
   const std::uint32_t devid = g_devids.fetch_add(1);
   int error = kNoFreePort;
   int port = -1;
   // Another process may take a port between the look and the attach: the
   // kernel then says EBUSY, and the next free one is tried.
   for (const int candidate : FreePorts()) {
-    error = WriteAttribute("attach", std::to_string(candidate) + " " + std::to_string(pair[1]) +
-                                         " " + std::to_string(devid) + " " +
-                                         std::to_string(kFullSpeed));
+    error = WriteAttribute("attach", std::to_string(candidate) + " " +
+                                         std::to_string(kernels.get()) + " " +
+                                         std::to_string(devid) + " " + std::to_string(kFullSpeed));
     if (error == EBUSY) continue;
     if (error == 0) port = candidate;
     break;
   }
   // The kernel holds its own reference to its end.
-  ::close(pair[1]);
-  if (error != 0) {
-    ::close(pair[0]);
-    return error;
-  }
+  kernels.reset();
+  if (error != 0) return error;
 
   const std::lock_guard lock(mutex_);
-  sock_ = pair[0];
+  sock_ = std::move(ours);
   port_ = port;
   phys_ = "usb-vhci_hcd." + std::to_string(port / kPortsPerController) + "-" +
           std::to_string(port % kHighSpeedPorts + 1) + "/input0";
@@ -252,7 +240,7 @@ int UsbDevice::Plug() {
   // A fresh power-up: the reply sequence starts over, the registers are kept.
   model_.RestartReplies();
   const std::uint64_t one = 1;
-  (void)!::write(wake_fd_, &one, sizeof one);
+  (void)!::write(wake_fd_.get(), &one, sizeof one);
   return 0;
 }
 
@@ -270,10 +258,10 @@ int UsbDevice::Unplug() {
   const int error = WriteAttribute("detach", std::to_string(port));
   {
     std::unique_lock lock(mutex_);
-    if (error != 0 && sock_ >= 0) ::shutdown(sock_, SHUT_RDWR);
-    if (!disconnected_.wait_for(lock, std::chrono::seconds(3), [this] { return sock_ < 0; })) {
-      ::shutdown(sock_, SHUT_RDWR);
-      disconnected_.wait_for(lock, std::chrono::seconds(3), [this] { return sock_ < 0; });
+    if (error != 0 && sock_.valid()) ::shutdown(sock_.get(), SHUT_RDWR);
+    if (!disconnected_.wait_for(lock, std::chrono::seconds(3), [this] { return !sock_.valid(); })) {
+      ::shutdown(sock_.get(), SHUT_RDWR);
+      disconnected_.wait_for(lock, std::chrono::seconds(3), [this] { return !sock_.valid(); });
     }
   }
   // The USB core takes the device away a moment later, its interfaces and
@@ -312,8 +300,7 @@ std::optional<std::string> UsbDevice::HidrawNode() const {
 
 void UsbDevice::Disconnected() {
   const std::lock_guard lock(mutex_);
-  if (sock_ >= 0) ::close(sock_);
-  sock_ = -1;
+  sock_.reset();
   pending_.clear();
   configuration_ = 0;
   activity_.started = false;
@@ -328,16 +315,15 @@ void UsbDevice::Loop() {
     {
       const std::lock_guard lock(mutex_);
       if (quitting()) return;
-      sock = sock_;
+      sock = sock_.get();
     }
-    pollfd fds[3] = {{wake_fd_, POLLIN, 0}, {sock, POLLIN, 0}, {timer_fd_, POLLIN, 0}};
+    pollfd fds[3] = {{wake_fd_.get(), POLLIN, 0}, {sock, POLLIN, 0}, {timer_fd_.get(), POLLIN, 0}};
     if (::poll(fds, 3, -1) < 0) {
       if (errno == EINTR) continue;
       return;
     }
     if (fds[0].revents & POLLIN) {
-      std::uint64_t value = 0;
-      (void)!::read(wake_fd_, &value, sizeof value);
+      ReadCounter(wake_fd_);
       continue;  // the connection may have changed
     }
     if ((fds[1].revents & (POLLIN | POLLERR | POLLHUP)) && !ServePdu(sock)) {
@@ -345,10 +331,9 @@ void UsbDevice::Loop() {
       continue;
     }
     if (fds[2].revents & POLLIN) {
-      std::uint64_t expirations = 0;
-      (void)!::read(timer_fd_, &expirations, sizeof expirations);
+      ReadCounter(timer_fd_);
       const std::lock_guard lock(mutex_);
-      if (sock_ == sock && sock >= 0 && !ServeInterrupts(sock)) ::shutdown(sock, SHUT_RDWR);
+      if (sock_.get() == sock && sock >= 0 && !ServeInterrupts(sock)) ::shutdown(sock, SHUT_RDWR);
     }
   }
 }
@@ -449,7 +434,7 @@ void UsbDevice::ArmTimer() {
     timing.it_value.tv_nsec =
         std::max<long>(1, std::chrono::duration_cast<std::chrono::nanoseconds>(due - seconds).count());
   }
-  ::timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME, &timing, nullptr);
+  ::timerfd_settime(timer_fd_.get(), TFD_TIMER_ABSTIME, &timing, nullptr);
 }
 
 void UsbDevice::StreamingChanged() { ArmTimer(); }
@@ -461,83 +446,111 @@ void UsbDevice::RefreshActivity() const {
   }
 }
 
+namespace {
+
+constexpr std::uint8_t kToDevice = 0;
+constexpr std::uint8_t kToInterface = 1;
+
+int Answer(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& in) {
+  in.assign(bytes.begin(), bytes.end());
+  return 0;
+}
+
+}  // namespace
+
 int UsbDevice::Control(std::span<const std::uint8_t, 8> setup, std::span<const std::uint8_t> out,
                        std::vector<std::uint8_t>& in) {
   const std::uint8_t request_type = setup[0];
-  const std::uint8_t request = setup[1];
-  const std::uint16_t value = static_cast<std::uint16_t>(setup[2] | setup[3] << 8);
   const std::uint8_t recipient = request_type & 0x1F;
   const std::uint8_t kind = request_type & 0x60;
   constexpr std::uint8_t kStandard = 0x00;
   constexpr std::uint8_t kClass = 0x20;
-  constexpr std::uint8_t kToDevice = 0;
-  constexpr std::uint8_t kToInterface = 1;
-  const auto answer = [&](std::span<const std::uint8_t> bytes) {
-    in.assign(bytes.begin(), bytes.end());
-    return 0;
-  };
-
-  if (kind == kStandard) {
-    switch (request) {
-      case 0x00:  // GET_STATUS: bus powered, no remote wake-up, not halted
-        return answer(std::array<std::uint8_t, 2>{0, 0});
-      case 0x01:  // CLEAR_FEATURE
-      case 0x03:  // SET_FEATURE
-      case 0x05:  // SET_ADDRESS (vhci answers it itself)
-        return 0;
-      case 0x06: {  // GET_DESCRIPTOR
-        const std::uint8_t type = value >> 8;
-        const std::uint8_t index = value & 0xFF;
-        if (recipient == kToInterface) {
-          if (type == 0x22) return answer(kReportDescriptor);
-          if (type == 0x21) return answer(kHidDescriptor);
-          return EPIPE;
-        }
-        if (recipient != kToDevice) return EPIPE;
-        if (type == 1) {
-          const std::array<std::uint8_t, 18> device = {
-              18, 1, 0x00, 0x02,  // USB 2.0
-              0, 0, 0,            // class per interface
-              64,                 // ep0 packet size
-              static_cast<std::uint8_t>(spec_.vendor_id), static_cast<std::uint8_t>(spec_.vendor_id >> 8),
-              static_cast<std::uint8_t>(spec_.product_id), static_cast<std::uint8_t>(spec_.product_id >> 8),
-              static_cast<std::uint8_t>(spec_.version), static_cast<std::uint8_t>(spec_.version >> 8),
-              1, 2, 3,  // maker, product, serial strings
-              1};       // one configuration
-          return answer(device);
-        }
-        if (type == 2) return answer(kConfiguration);
-        if (type == 3) {
-          if (index == 0) return answer(kLanguages);
-          if (index == 1) return answer(StringDescriptor(spec_.manufacturer));
-          if (index == 2) return answer(StringDescriptor(spec_.product));
-          if (index == 3) return answer(StringDescriptor(spec_.serial));
-        }
-        // A full-speed device has no device qualifier (USB 2.0 §9.6.2): stall.
-        return EPIPE;
-      }
-      case 0x08:  // GET_CONFIGURATION
-        return answer(std::array<std::uint8_t, 1>{configuration_});
-      case 0x09:  // SET_CONFIGURATION
-        if (value > 1) return EPIPE;
-        if (value == 1 && configuration_ == 0) {
-          ++activity_.starts;
-          activity_.started = true;
-        } else if (value == 0 && configuration_ == 1) {
-          ++activity_.stops;
-          activity_.started = false;
-        }
-        configuration_ = static_cast<std::uint8_t>(value);
-        return 0;
-      case 0x0A:  // GET_INTERFACE
-        return answer(std::array<std::uint8_t, 1>{0});
-      case 0x0B:  // SET_INTERFACE: only the one alternate setting
-        return value == 0 ? 0 : EPIPE;
-      default:
-        return EPIPE;
-    }
-  }
+  if (kind == kStandard) return StandardRequest(setup, in);
   if (kind != kClass || recipient != kToInterface) return EPIPE;
+  return ClassRequest(setup, out, in);
+}
+
+int UsbDevice::StandardRequest(std::span<const std::uint8_t, 8> setup,
+                               std::vector<std::uint8_t>& in) {
+  const std::uint8_t request = setup[1];
+  const std::uint16_t value = static_cast<std::uint16_t>(setup[2] | setup[3] << 8);
+  switch (request) {
+    case 0x00:  // GET_STATUS: bus powered, no remote wake-up, not halted
+      return Answer(std::array<std::uint8_t, 2>{0, 0}, in);
+    case 0x01:  // CLEAR_FEATURE
+    case 0x03:  // SET_FEATURE
+    case 0x05:  // SET_ADDRESS (vhci answers it itself)
+      return 0;
+    case 0x06:  // GET_DESCRIPTOR
+      return Descriptor(setup[0] & 0x1F, value, in);
+    case 0x08:  // GET_CONFIGURATION
+      return Answer(std::array<std::uint8_t, 1>{configuration_}, in);
+    case 0x09:  // SET_CONFIGURATION
+      if (value > 1) return EPIPE;
+      if (value == 1 && configuration_ == 0) {
+        ++activity_.starts;
+        activity_.started = true;
+      } else if (value == 0 && configuration_ == 1) {
+        ++activity_.stops;
+        activity_.started = false;
+      }
+      configuration_ = static_cast<std::uint8_t>(value);
+      return 0;
+    case 0x0A:  // GET_INTERFACE
+      return Answer(std::array<std::uint8_t, 1>{0}, in);
+    case 0x0B:  // SET_INTERFACE: only the one alternate setting
+      return value == 0 ? 0 : EPIPE;
+    default:
+      return EPIPE;
+  }
+}
+
+int UsbDevice::Descriptor(std::uint8_t recipient, std::uint16_t value,
+                          std::vector<std::uint8_t>& in) const {
+  const std::uint8_t type = value >> 8;
+  const std::uint8_t index = value & 0xFF;
+  if (recipient == kToInterface) {
+    if (type == 0x22) return Answer(kReportDescriptor, in);
+    if (type == 0x21) return Answer(kHidDescriptor, in);
+    return EPIPE;
+  }
+  if (recipient != kToDevice) return EPIPE;
+  if (type == 1) {
+    const std::array<std::uint8_t, 18> device = {18,
+                                                 1,
+                                                 0x00,
+                                                 0x02,  // USB 2.0
+                                                 0,
+                                                 0,
+                                                 0,   // class per interface
+                                                 64,  // ep0 packet size
+                                                 static_cast<std::uint8_t>(spec_.vendor_id),
+                                                 static_cast<std::uint8_t>(spec_.vendor_id >> 8),
+                                                 static_cast<std::uint8_t>(spec_.product_id),
+                                                 static_cast<std::uint8_t>(spec_.product_id >> 8),
+                                                 static_cast<std::uint8_t>(spec_.version),
+                                                 static_cast<std::uint8_t>(spec_.version >> 8),
+                                                 1,
+                                                 2,
+                                                 3,   // maker, product, serial strings
+                                                 1};  // one configuration
+    return Answer(device, in);
+  }
+  if (type == 2) return Answer(kConfiguration, in);
+  if (type == 3) {
+    if (index == 0) return Answer(kLanguages, in);
+    if (index == 1) return Answer(StringDescriptor(spec_.manufacturer), in);
+    if (index == 2) return Answer(StringDescriptor(spec_.product), in);
+    if (index == 3) return Answer(StringDescriptor(spec_.serial), in);
+  }
+  // A full-speed device has no device qualifier (USB 2.0 §9.6.2): stall.
+  return EPIPE;
+}
+
+int UsbDevice::ClassRequest(std::span<const std::uint8_t, 8> setup,
+                            std::span<const std::uint8_t> out, std::vector<std::uint8_t>& in) {
+  const std::uint8_t request = setup[1];
+  const std::uint16_t value = static_cast<std::uint16_t>(setup[2] | setup[3] << 8);
   // HID 1.11 §7.2: the report type in the high byte of wValue, its id in the low.
   const auto type = static_cast<ReportType>(value >> 8);
   const std::uint8_t id = value & 0xFF;
@@ -554,7 +567,7 @@ int UsbDevice::Control(std::span<const std::uint8_t, 8> setup, std::span<const s
     }
     case 0x02:  // GET_IDLE
     case 0x03:  // GET_PROTOCOL (report protocol)
-      return answer(std::array<std::uint8_t, 1>{static_cast<std::uint8_t>(request == 0x03)});
+      return Answer(std::array<std::uint8_t, 1>{static_cast<std::uint8_t>(request == 0x03)}, in);
     case 0x0A:  // SET_IDLE
     case 0x0B:  // SET_PROTOCOL
       return 0;

@@ -1,4 +1,4 @@
-// The USB road: the whole device, emulated in this process and attached to
+// The USB transport: the whole device, emulated in this process and attached to
 // the kernel's virtual host controller (vhci-hcd) through USB/IP, so that the
 // kernel enumerates it, reads its descriptors and strings, binds its USB HID
 // driver and talks to it with control and interrupt transfers, exactly as it
@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/unique_fd.h"
 #include "virtual_device/virtual_device.h"
 
 namespace tensivo::virtual_device {
@@ -49,7 +50,7 @@ class UsbDevice final : public VirtualDevice {
     std::uint32_t length;
   };
 
-  UsbDevice(DeviceSpec profile, int wake_fd, int timer_fd);
+  UsbDevice(DeviceSpec profile, LoopFds fds);
   void Loop() override;
   // One PDU from the kernel; false when the connection is gone.
   bool ServePdu(int sock);
@@ -61,12 +62,17 @@ class UsbDevice final : public VirtualDevice {
   // 0 and the IN data, or the errno value of a stall.
   int Control(std::span<const std::uint8_t, 8> setup, std::span<const std::uint8_t> out,
               std::vector<std::uint8_t>& in);
+  // Its parts (USB 2.0 §9.4, HID 1.11 §7.2), with mutex_ held.
+  int StandardRequest(std::span<const std::uint8_t, 8> setup, std::vector<std::uint8_t>& in);
+  int Descriptor(std::uint8_t recipient, std::uint16_t value, std::vector<std::uint8_t>& in) const;
+  int ClassRequest(std::span<const std::uint8_t, 8> setup, std::span<const std::uint8_t> out,
+                   std::vector<std::uint8_t>& in);
   void ArmTimer();  // with mutex_ held
   void StreamingChanged() override;
   void RefreshActivity() const override;
 
   std::condition_variable disconnected_;
-  int sock_ = -1;    // our end while connected
+  platform::UniqueFd sock_;  // our end while connected
   int port_ = -1;    // while attached
   std::string phys_;  // HID_PHYS of the device on that port
   std::uint8_t configuration_ = 0;

@@ -1,5 +1,7 @@
 #include "virtual_device/virtual_device.h"
 
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,15 +45,27 @@ std::optional<std::string> NameProblem(std::string_view name) {
   return std::nullopt;
 }
 
-VirtualDevice::VirtualDevice(DeviceSpec profile, int wake_fd, int timer_fd)
-    : spec_(std::move(profile)), wake_fd_(wake_fd), timer_fd_(timer_fd) {
+std::optional<VirtualDevice::LoopFds> VirtualDevice::MakeLoopFds(int& error_number) {
+  LoopFds fds{platform::UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+              platform::UniqueFd(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK))};
+  if (!fds.wake.valid() || !fds.timer.valid()) {
+    error_number = errno;
+    return std::nullopt;
+  }
+  return fds;
+}
+
+std::uint64_t VirtualDevice::ReadCounter(const platform::UniqueFd& fd) {
+  std::uint64_t count = 0;
+  return ::read(fd.get(), &count, sizeof count) == sizeof count ? count : 0;
+}
+
+VirtualDevice::VirtualDevice(DeviceSpec profile, LoopFds fds)
+    : spec_(std::move(profile)), wake_fd_(std::move(fds.wake)), timer_fd_(std::move(fds.timer)) {
   model_.set_input_mask(spec_.input_mask);
 }
 
-VirtualDevice::~VirtualDevice() {
-  ::close(timer_fd_);
-  ::close(wake_fd_);
-}
+VirtualDevice::~VirtualDevice() = default;
 
 void VirtualDevice::StartThread() {
   thread_ = std::thread([this] { Loop(); });
@@ -63,7 +77,7 @@ void VirtualDevice::StopThread() {
     quit_ = true;
   }
   const std::uint64_t one = 1;
-  (void)!::write(wake_fd_, &one, sizeof one);
+  (void)!::write(wake_fd_.get(), &one, sizeof one);
   if (thread_.joinable()) thread_.join();
 }
 

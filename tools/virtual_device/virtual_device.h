@@ -1,10 +1,10 @@
 // A device of our kind made real inside the running kernel, so that the
-// utility finds it through hidraw as it finds the hardware. Two roads lead
+// utility finds it through hidraw as it finds the hardware. Two transports lead
 // there: a whole USB device through USB/IP and vhci-hcd (UsbDevice), which
 // the kernel's USB HID driver binds exactly as it binds the hardware, and a
 // HID device through uhid (UhidDevice), which has no USB parent.
 //
-// Whatever the road, every request lands in the same DeviceModel that the
+// Whatever the transport, every request lands in the same DeviceModel that the
 // simulated backend runs, and the device streams input reports only while
 // some reader has it open.
 #pragma once
@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "device/wire.h"
+#include "platform/unique_fd.h"
 #include "sim/device_model.h"
 
 namespace tensivo::virtual_device {
@@ -144,8 +145,16 @@ class VirtualDevice {
  protected:
   enum class ReportType { kInput = 1, kOutput = 2, kFeature = 3 };
 
-  // Takes the device thread's wake and timer descriptors; it closes them.
-  VirtualDevice(DeviceSpec profile, int wake_fd, int timer_fd);
+  // The device thread's wake and timer descriptors.
+  struct LoopFds {
+    platform::UniqueFd wake;
+    platform::UniqueFd timer;
+  };
+  // Both, or nothing with `error_number` set.
+  static std::optional<LoopFds> MakeLoopFds(int& error_number);
+  // Takes the count an eventfd or timerfd holds; 0 when it held none.
+  static std::uint64_t ReadCounter(const platform::UniqueFd& fd);
+  VirtualDevice(DeviceSpec profile, LoopFds fds);
 
   // The device's own thread runs Loop(), started once a derived device has
   // built its members. A derived destructor stops it before they go.
@@ -175,8 +184,8 @@ class VirtualDevice {
   // Reading it may settle what the kernel left unsaid (RefreshActivity).
   mutable DeviceActivity activity_;
   bool plugged_ = false;
-  const int wake_fd_;   // written to wake the loop
-  const int timer_fd_;  // paces the input stream
+  const platform::UniqueFd wake_fd_;   // written to wake the loop
+  const platform::UniqueFd timer_fd_;  // paces the input stream
 
  private:
   bool quit_ = false;
