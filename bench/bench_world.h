@@ -33,9 +33,9 @@ struct Connected {
   std::unique_ptr<window::frmMain> window;
 
   Connected() {
-    sim::SimulatedDeviceSpec profile;
-    profile.serial = u"BENCH";
-    device = hid.AddDevice(profile);
+    sim::SimulatedDeviceTraits traits;
+    traits.serial = u"BENCH";
+    device = hid.AddDevice(traits);
     hid.model(device).set_input_mask(kInputMask);
     window = std::make_unique<window::frmMain>(hid, form);
     LoadWithoutTimer(*window, form);

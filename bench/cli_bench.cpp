@@ -18,9 +18,9 @@ void BM_CliList3Devices64Foreign(benchmark::State& state) {
   SimulatedHid hid;
   for (int i = 0; i < 64; ++i) hid.AddForeign(0x046D, static_cast<std::uint16_t>(0xC000 + i));
   for (const char16_t* serial : {u"BENCH-1", u"BENCH-2", u"BENCH-3"}) {
-    tensivo::sim::SimulatedDeviceSpec profile;
-    profile.serial = serial;
-    hid.AddDevice(profile);
+    tensivo::sim::SimulatedDeviceTraits traits;
+    traits.serial = serial;
+    hid.AddDevice(traits);
   }
   // A world on the wall clock keeps no call log, which would grow with every run.
   hid.FollowWallClock();

@@ -25,7 +25,7 @@
 
 namespace {
 
-using tensivo::virtual_device::DeviceSpec;
+using tensivo::virtual_device::DeviceTraits;
 using tensivo::virtual_device::Transport;
 using tensivo::virtual_device::VirtualDevice;
 using Clock = std::chrono::steady_clock;
@@ -34,48 +34,48 @@ constexpr int kNodeTimeoutMs = 10000;
 using tensivo::bench::kForeignInterfaces;
 
 // Plugged-in virtual devices; empty when the kernel would not make them all.
-std::vector<std::unique_ptr<VirtualDevice>> PlugAll(const std::vector<DeviceSpec>& specs,
+std::vector<std::unique_ptr<VirtualDevice>> PlugAll(const std::vector<DeviceTraits>& all_traits,
                                                     Transport transport, std::string& problem) {
   std::vector<std::unique_ptr<VirtualDevice>> devices;
-  for (const DeviceSpec& profile : specs) {
+  for (const DeviceTraits& traits : all_traits) {
     int error = 0;
     std::unique_ptr<VirtualDevice> device = tensivo::virtual_device::MakeDevice(
-        profile, transport, tensivo::virtual_device::kUhidPath, error);
+        traits, transport, tensivo::virtual_device::kUhidPath, error);
     if (!device) {
-      problem = "cannot make " + profile.serial + ": errno " + std::to_string(error);
+      problem = "cannot make " + traits.serial + ": errno " + std::to_string(error);
       return {};
     }
     if (const int plug = device->Plug(); plug != 0) {
-      problem = "the kernel refused " + profile.serial + ": errno " + std::to_string(plug);
+      problem = "the kernel refused " + traits.serial + ": errno " + std::to_string(plug);
       return {};
     }
     devices.push_back(std::move(device));
   }
   for (const auto& device : devices) {
     if (!device->WaitForNode(kNodeTimeoutMs)) {
-      problem = device->profile().serial + " got no hidraw node";
+      problem = device->traits().serial + " got no hidraw node";
       return {};
     }
   }
   return devices;
 }
 
-DeviceSpec Ours(int n) {
-  DeviceSpec profile;
-  profile.serial = "VM-000" + std::to_string(n);
-  profile.reports_per_second = 100;  // a search reads none; streaming only costs the VM
-  return profile;
+DeviceTraits Ours(int n) {
+  DeviceTraits traits;
+  traits.serial = "VM-000" + std::to_string(n);
+  traits.reports_per_second = 100;  // a search reads none; streaming only costs the VM
+  return traits;
 }
 
-DeviceSpec Foreign(int n) {
-  DeviceSpec profile;
-  profile.serial = "FOREIGN-" + std::to_string(n);
-  profile.manufacturer = "Other Maker";
-  profile.product = "Receiver";
-  profile.vendor_id = static_cast<std::uint16_t>(0x1000 + n);
-  profile.product_id = 0x0001;
-  profile.reports_per_second = 0;
-  return profile;
+DeviceTraits Foreign(int n) {
+  DeviceTraits traits;
+  traits.serial = "FOREIGN-" + std::to_string(n);
+  traits.manufacturer = "Other Maker";
+  traits.product = "Receiver";
+  traits.vendor_id = static_cast<std::uint16_t>(0x1000 + n);
+  traits.product_id = 0x0001;
+  traits.reports_per_second = 0;
+  return traits;
 }
 
 // The virtual devices stay plugged across the benchmark's runs; only one set
@@ -85,15 +85,15 @@ struct World {
   std::string problem;
 };
 
-World& UseWorld(const std::vector<DeviceSpec>& specs, Transport transport) {
+World& UseWorld(const std::vector<DeviceTraits>& all_traits, Transport transport) {
   static World world;
   static std::vector<std::string> serials;
   std::vector<std::string> wanted;
-  for (const DeviceSpec& profile : specs) wanted.push_back(profile.serial);
+  for (const DeviceTraits& traits : all_traits) wanted.push_back(traits.serial);
   if (wanted != serials) {
     world.devices.clear();
     world.problem.clear();
-    world.devices = PlugAll(specs, transport, world.problem);
+    world.devices = PlugAll(all_traits, transport, world.problem);
     serials = wanted;
   }
   return world;
@@ -104,9 +104,9 @@ World& ThreeOfOursAndOneForeign() {
 }
 
 World& SixtyFourForeign() {
-  std::vector<DeviceSpec> specs;
-  for (int i = 0; i < kForeignInterfaces; ++i) specs.push_back(Foreign(i));
-  return UseWorld(specs, Transport::kUhid);
+  std::vector<DeviceTraits> all_traits;
+  for (int i = 0; i < kForeignInterfaces; ++i) all_traits.push_back(Foreign(i));
+  return UseWorld(all_traits, Transport::kUhid);
 }
 
 // Opens of foreign devices reach the device thread a moment later.
@@ -114,7 +114,7 @@ int ForeignOpens(const std::vector<std::unique_ptr<VirtualDevice>>& devices) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   int opens = 0;
   for (const auto& device : devices) {
-    if (device->profile().vendor_id != tensivo::virtual_device::kVendorId) {
+    if (device->traits().vendor_id != tensivo::virtual_device::kVendorId) {
       opens += device->activity().opens;
     }
   }

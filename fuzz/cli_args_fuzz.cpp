@@ -17,21 +17,21 @@
 
 namespace {
 
-using tensivo::sim::SimulatedDeviceSpec;
+using tensivo::sim::SimulatedDeviceTraits;
 using tensivo::sim::SimulatedHid;
 
 std::filesystem::path g_scratch;
 
 // The devices whose inputs stream: a plain one and one with odd text.
 std::array<SimulatedHid::DeviceId, 2> AddDevices(SimulatedHid& hid) {
-  SimulatedDeviceSpec plain;
+  SimulatedDeviceTraits plain;
   plain.serial = u"24-0001";
   const auto first = hid.AddDevice(plain);
-  SimulatedDeviceSpec odd;
+  SimulatedDeviceTraits odd;
   odd.serial = u"TV-\u00E9\u011B[2J";
   odd.manufacturer = u"M\u00FCller\u0107\u010A";
   const auto second = hid.AddDevice(odd);
-  SimulatedDeviceSpec short_features;
+  SimulatedDeviceTraits short_features;
   short_features.serial = u"S3";
   short_features.feature_length = 3;
   short_features.input_length = 5;

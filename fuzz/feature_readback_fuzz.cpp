@@ -12,10 +12,10 @@ using namespace tensivo;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 3) return 0;
   sim::SimulatedHid hid;
-  sim::SimulatedDeviceSpec profile;
-  profile.serial = u"F";
-  profile.feature_length = static_cast<std::uint16_t>((data[0] | data[1] << 8) % 1001);
-  const auto device = hid.AddDevice(profile);
+  sim::SimulatedDeviceTraits traits;
+  traits.serial = u"F";
+  traits.feature_length = static_cast<std::uint16_t>((data[0] | data[1] << 8) % 1001);
+  const auto device = hid.AddDevice(traits);
 
   // The rest is cut into up to five replies at the separators the input names.
   std::vector<sim::FeatureReply> replies;

@@ -52,10 +52,10 @@ class Cli : public ::testing::Test {
   ~Cli() override { std::remove(file_.c_str()); }
 
   SimulatedHid::DeviceId Add(std::u16string serial, std::uint16_t version = 0x0101) {
-    sim::SimulatedDeviceSpec profile;
-    profile.serial = std::move(serial);
-    profile.version = version;
-    return hid_.AddDevice(profile);
+    sim::SimulatedDeviceTraits traits;
+    traits.serial = std::move(serial);
+    traits.version = version;
+    return hid_.AddDevice(traits);
   }
 
   // Runs one command line; "{file}" in it stands for the test's scratch file.
@@ -136,10 +136,10 @@ TEST_F(Cli, ListTellsWhichDevicesCanBeUsedAndWhyNot) {
        "no attached device can be opened"},
       {"feature reports too short for a write",
        [](Cli& t) {
-         sim::SimulatedDeviceSpec spec;
-         spec.serial = u"A1";
-         spec.feature_length = 3;
-         t.hid_.AddDevice(spec);
+         sim::SimulatedDeviceTraits traits;
+         traits.serial = u"A1";
+         traits.feature_length = 3;
+         t.hid_.AddDevice(traits);
        },
        kOk,
        1,
@@ -332,7 +332,7 @@ TEST_F(Cli, BadRequestsAreRefusedWithOneLineAndNothingWritten) {
     for (const auto& arg : c.args) line += arg + " ";
     SCOPED_TRACE(line + c.file.substr(0, 20));
     hid_ = SimulatedHid();
-    hid_.profile(Add(u"A1", c.version)).feature_length = c.feature_length;
+    hid_.traits(Add(u"A1", c.version)).feature_length = c.feature_length;
     WriteFile(c.file);
     terminal_ = c.terminal;
     EXPECT_EQ(Run(c.args, c.input), c.exit);
@@ -537,10 +537,10 @@ TEST_F(Cli, DeviceTextIsShownAsLatin1AndNeverDrivesTheTerminal) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.shown_serial);
     hid_ = SimulatedHid();
-    sim::SimulatedDeviceSpec spec;
-    spec.serial = c.serial;
-    spec.manufacturer = c.maker;
-    const auto id = hid_.AddDevice(spec);
+    sim::SimulatedDeviceTraits traits;
+    traits.serial = c.serial;
+    traits.manufacturer = c.maker;
+    const auto id = hid_.AddDevice(traits);
     Add(u"OTHER");  // the default device, so that every command below needs --serial
 
     ASSERT_EQ(Run({"list"}), kOk) << err_.str();
@@ -660,9 +660,9 @@ TEST_F(Cli, OutputThatCannotBeWrittenIsAnError) {
 }
 
 TEST_F(Cli, MonitorWaitsForASlowDeviceWithoutCallingItLost) {
-  sim::SimulatedDeviceSpec spec;
-  spec.serial = u"A1";
-  const auto id = hid_.AddDevice(spec);
+  sim::SimulatedDeviceTraits traits;
+  traits.serial = u"A1";
+  const auto id = hid_.AddDevice(traits);
   int tick = 0;
   // One report in every 25 reads, so far slower than the rate asks.
   on_wait_ = [&] {
@@ -677,7 +677,7 @@ TEST_F(Cli, MonitorWaitsForASlowDeviceWithoutCallingItLost) {
 
   // A device whose input reports cannot be read is refused, not shown as "-".
   for (const std::uint16_t length : {std::uint16_t{0}, std::uint16_t{1200}}) {
-    hid_.profile(id).input_length = length;
+    hid_.traits(id).input_length = length;
     tick = 0;
     EXPECT_EQ(Run({"monitor", "--count", "1"}), kDeviceFailed);
     EXPECT_NE(err_.str().find(length == 0 ? "the length of its input reports could not be read"

@@ -1,8 +1,9 @@
 // Finding, listing and opening devices, one fixture per kind of world.
+#include "device/discovery.h"
+
 #include <gtest/gtest.h>
 
 #include "device/device_text.h"
-#include "device/discovery.h"
 #include "sim/simulated_hid.h"
 
 namespace tensivo::device {
@@ -13,10 +14,10 @@ using sim::SimulatedHid;
 class World : public ::testing::Test {
  protected:
   SimulatedHid::DeviceId Add(std::u16string serial, std::uint16_t version = 0x0101) {
-    sim::SimulatedDeviceSpec profile;
-    profile.serial = std::move(serial);
-    profile.version = version;
-    return hid_.AddDevice(profile);
+    sim::SimulatedDeviceTraits traits;
+    traits.serial = std::move(serial);
+    traits.version = version;
+    return hid_.AddDevice(traits);
   }
 
   bool NothingOpen() const { return hid_.open_handles() == 0 && hid_.misuse() == 0; }

@@ -1,5 +1,7 @@
 // The feature-report protocol: the bytes of every write, the gain encoding in
 // both directions, and the five-read read-back against a scripted device.
+#include "device/protocol.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +9,6 @@
 
 #include "device/device_text.h"
 #include "device/discovery.h"
-#include "device/protocol.h"
 #include "sim/simulated_hid.h"
 
 namespace tensivo::device {
@@ -62,7 +63,7 @@ TEST(GainEncoding, ReaderIsLenientOnlyWhereTheDeviceMayDiffer) {
 
 TEST(GainText, ListEntriesAreTheValueCutToSixCharacters) {
   const std::pair<int, const char*> known[] = {
-      {0, "1"},       {1, "1.0039"},  {128, "1.5"},  {255, "1.9960"}, {769, "8.0312"},
+      {0, "1"},         {1, "1.0039"}, {128, "1.5"},  {255, "1.9960"}, {769, "8.0312"},
       {1025, "16.062"}, {2048, "256"}, {2292, "500"}, {2559, "1022"},
   };
   for (const auto& [position, text] : known) EXPECT_EQ(GainText(position), text) << position;
@@ -87,10 +88,10 @@ TEST(GainText, EveryEntryIsAPrefixOfItsExactValue) {
 class OpenDevice : public ::testing::Test {
  protected:
   void Open(std::uint16_t feature_length = 19) {
-    sim::SimulatedDeviceSpec profile;
-    profile.serial = u"A1";
-    profile.feature_length = feature_length;
-    device_ = hid_.AddDevice(profile);
+    sim::SimulatedDeviceTraits traits;
+    traits.serial = u"A1";
+    traits.feature_length = feature_length;
+    device_ = hid_.AddDevice(traits);
     Scan_USB_devices(hid_, state_);
     ASSERT_EQ(FindTheHid(hid_, state_, "A1"), kTrue);
     hid_.ClearLogs();
@@ -126,7 +127,7 @@ TEST_F(OpenDevice, GainPickWritesThreeRegistersOfItsLoadCell) {
   Open(19);
   WriteGain(hid_, state_, LoadCell::kLC2, 2292);
   EXPECT_EQ(Written(), (std::vector<Bytes>{Padded({0, 1, 2, 15}, 19), Padded({0, 1, 3, 1}, 19),
-                                            Padded({0, 1, 7, 244}, 19)}));
+                                           Padded({0, 1, 7, 244}, 19)}));
   WriteGain(hid_, state_, LoadCell::kLC1, 0);
   WriteGain(hid_, state_, LoadCell::kLC3, 2559);
   const auto all = Written();

@@ -18,9 +18,9 @@ using std::chrono::milliseconds;
 class Simulated : public ::testing::Test {
  protected:
   SimulatedHid::DeviceId AddOne(std::u16string serial = u"S") {
-    SimulatedDeviceSpec profile;
-    profile.serial = std::move(serial);
-    return hid_.AddDevice(profile);
+    SimulatedDeviceTraits traits;
+    traits.serial = std::move(serial);
+    return hid_.AddDevice(traits);
   }
 
   std::string OnlyPath() {

@@ -7,12 +7,12 @@ std::unique_ptr<SimulatedHid> MakeDemoWorld() {
   auto hid = std::make_unique<SimulatedHid>();
   hid->AddForeign(0x046D, 0xC31C);
 
-  SimulatedDeviceSpec first;
+  SimulatedDeviceTraits first;
   first.serial = u"24-0017";
   const auto a = hid->AddDevice(first);
   hid->model(a).set_input_mask(0x28);  // inputs 4 and 6 not fitted
 
-  SimulatedDeviceSpec second;
+  SimulatedDeviceTraits second;
   second.serial = u"24-0230";
   const auto b = hid->AddDevice(second);
   hid->model(b).set_input_mask(0x80);  // input 8 not fitted

@@ -22,26 +22,25 @@ constexpr std::string_view kPathPrefix = "sim:hid/";
 
 // --- the world ---
 
-SimulatedHid::DeviceId SimulatedHid::AddDevice(SimulatedDeviceSpec profile, bool attached) {
+SimulatedHid::DeviceId SimulatedHid::AddDevice(SimulatedDeviceTraits traits, bool attached) {
   Device device;
-  device.profile = std::move(profile);
+  device.traits = std::move(traits);
   device.attached = attached;
   device.plug_order = next_plug_order_++;
   devices_.push_back(std::move(device));
   return static_cast<DeviceId>(devices_.size() - 1);
 }
 
-SimulatedHid::DeviceId SimulatedHid::AddForeign(std::uint16_t vendor_id,
-                                                std::uint16_t product_id) {
-  SimulatedDeviceSpec profile;
-  profile.serial = u"FOREIGN";
-  profile.manufacturer = u"Other maker";
-  profile.product = u"Keyboard";
-  profile.vendor_id = vendor_id;
-  profile.product_id = product_id;
-  profile.input_length = 9;
-  profile.feature_length = 0;
-  return AddDevice(std::move(profile));
+SimulatedHid::DeviceId SimulatedHid::AddForeign(std::uint16_t vendor_id, std::uint16_t product_id) {
+  SimulatedDeviceTraits traits;
+  traits.serial = u"FOREIGN";
+  traits.manufacturer = u"Other maker";
+  traits.product = u"Keyboard";
+  traits.vendor_id = vendor_id;
+  traits.product_id = product_id;
+  traits.input_length = 9;
+  traits.feature_length = 0;
+  return AddDevice(std::move(traits));
 }
 
 void SimulatedHid::Attach(DeviceId device) {
@@ -57,7 +56,7 @@ void SimulatedHid::Detach(DeviceId device) { devices_.at(device).attached = fals
 
 bool SimulatedHid::IsAttached(DeviceId device) const { return devices_.at(device).attached; }
 
-SimulatedDeviceSpec& SimulatedHid::profile(DeviceId device) { return devices_.at(device).profile; }
+SimulatedDeviceTraits& SimulatedHid::traits(DeviceId device) { return devices_.at(device).traits; }
 
 DeviceModel& SimulatedHid::model(DeviceId device) { return devices_.at(device).model; }
 
@@ -74,7 +73,8 @@ void SimulatedHid::PushInput(DeviceId device, std::span<const std::uint8_t> repo
         handle.mode != OpenMode::kOverlapped) {
       continue;
     }
-    if (handle.queue.size() < kQueueCapacity) handle.queue.emplace_back(report.begin(), report.end());
+    if (handle.queue.size() < kQueueCapacity)
+      handle.queue.emplace_back(report.begin(), report.end());
   }
 }
 
@@ -89,7 +89,7 @@ bool SimulatedHid::HasReader(DeviceId device) const {
 
 void SimulatedHid::PushModelInput(DeviceId device, double t) {
   const Device& d = devices_.at(device);
-  std::vector<std::uint8_t> report(std::max<std::size_t>(d.profile.input_length, 1), 0);
+  std::vector<std::uint8_t> report(std::max<std::size_t>(d.traits.input_length, 1), 0);
   d.model.InputReport(t, std::span(report).subspan(1));
   PushInput(device, report);
 }
@@ -114,8 +114,8 @@ void SimulatedHid::FollowWallClock() {
 
 void SimulatedHid::SyncClock() {
   if (!wall_start_) return;
-  RunClock(std::chrono::duration_cast<std::chrono::microseconds>(
-      std::chrono::steady_clock::now() - *wall_start_));
+  RunClock(std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                 *wall_start_));
 }
 
 void SimulatedHid::RunClock(std::chrono::microseconds to) {
@@ -130,8 +130,8 @@ void SimulatedHid::RunClock(std::chrono::microseconds to) {
       if (present && !d.attached) Attach(id);
       if (!present && d.attached) Detach(id);
     }
-    if (!d.streaming || !d.attached || d.profile.reports_per_second <= 0) continue;
-    const std::chrono::microseconds step(1'000'000 / d.profile.reports_per_second);
+    if (!d.streaming || !d.attached || d.traits.reports_per_second <= 0) continue;
+    const std::chrono::microseconds step(1'000'000 / d.traits.reports_per_second);
     d.next_report = std::max(d.next_report, from);
     if (d.next_report > now_) continue;
     const auto due = (now_ - d.next_report) / step + 1;
@@ -206,9 +206,9 @@ bool SimulatedHid::BeginCall(Op op, std::optional<DeviceId> device) {
   for (const auto& [target, at] : replug_at_) {
     if (at == number && !IsAttached(target)) Attach(target);
   }
-  bool fail = std::find(failing_calls_.begin(), failing_calls_.end(), number) !=
-                  failing_calls_.end() ||
-              (fail_from_ && number >= *fail_from_);
+  bool fail =
+      std::find(failing_calls_.begin(), failing_calls_.end(), number) != failing_calls_.end() ||
+      (fail_from_ && number >= *fail_from_);
   if (device) {
     const auto& ops = devices_.at(*device).failing_ops;
     fail = fail || std::find(ops.begin(), ops.end(), op) != ops.end();
@@ -249,9 +249,9 @@ Result SimulatedHid::DoEnumerate(std::uint16_t vendor_id, std::uint16_t product_
   for (const DeviceId id : order) {
     const Device& d = devices_[id];
     if (!d.attached) continue;
-    if (vendor_id != 0 && d.profile.vendor_id != vendor_id) continue;
-    if (product_id != 0 && d.profile.product_id != product_id) continue;
-    out.push_back({PathOf(id), d.profile.vendor_id, d.profile.product_id});
+    if (vendor_id != 0 && d.traits.vendor_id != vendor_id) continue;
+    if (product_id != 0 && d.traits.product_id != product_id) continue;
+    out.push_back({PathOf(id), d.traits.vendor_id, d.traits.product_id});
   }
   return Finish(Op::kEnumerate, {}, kSuccess);
 }
@@ -296,32 +296,32 @@ Result SimulatedHid::DoGetAttributes(std::uint32_t id, HidAttributes& out) {
   std::optional<DeviceId> device;
   const Device* d = LiveDevice(id, Op::kGetAttributes, device);
   if (!d) return Finish(Op::kGetAttributes, device, kFailure);
-  out.VendorID = d->profile.vendor_id;
-  out.ProductID = d->profile.product_id;
-  out.VersionNumber = d->profile.version;
+  out.VendorID = d->traits.vendor_id;
+  out.ProductID = d->traits.product_id;
+  out.VersionNumber = d->traits.version;
   return Finish(Op::kGetAttributes, device, kSuccess);
 }
 
 Result SimulatedHid::GetString(std::uint32_t id, Op op,
-                               const std::u16string SimulatedDeviceSpec::*field,
+                               const std::u16string SimulatedDeviceTraits::*field,
                                std::span<std::uint8_t> buffer) {
   std::optional<DeviceId> device;
   const Device* d = LiveDevice(id, op, device);
   if (!d) return Finish(op, device, kFailure);
-  PutDeviceString(d->profile.*field, buffer);
+  PutDeviceString(d->traits.*field, buffer);
   return Finish(op, device, kSuccess);
 }
 
 Result SimulatedHid::DoGetSerialNumberString(std::uint32_t id, std::span<std::uint8_t> buffer) {
-  return GetString(id, Op::kGetSerial, &SimulatedDeviceSpec::serial, buffer);
+  return GetString(id, Op::kGetSerial, &SimulatedDeviceTraits::serial, buffer);
 }
 
 Result SimulatedHid::DoGetManufacturerString(std::uint32_t id, std::span<std::uint8_t> buffer) {
-  return GetString(id, Op::kGetManufacturer, &SimulatedDeviceSpec::manufacturer, buffer);
+  return GetString(id, Op::kGetManufacturer, &SimulatedDeviceTraits::manufacturer, buffer);
 }
 
 Result SimulatedHid::DoGetProductString(std::uint32_t id, std::span<std::uint8_t> buffer) {
-  return GetString(id, Op::kGetProduct, &SimulatedDeviceSpec::product, buffer);
+  return GetString(id, Op::kGetProduct, &SimulatedDeviceTraits::product, buffer);
 }
 
 Result SimulatedHid::DoGetCaps(std::uint32_t id, HidCaps& out) {
@@ -331,8 +331,8 @@ Result SimulatedHid::DoGetCaps(std::uint32_t id, HidCaps& out) {
   out = HidCaps{};
   out.Usage = 0x0001;
   out.UsagePage = 0xFF00;
-  out.InputReportByteLength = d->profile.input_length;
-  out.FeatureReportByteLength = d->profile.feature_length;
+  out.InputReportByteLength = d->traits.input_length;
+  out.FeatureReportByteLength = d->traits.feature_length;
   return Finish(Op::kGetCaps, device, kSuccess);
 }
 
@@ -341,11 +341,11 @@ Result SimulatedHid::DoGetFeature(std::uint32_t id, std::span<std::uint8_t> repo
   Device* d = LiveDevice(id, Op::kGetFeature, device);
   // Our device numbers no reports: behind the USB HID driver a request for
   // any other id than 0 reaches it as such, and it stalls.
-  if (!d || report.empty() || d->profile.feature_length == 0 || report[0] != 0) {
+  if (!d || report.empty() || d->traits.feature_length == 0 || report[0] != 0) {
     return Finish(Op::kGetFeature, device, kFailure);
   }
   // The reply carries the device's own length; the caller's byte 0 stays.
-  std::vector<std::uint8_t> data(d->profile.feature_length - 1u, 0);
+  std::vector<std::uint8_t> data(d->traits.feature_length - 1u, 0);
   d->model.NextFeatureReply(data);
   auto tail = report.subspan(1);
   std::fill(tail.begin(), tail.end(), std::uint8_t{0});
@@ -356,7 +356,7 @@ Result SimulatedHid::DoGetFeature(std::uint32_t id, std::span<std::uint8_t> repo
 Result SimulatedHid::DoSetFeature(std::uint32_t id, std::span<const std::uint8_t> report) {
   std::optional<DeviceId> device;
   Device* d = LiveDevice(id, Op::kSetFeature, device);
-  if (!d || report.empty() || d->profile.feature_length == 0 || report[0] != 0) {
+  if (!d || report.empty() || d->traits.feature_length == 0 || report[0] != 0) {
     return Finish(Op::kSetFeature, device, kFailure);
   }
   if (keep_logs_) write_log_.push_back({*device, {report.begin(), report.end()}});

@@ -28,7 +28,7 @@ using platform::OpenMode;
 using platform::ReadOverlapped;
 using platform::Result;
 
-struct SimulatedDeviceSpec {
+struct SimulatedDeviceTraits {
   std::u16string serial = u"SIM-0001";
   std::u16string manufacturer = u"Tensivo";
   std::u16string product = u"Load Cell Interface";
@@ -81,7 +81,7 @@ class SimulatedHid final : public HidPlatform {
   ~SimulatedHid() override = default;
 
   // --- the world ---
-  DeviceId AddDevice(SimulatedDeviceSpec profile, bool attached = true);
+  DeviceId AddDevice(SimulatedDeviceTraits traits, bool attached = true);
   // Another maker's HID interface: enumerated, and never to be opened by us.
   DeviceId AddForeign(std::uint16_t vendor_id, std::uint16_t product_id);
   void Attach(DeviceId device);
@@ -89,7 +89,7 @@ class SimulatedHid final : public HidPlatform {
   // to it fails from now on except the close.
   void Detach(DeviceId device);
   bool IsAttached(DeviceId device) const;
-  SimulatedDeviceSpec& profile(DeviceId device);
+  SimulatedDeviceTraits& traits(DeviceId device);
   DeviceModel& model(DeviceId device);
 
   // Queues one input report (id byte first) on every handle open for input
@@ -161,7 +161,7 @@ class SimulatedHid final : public HidPlatform {
   };
 
   struct Device {
-    SimulatedDeviceSpec profile;
+    SimulatedDeviceTraits traits;
     DeviceModel model;
     bool attached = true;
     int generation = 0;  // bumped on every attach, so old handles stay dead
@@ -187,7 +187,7 @@ class SimulatedHid final : public HidPlatform {
   Result Finish(Op op, std::optional<DeviceId> device, Result result);
   // The live device behind an open handle, or null when it was unplugged.
   Device* LiveDevice(std::uint32_t id, Op op, std::optional<DeviceId>& device_for_log);
-  Result GetString(std::uint32_t id, Op op, const std::u16string SimulatedDeviceSpec::*field,
+  Result GetString(std::uint32_t id, Op op, const std::u16string SimulatedDeviceTraits::*field,
                    std::span<std::uint8_t> buffer);
   // Whether a handle open for input would receive the device's reports.
   bool HasReader(DeviceId device) const;

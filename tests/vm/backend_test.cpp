@@ -133,7 +133,8 @@ TEST(KernelBackend, SearchesSurviveDevicesGoingAwayWhileTheyRun) {
     // In plug order: the device that keeps coming back is always the last.
     if (!serials.empty() && serials.back() == "KB-GOING") serials.pop_back();
     if (serials == steady) ++complete;
-    if (serials != steady && serials != std::vector{steady[0]} && serials != std::vector{steady[1]}) {
+    if (serials != steady && serials != std::vector{steady[0]} &&
+        serials != std::vector{steady[1]}) {
       ++out_of_order;
     }
   }
@@ -277,8 +278,8 @@ TEST(KernelBackend, FailedFeatureReadOnTheDeviceIsAFailedCall) {
 // A device of ours open for input reads once it has sent more than `sent`
 // reports; `ready` says whether it came to that (else the test has failed).
 struct Reading {
-  explicit Reading(DeviceSpec profile, std::uint64_t sent) {
-    dev = PlugIn(std::move(profile));
+  explicit Reading(DeviceTraits traits, std::uint64_t sent) {
+    dev = PlugIn(std::move(traits));
     if (!dev) return;
     handle = hid.Open(dev->node, OpenMode::kOverlapped);
     EXPECT_TRUE(handle.IsOpen());
@@ -331,9 +332,9 @@ TEST(KernelBackend, EmptyQueueGivesZeroWithoutBlocking) {
 // hidraw queues 63 reports per reader and drops the newest once full, so the
 // first read after a long pause is stale, and the next one is fresh again.
 TEST(KernelBackend, AfterALongPauseTheFirstReadHoldsTheOldestQueuedReports) {
-  DeviceSpec profile = OurDevice("KB-OVER");
-  profile.reports_per_second = 1000;  // a queue overrun within a second
-  Reading reading(profile, 0);
+  DeviceTraits traits = OurDevice("KB-OVER");
+  traits.reports_per_second = 1000;  // a queue overrun within a second
+  Reading reading(traits, 0);
   ASSERT_TRUE(reading.ready);
   auto& [dev, hid, handle, ready] = reading;
   ReadInput(hid, handle);
@@ -345,7 +346,8 @@ TEST(KernelBackend, AfterALongPauseTheFirstReadHoldsTheOldestQueuedReports) {
   const Read stale = ReadInput(hid, handle);
   const std::uint64_t sent = dev->device->inputs_sent();
   const auto sequences = CheckWholeReports(*dev->device, stale.bytes);
-  EXPECT_EQ(stale.bytes.size(), 58 * kInputLength) << "the newest whole reports that fit 1000 bytes";
+  EXPECT_EQ(stale.bytes.size(), 58 * kInputLength)
+      << "the newest whole reports that fit 1000 bytes";
   ASSERT_FALSE(sequences.empty());
   EXPECT_LT(sequences.back() - pause_start, 64u) << "the queue kept the oldest reports";
   EXPECT_GT(sent - sequences.back(), 100u);
@@ -362,8 +364,8 @@ TEST(KernelBackend, AfterALongPauseTheFirstReadHoldsTheOldestQueuedReports) {
 // A device of ours opened both ways, as the window opens it: a plain handle
 // for feature reports and an overlapped one for input reads.
 struct OpenedBothWays {
-  explicit OpenedBothWays(DeviceSpec profile) {
-    dev = PlugIn(std::move(profile));
+  explicit OpenedBothWays(DeviceTraits traits) {
+    dev = PlugIn(std::move(traits));
     if (!dev) return;
     plain = hid.Open(dev->node, OpenMode::kPlain);
     input = hid.Open(dev->node, OpenMode::kOverlapped);
@@ -430,7 +432,8 @@ TEST(KernelBackend, HandlesAreCloseOnExec) {
     unsigned long flags = 0;
     while (info >> key && key != "flags:") info.ignore(256, '\n');
     info >> std::oct >> flags;
-    EXPECT_NE(flags & O_CLOEXEC, 0u) << "fd " << fd.path().filename() << " flags " << std::oct << flags;
+    EXPECT_NE(flags & O_CLOEXEC, 0u)
+        << "fd " << fd.path().filename() << " flags " << std::oct << flags;
     ++checked;
   }
   EXPECT_EQ(checked, 2) << "one descriptor per handle";

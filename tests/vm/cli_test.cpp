@@ -40,9 +40,9 @@ std::optional<json> OnlyListed(platform::HidPlatform& hid) {
 }
 
 TEST(KernelCli, ListAndInfoShowTheDeviceTheKernelHasAndItsStoredGains) {
-  DeviceSpec profile = OurDevice("CL-0001");
-  profile.input_mask = 0x28;
-  auto dev = PlugIn(profile);
+  DeviceTraits traits = OurDevice("CL-0001");
+  traits.input_mask = 0x28;
+  auto dev = PlugIn(traits);
   auto foreign = PlugIn(ForeignDevice("CL-FOREIGN"));
   ASSERT_TRUE(dev && foreign);
   constexpr int kLc1Position = 3 * 256 + 17;
@@ -110,9 +110,9 @@ TEST(KernelCli, SetGainRefusesADeviceWithoutAReleaseNumberAndSendsNothing) {
 TEST(KernelCli, AMakerBeyondAsciiIsShownAsTheWindowShowsItInUtf8) {
   // The kernel hands the maker out as UTF-8; the device layer keeps it as
   // 8-bit text (0xFC), and the command line shows that as Latin-1 in UTF-8.
-  DeviceSpec profile = OurDevice("CL-0004");
-  profile.manufacturer = "M\u00FCller";
-  auto dev = PlugIn(profile);
+  DeviceTraits traits = OurDevice("CL-0004");
+  traits.manufacturer = "M\u00FCller";
+  auto dev = PlugIn(traits);
   ASSERT_TRUE(dev);
   platform::LinuxHidraw hid;
 

@@ -23,10 +23,10 @@ struct Console {
   static std::vector<std::unique_ptr<VirtualDevice>> Devices() {
     std::vector<std::unique_ptr<VirtualDevice>> devices;
     for (const char* serial : {"A-1", "B-2"}) {
-      DeviceSpec profile;
-      profile.serial = serial;
+      DeviceTraits traits;
+      traits.serial = serial;
       int error = 0;
-      devices.push_back(MakeDevice(profile, Transport::kUsb, kUhidPath, error));
+      devices.push_back(MakeDevice(traits, Transport::kUsb, kUhidPath, error));
       EXPECT_TRUE(devices.back()) << error;
     }
     return devices;

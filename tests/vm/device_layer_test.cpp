@@ -28,9 +28,9 @@ struct SimulatedTwin {
   WindowState state;
 
   explicit SimulatedTwin(const std::u16string& serial, const std::string& text_serial) {
-    sim::SimulatedDeviceSpec profile;
-    profile.serial = serial;
-    id = hid.AddDevice(profile);
+    sim::SimulatedDeviceTraits traits;
+    traits.serial = serial;
+    id = hid.AddDevice(traits);
     device::Scan_USB_devices(hid, state);
     EXPECT_EQ(device::FindTheHid(hid, state, text_serial), device::kTrue);
   }
@@ -89,7 +89,8 @@ TEST(KernelDeviceLayer, ReadBackGivesTheRegistersAndMaskTheDeviceHolds) {
   ASSERT_TRUE(dev);
   SimulatedTwin twin(u"DL-READ", "DL-READ");
   const auto configure = [](sim::DeviceModel& model) {
-    for (std::size_t r = 0; r < 17; ++r) model.registers()[r] = static_cast<std::uint8_t>(3 * r + 1);
+    for (std::size_t r = 0; r < 17; ++r)
+      model.registers()[r] = static_cast<std::uint8_t>(3 * r + 1);
     model.set_input_mask(0xF8);
     model.SetReplies({sim::FeatureReply::ConfigBlock(0), sim::FeatureReply::InputMask(),
                       sim::FeatureReply::ConfigBlock(1)});
@@ -159,9 +160,9 @@ TEST(KernelDeviceLayer, GainWritesAndFactorySequenceChangeTheDeviceAsOnTheSimula
 }
 
 TEST(KernelDeviceLayer, PollDecodesTheNewestReportTheDeviceSent) {
-  DeviceSpec profile = OurDevice("DL-POLL");
-  profile.input_mask = 0x28;
-  auto dev = PlugIn(profile);
+  DeviceTraits traits = OurDevice("DL-POLL");
+  traits.input_mask = 0x28;
+  auto dev = PlugIn(traits);
   ASSERT_TRUE(dev);
   LinuxHidraw hid;
   WindowState state;
@@ -182,8 +183,8 @@ TEST(KernelDeviceLayer, PollDecodesTheNewestReportTheDeviceSent) {
   ASSERT_EQ(count % kInputLength, 0u);
 
   const double full_scale = device::FullScale(4000);
-  const auto widths = device::NewestReportWidths(buffer, count, state.DeviceCaps.InputReportByteLength,
-                                                 state.InputMask, full_scale);
+  const auto widths = device::NewestReportWidths(
+      buffer, count, state.DeviceCaps.InputReportByteLength, state.InputMask, full_scale);
   const auto newest = std::span(buffer).subspan(count - kInputLength + 1, kInputLength - 1);
   const auto sequence = SequenceOf(*dev->device, newest);
   ASSERT_TRUE(sequence);

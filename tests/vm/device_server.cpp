@@ -32,7 +32,7 @@
 
 namespace {
 
-using tensivo::virtual_device::DeviceSpec;
+using tensivo::virtual_device::DeviceTraits;
 using tensivo::virtual_device::UsbDevice;
 using tensivo::virtual_device::VirtualDevice;
 
@@ -76,11 +76,11 @@ class Devices {
  private:
   Reply Plug(const std::string& serial) {
     if (devices_.contains(serial)) return Error(serial + " is plugged already");
-    DeviceSpec profile;
-    profile.serial = serial;
-    profile.reports_per_second = kReportsPerSecond;
+    DeviceTraits traits;
+    traits.serial = serial;
+    traits.reports_per_second = kReportsPerSecond;
     int error = 0;
-    auto device = UsbDevice::Make(profile, error);
+    auto device = UsbDevice::Make(traits, error);
     if (!device) return Error(std::strerror(error));
     Reply reply = Attach(*device);
     if (reply.ok) devices_.emplace(serial, std::move(device));

@@ -7,27 +7,27 @@
 
 namespace tensivo::vm {
 
-DeviceSpec OurDevice(std::string serial) {
-  DeviceSpec profile;
-  profile.serial = std::move(serial);
-  profile.reports_per_second = kStreamRate;
-  return profile;
+DeviceTraits OurDevice(std::string serial) {
+  DeviceTraits traits;
+  traits.serial = std::move(serial);
+  traits.reports_per_second = kStreamRate;
+  return traits;
 }
 
-DeviceSpec ForeignDevice(std::string serial) {
-  DeviceSpec profile = OurDevice(std::move(serial));
-  profile.manufacturer = "Other Maker";
-  profile.product = "Receiver";
-  profile.vendor_id = kForeignVendor;
-  profile.product_id = kForeignProduct;
-  return profile;
+DeviceTraits ForeignDevice(std::string serial) {
+  DeviceTraits traits = OurDevice(std::move(serial));
+  traits.manufacturer = "Other Maker";
+  traits.product = "Receiver";
+  traits.vendor_id = kForeignVendor;
+  traits.product_id = kForeignProduct;
+  return traits;
 }
 
-std::optional<Plugged> PlugIn(DeviceSpec profile, Transport transport) {
+std::optional<Plugged> PlugIn(DeviceTraits traits, Transport transport) {
   int error = 0;
-  const std::string serial = profile.serial;
+  const std::string serial = traits.serial;
   std::unique_ptr<VirtualDevice> device =
-      virtual_device::MakeDevice(std::move(profile), transport, virtual_device::kUhidPath, error);
+      virtual_device::MakeDevice(std::move(traits), transport, virtual_device::kUhidPath, error);
   if (!device) {
     ADD_FAILURE() << "cannot make " << serial << ": errno " << error;
     return std::nullopt;
@@ -48,7 +48,7 @@ std::optional<std::string> Replug(VirtualDevice& device) {
   EXPECT_EQ(device.Unplug(), 0);
   EXPECT_EQ(device.Plug(), 0);
   auto node = device.WaitForNode(kNodeTimeoutMs);
-  if (!node) ADD_FAILURE() << device.profile().serial << " got no hidraw node after replug";
+  if (!node) ADD_FAILURE() << device.traits().serial << " got no hidraw node after replug";
   return node;
 }
 
@@ -64,7 +64,7 @@ bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 double StreamTime(const VirtualDevice& device, std::uint64_t sequence) {
-  return static_cast<double>(sequence) / std::max(device.profile().reports_per_second, 1);
+  return static_cast<double>(sequence) / std::max(device.traits().reports_per_second, 1);
 }
 
 std::optional<std::uint64_t> SequenceOf(const VirtualDevice& device,

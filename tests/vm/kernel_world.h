@@ -21,7 +21,7 @@
 
 namespace tensivo::vm {
 
-using virtual_device::DeviceSpec;
+using virtual_device::DeviceTraits;
 using virtual_device::Transport;
 using virtual_device::VirtualDevice;
 using Bytes = std::vector<std::uint8_t>;
@@ -38,12 +38,12 @@ struct Plugged {
   std::string node;  // its /dev/hidrawN
 };
 
-// A device of our kind (or any kind, by profile) plugged in and bound by the
+// A device of our kind (or any kind, by traits) plugged in and bound by the
 // kernel's drivers. Fails the test and returns nothing when the kernel does
 // not make it.
-std::optional<Plugged> PlugIn(DeviceSpec profile, Transport transport = Transport::kUsb);
-DeviceSpec OurDevice(std::string serial);
-DeviceSpec ForeignDevice(std::string serial);
+std::optional<Plugged> PlugIn(DeviceTraits traits, Transport transport = Transport::kUsb);
+DeviceTraits OurDevice(std::string serial);
+DeviceTraits ForeignDevice(std::string serial);
 
 // Unplugs and plugs in again; the new node, or nothing (test failed).
 std::optional<std::string> Replug(VirtualDevice& device);
@@ -63,6 +63,7 @@ std::optional<std::uint64_t> SequenceOf(const VirtualDevice& device,
 
 // A read split into reports of `length` bytes; nothing when it does not split
 // evenly.
-std::optional<std::vector<Bytes>> SplitReports(std::span<const std::uint8_t> read, std::size_t length);
+std::optional<std::vector<Bytes>> SplitReports(std::span<const std::uint8_t> read,
+                                               std::size_t length);
 
 }  // namespace tensivo::vm

@@ -55,7 +55,7 @@ bool TickUntil(const std::function<bool()>& done, int timeout_ms) {
 
 window::ui::List& GainList(Utility& utility, LoadCell cell) {
   frmMain& window = utility.window;
-  return cell == LoadCell::kLC1 ? window.LC1_gain
+  return cell == LoadCell::kLC1   ? window.LC1_gain
          : cell == LoadCell::kLC2 ? window.LC2_gain
                                   : window.LC3_gain;
 }
@@ -100,7 +100,8 @@ Look LookAt(Utility& utility) {
   frmMain& window = utility.window;
   Look look;
   look.device_open = window.state().DeviceFound == device::kTrue;
-  for (int i = 0; i < window.SerNo.ListCount(); ++i) look.serials.push_back(window.SerNo.ItemText(i));
+  for (int i = 0; i < window.SerNo.ListCount(); ++i)
+    look.serials.push_back(window.SerNo.ItemText(i));
   look.selected_serial = window.SerNo.Text();
   look.serials_enabled = window.SerNo.Enabled();
   for (const LoadCell cell : {LoadCell::kLC1, LoadCell::kLC2, LoadCell::kLC3}) {
@@ -150,11 +151,11 @@ std::string Hex(std::span<const std::uint8_t> bytes) {
 
 // The report the device received for each host write, as the simulated
 // backend logs it without its id byte.
-std::vector<Bytes> WritesOnTheSimulatedDevice(const std::function<void(platform::HidPlatform&,
-                                                                       device::WindowState&)>& act) {
+std::vector<Bytes> WritesOnTheSimulatedDevice(
+    const std::function<void(platform::HidPlatform&, device::WindowState&)>& act) {
   sim::SimulatedHid hid;
-  sim::SimulatedDeviceSpec profile;
-  hid.AddDevice(profile);
+  sim::SimulatedDeviceTraits traits;
+  hid.AddDevice(traits);
   device::WindowState state;
   device::Scan_USB_devices(hid, state);
   EXPECT_EQ(device::FindTheHid(hid, state, "SIM-0001"), device::kTrue);
@@ -170,7 +171,7 @@ std::vector<Bytes> WritesOnTheSimulatedDevice(const std::function<void(platform:
 std::optional<std::uint64_t> ShownReport(Utility& window, const VirtualDevice& device,
                                          std::uint64_t since = 0) {
   const Look look = LookAt(window);
-  const std::uint8_t mask = device.profile().input_mask;
+  const std::uint8_t mask = device.traits().input_mask;
   const auto sent = device.SentInputs();
   for (auto it = sent.rbegin(); it != sent.rend() && it->sequence >= since; ++it) {
     const auto values = sim::DeviceModel().InputValues(StreamTime(device, it->sequence));
@@ -203,9 +204,9 @@ void StoreGains(VirtualDevice& device) {
 // shows its serial, product and gains.
 struct StartUp {
   StartUp(const std::string& serial, Transport transport, const std::string& product) {
-    DeviceSpec profile = OurDevice(serial);
-    profile.input_mask = 0x28;
-    dev = PlugIn(profile, transport);
+    DeviceTraits traits = OurDevice(serial);
+    traits.input_mask = 0x28;
+    dev = PlugIn(traits, transport);
     if (!dev) return;
     StoreGains(*dev->device);
     window = StartWindow(hid);
@@ -282,9 +283,10 @@ TEST(KernelUtility, GainPickSendsExactlyThreeSetReportsWithTheGainWrite) {
 
   const auto requests = dev->device->activity().report_requests;
   ASSERT_EQ(requests.size(), before + 3);
-  const auto expected = WritesOnTheSimulatedDevice([](platform::HidPlatform& on, device::WindowState& s) {
-    device::WriteGain(on, s, LoadCell::kLC2, kPosition);
-  });
+  const auto expected =
+      WritesOnTheSimulatedDevice([](platform::HidPlatform& on, device::WindowState& s) {
+        device::WriteGain(on, s, LoadCell::kLC2, kPosition);
+      });
   ASSERT_EQ(expected.size(), 3u);
   for (std::size_t i = 0; i < 3; ++i) {
     const auto& request = requests[before + i];
@@ -341,15 +343,16 @@ TEST(KernelUtility, RestoreFactorySettingsSendsTwelveSetReportsThenFiveGetReport
 }
 
 TEST(KernelUtility, BarsFollowTheDeviceInputs) {
-  DeviceSpec profile = OurDevice("UT-BARS");
-  profile.input_mask = 0x80;
-  auto dev = PlugIn(profile);
+  DeviceTraits traits = OurDevice("UT-BARS");
+  traits.input_mask = 0x80;
+  auto dev = PlugIn(traits);
   ASSERT_TRUE(dev);
   platform::LinuxHidraw hid;
   const auto window = StartWindow(hid);
 
   std::optional<std::uint64_t> first;
-  EXPECT_TRUE(TickUntil([&] { return (first = ShownReport(*window, *dev->device)).has_value(); }, 3000))
+  EXPECT_TRUE(
+      TickUntil([&] { return (first = ShownReport(*window, *dev->device)).has_value(); }, 3000))
       << "the bars never showed a report the device sent";
   EXPECT_EQ(LookAt(*window).timer_interval, 20);
   ASSERT_TRUE(first);
@@ -383,7 +386,8 @@ TEST(KernelUtility, UnplugDuringTheLiveMonitorBlanksTheWindowAndReplugReconnects
   EXPECT_EQ(LookAt(*window).selected_serial, "UT-PLUG");
   EXPECT_EQ(LabelText(*window, Label::kProduct), " Load Cell Interface");
   EXPECT_EQ(LabelText(*window, Label::kVersion), " 1.1");
-  EXPECT_TRUE(TickUntil([&] { return ShownReport(*window, *dev->device, before).has_value(); }, 3000))
+  EXPECT_TRUE(
+      TickUntil([&] { return ShownReport(*window, *dev->device, before).has_value(); }, 3000))
       << "the bars do not follow the replugged device";
   EXPECT_EQ(CountSetReports(*dev->device), 0) << "a read-back wrote to the device";
   CloseWindow(*window);
@@ -410,7 +414,7 @@ TEST(KernelUtility, ThreeDevicesAreListedInPlugOrderAndTheLastIsOpened) {
       2000))
       << "only the last device stays open";
   for (const auto* d : {&a, &b, &c}) {
-    EXPECT_EQ(CountSetReports(*(*d)->device), 0) << (*d)->device->profile().serial;
+    EXPECT_EQ(CountSetReports(*(*d)->device), 0) << (*d)->device->traits().serial;
   }
   EXPECT_EQ(c->device->activity().feature_gets, device::kReadBackReads);
   EXPECT_EQ(a->device->activity().feature_gets, 0) << "only the opened device is read back";

@@ -40,9 +40,9 @@ TEST_F(ConnectedDevice, ShowsStoredGainsAndTheControlsItsVersionAllows) {
     EXPECT_EQ(list->ItemText(1025), "16.062");
     EXPECT_TRUE(list->Enabled());
   }
-  for (ui::Control* c : std::initializer_list<ui::Control*>{
-           &w->Frame2, &w->Command1, &w->Label6, &w->Label7, &w->Label8, &w->Label9, &w->Label10,
-           &w->Label11}) {
+  for (ui::Control* c :
+       std::initializer_list<ui::Control*>{&w->Frame2, &w->Command1, &w->Label6, &w->Label7,
+                                           &w->Label8, &w->Label9, &w->Label10, &w->Label11}) {
     EXPECT_TRUE(c->Enabled()) << c->Name();
   }
   EXPECT_EQ(w->lblVersion.Caption(), " 1.1");
@@ -54,8 +54,8 @@ TEST_F(ConnectedDevice, VersionX0ShowsGainsButAllowsNoChange) {
   EXPECT_EQ(w->lblVersion.Caption(), " 1.0");
   EXPECT_EQ(w->LC2_gain.ListCount(), 2560);
   EXPECT_EQ(w->LC2_gain.ListIndex(), 2292);
-  for (ui::Control* c : std::initializer_list<ui::Control*>{&w->LC1_gain, &w->LC2_gain, &w->LC3_gain,
-                                                         &w->Frame2, &w->Command1, &w->Label6}) {
+  for (ui::Control* c : std::initializer_list<ui::Control*>{
+           &w->LC1_gain, &w->LC2_gain, &w->LC3_gain, &w->Frame2, &w->Command1, &w->Label6}) {
     EXPECT_FALSE(c->Enabled()) << c->Name();
   }
   EXPECT_TRUE(w->Frame1.Enabled());
@@ -70,7 +70,7 @@ TEST_F(ConnectedDevice, OnlyTheLowByteOfTheVersionGatesConfiguration) {
 TEST_F(ConnectedDevice, UnreadableManufacturerLeavesConfigurationDisabled) {
   id = Add(u"DEV-1");
   hid.FailAlways(SimulatedHid::Op::kGetManufacturer, id);
-  hid.profile(id).product = u"P";
+  hid.traits(id).product = u"P";
   Start();
   EXPECT_TRUE(w->lblManuf.Caption().empty());
   EXPECT_TRUE(w->lblVersion.Caption().empty());
@@ -81,8 +81,8 @@ TEST_F(ConnectedDevice, UnreadableManufacturerLeavesConfigurationDisabled) {
 
 TEST_F(ConnectedDevice, ProductShorterThanManufacturerShowsNoRemnant) {
   id = Add(u"DEV-1");
-  hid.profile(id).manufacturer = std::u16string(50, u'M');  // fills all 100 bytes
-  hid.profile(id).product = u"\u0141B";
+  hid.traits(id).manufacturer = std::u16string(50, u'M');  // fills all 100 bytes
+  hid.traits(id).product = u"\u0141B";
   Start();
   EXPECT_EQ(w->lblManuf.Caption(), " " + std::string(50, 'M'));
   EXPECT_EQ(w->lblProduct.Caption(), " AB");
@@ -193,11 +193,10 @@ TEST_F(ConnectedDevice, GainPicksSendExactlyTheirThreeRegisters) {
   Pick(w->LC1_gain, 0);
   Pick(w->LC1_gain, 300);
   Pick(w->LC3_gain, 2559);
-  EXPECT_EQ(Written(),
-            (std::vector<Bytes>{Padded({0, 1, 0, 8}), Padded({0, 1, 1, 0}), Padded({0, 1, 6, 0}),
-                                Padded({0, 1, 0, 8}), Padded({0, 1, 1, 1}), Padded({0, 1, 6, 44}),
-                                Padded({0, 1, 4, 15}), Padded({0, 1, 5, 2}),
-                                Padded({0, 1, 8, 255})}));
+  EXPECT_EQ(Written(), (std::vector<Bytes>{
+                           Padded({0, 1, 0, 8}), Padded({0, 1, 1, 0}), Padded({0, 1, 6, 0}),
+                           Padded({0, 1, 0, 8}), Padded({0, 1, 1, 1}), Padded({0, 1, 6, 44}),
+                           Padded({0, 1, 4, 15}), Padded({0, 1, 5, 2}), Padded({0, 1, 8, 255})}));
   EXPECT_EQ(w->LC3_gain.ListIndex(), 2559);
   EXPECT_EQ(Calls(SimulatedHid::Op::kGetFeature), 0) << "no read-back after a pick";
 }
@@ -250,7 +249,8 @@ TEST_F(ConnectedDevice, FactoryResetOnAVanishedDeviceShowsTheEmptyWindow) {
   hid.Detach(id);
   Press(w->Command1);
   EXPECT_TRUE(hid.write_log().empty());
-  EXPECT_EQ(w->LC1_gain.ListCount(), 2560) << "the device is still taken as open until a read fails";
+  EXPECT_EQ(w->LC1_gain.ListCount(), 2560)
+      << "the device is still taken as open until a read fails";
   EXPECT_TRUE(w->lblManuf.Caption().empty());
   EXPECT_FALSE(w->Command1.Enabled());
   EXPECT_TRUE(w->Timer.Enabled());

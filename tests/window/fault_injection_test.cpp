@@ -42,10 +42,10 @@ struct World {
   explicit World(const WorldPlan& plan = {}) {
     keyboard = hid.AddForeign(0x046D, 0xC31C);
     for (int i = 0; i < plan.devices; ++i) {
-      sim::SimulatedDeviceSpec profile;
-      profile.serial = std::u16string(1, static_cast<char16_t>(u'A' + i));
-      profile.version = plan.version;
-      const auto id = hid.AddDevice(profile);
+      sim::SimulatedDeviceTraits traits;
+      traits.serial = std::u16string(1, static_cast<char16_t>(u'A' + i));
+      traits.version = plan.version;
+      const auto id = hid.AddDevice(traits);
       hid.model(id).set_input_mask(0x08);
       ours.push_back(id);
     }
@@ -116,7 +116,9 @@ std::vector<Sequence> Sequences() {
        Joined({GainWrites(0, 0), GainWrites(0, 300), GainWrites(0, 2559), GainWrites(0, 300)})},
       {"FactoryReset", two, connected, [](World& world) { world.Press("Command1"); },
        FactoryWrites()},
-      {"ConnectedTick", two, started,
+      {"ConnectedTick",
+       two,
+       started,
        [](World& world) {
          world.Push(world.last());
          world.Tick();
@@ -125,28 +127,36 @@ std::vector<Sequence> Sequences() {
       {"GainPickDuringTick", two, connected,
        [](World& world) { world.TickWithPending([&world] { world.Pick("LC1_gain", 300); }); },
        GainWrites(0, 300)},
-      {"SerialSwitchDuringTick", two, connected,
+      {"SerialSwitchDuringTick",
+       two,
+       connected,
        [](World& world) { world.TickWithPending([&world] { world.Pick("SerNo", 0); }); },
-       {}, {0, 1}, 0},
+       {},
+       {0, 1},
+       0},
       {"FactoryResetDuringTick", two, connected,
        [](World& world) { world.TickWithPending([&world] { world.Press("Command1"); }); },
        FactoryWrites()},
       // The drop, search and read-back after a failed read, faulted call by
       // call: the first call of the action is the read, and it always fails.
-      {"RecoveryAfterAFailedRead", two, connected,
+      {"RecoveryAfterAFailedRead",
+       two,
+       connected,
        [](World& world) {
          world.hid.FailCall(world.hid.calls_made() + 1);
          world.Tick();
        },
        {}},
-      {"Reconnect", two,
+      {"Reconnect",
+       two,
        [](World& world) {
          world.Start();
          for (auto id : world.ours) world.hid.Detach(id);
          world.Tick();
          world.hid.Attach(world.last());
        },
-       [](World& world) { world.Tick(); }, {}},
+       [](World& world) { world.Tick(); },
+       {}},
   };
 }
 

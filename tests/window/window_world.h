@@ -22,10 +22,10 @@ class WindowWorld : public ::testing::Test {
  protected:
   SimulatedHid::DeviceId Add(std::u16string serial, std::uint16_t version = 0x0101,
                              std::uint8_t mask = 0x08) {
-    sim::SimulatedDeviceSpec profile;
-    profile.serial = std::move(serial);
-    profile.version = version;
-    const auto id = hid.AddDevice(profile);
+    sim::SimulatedDeviceTraits traits;
+    traits.serial = std::move(serial);
+    traits.version = version;
+    const auto id = hid.AddDevice(traits);
     hid.model(id).set_input_mask(mask);
     return id;
   }
@@ -43,7 +43,7 @@ class WindowWorld : public ::testing::Test {
   void DuringNextPump(std::function<void()> action) { ui->Post(std::move(action)); }
 
   void Push(SimulatedHid::DeviceId device, const Values& values) {
-    Bytes report(hid.profile(device).input_length, 0);
+    Bytes report(hid.traits(device).input_length, 0);
     sim::DeviceModel::EncodeInputReport(values, hid.model(device).input_mask(),
                                         std::span(report).subspan(1));
     hid.PushInput(device, report);

@@ -22,12 +22,12 @@ constexpr auto kNodeWait = std::chrono::seconds(5);
 
 }  // namespace
 
-std::unique_ptr<VirtualDevice> MakeDevice(DeviceSpec profile, Transport transport,
+std::unique_ptr<VirtualDevice> MakeDevice(DeviceTraits traits, Transport transport,
                                           const std::string& uhid_path, int& error_number) {
   if (transport == Transport::kUhid) {
-    return UhidDevice::Open(std::move(profile), error_number, uhid_path);
+    return UhidDevice::Open(std::move(traits), error_number, uhid_path);
   }
-  return UsbDevice::Make(std::move(profile), error_number);
+  return UsbDevice::Make(std::move(traits), error_number);
 }
 
 CyclePhase PhaseOf(const PlugCycle& cycle, std::chrono::milliseconds since) {
@@ -67,7 +67,7 @@ bool DeviceConsole::ReportNodes(std::vector<std::size_t> numbers) {
     for (auto it = numbers.begin(); it != numbers.end();) {
       const VirtualDevice& d = *devices_[*it - 1];
       if (const auto node = d.HidrawNode()) {
-        std::fprintf(out_, "%zu %s: plugged in as %s\n", *it, d.profile().serial.c_str(),
+        std::fprintf(out_, "%zu %s: plugged in as %s\n", *it, d.traits().serial.c_str(),
                      node->c_str());
         it = numbers.erase(it);
       } else {
@@ -81,7 +81,7 @@ bool DeviceConsole::ReportNodes(std::vector<std::size_t> numbers) {
             out_,
             "%zu %s: plugged in, but no driver took it within %lld s and it has no "
             "hidraw node; %s\n",
-            n, devices_[n - 1]->profile().serial.c_str(), static_cast<long long>(kNodeWait.count()),
+            n, devices_[n - 1]->traits().serial.c_str(), static_cast<long long>(kNodeWait.count()),
             transport_ == Transport::kUsb ? "is usbhid loaded? (sudo modprobe usbhid)"
                                           : "is hid-generic loaded? (sudo modprobe hid-generic)");
       }
@@ -103,7 +103,7 @@ bool DeviceConsole::Command(const std::string& line) {
     for (std::size_t i = 0; i < devices_.size(); ++i) {
       const VirtualDevice& d = *devices_[i];
       const auto node = d.plugged() ? d.HidrawNode() : std::nullopt;
-      std::fprintf(out_, "%zu %s: %s\n", i + 1, d.profile().serial.c_str(),
+      std::fprintf(out_, "%zu %s: %s\n", i + 1, d.traits().serial.c_str(),
                    !d.plugged() ? "unplugged"
                    : node       ? node->c_str()
                                 : "plugged, no hidraw node");
@@ -119,9 +119,9 @@ bool DeviceConsole::Command(const std::string& line) {
       if (error != 0)
         std::fprintf(out_, "unplug %zu: %s\n", number, std::strerror(error));
       else
-        std::fprintf(out_, "%zu %s: unplugged\n", number, d.profile().serial.c_str());
+        std::fprintf(out_, "%zu %s: unplugged\n", number, d.traits().serial.c_str());
     } else if (d.plugged()) {
-      std::fprintf(out_, "%zu %s: already plugged in\n", number, d.profile().serial.c_str());
+      std::fprintf(out_, "%zu %s: already plugged in\n", number, d.traits().serial.c_str());
     } else if (const int error = d.Plug(); error != 0) {
       std::fprintf(out_, "replug %zu: %s\n", number, PlugError(d, error).c_str());
     } else {
@@ -174,15 +174,15 @@ void DeviceConsole::UnplugAll() {
     const bool was_plugged = devices_[i]->plugged();
     devices_[i]->Unplug();
     if (was_plugged) {
-      std::fprintf(out_, "%zu %s: unplugged\n", i + 1, devices_[i]->profile().serial.c_str());
+      std::fprintf(out_, "%zu %s: unplugged\n", i + 1, devices_[i]->traits().serial.c_str());
     }
   }
   devices_.clear();
 }
 
 std::string DeviceConsole::PlugError(const VirtualDevice& d, int error) const {
-  if (transport_ == Transport::kUsb) return UsbPlugError(d.profile().serial, error);
-  return "the kernel refused device " + d.profile().serial + ": " + std::strerror(error);
+  if (transport_ == Transport::kUsb) return UsbPlugError(d.traits().serial, error);
+  return "the kernel refused device " + d.traits().serial + ": " + std::strerror(error);
 }
 
 }  // namespace tensivo::virtual_device

@@ -17,9 +17,9 @@ namespace tensivo::virtual_device {
 
 inline constexpr const char* kProgram = "tensivo-virtual-device";
 
-// A device of `profile` on `transport`, not yet plugged; null with
+// A device of `traits` on `transport`, not yet plugged; null with
 // `error_number` set when it cannot be made.
-std::unique_ptr<VirtualDevice> MakeDevice(DeviceSpec profile, Transport transport,
+std::unique_ptr<VirtualDevice> MakeDevice(DeviceTraits traits, Transport transport,
                                           const std::string& uhid_path, int& error_number);
 
 // Where a plug cycle stands `since` its start: whether the last device is in,

@@ -29,12 +29,12 @@ tensivo::platform::UniqueFd StopSignals() {
   return tensivo::platform::UniqueFd(signalfd(-1, &stop_signals, SFD_CLOEXEC));
 }
 
-// One device per profile, or none with a message when one cannot be made.
+// One device per entry of traits, or none with a message when one cannot be made.
 std::vector<std::unique_ptr<vd::VirtualDevice>> MakeDevices(const vd::Options& options) {
   std::vector<std::unique_ptr<vd::VirtualDevice>> devices;
-  for (const auto& profile : options.devices) {
+  for (const auto& traits : options.devices) {
     int error = 0;
-    auto device = vd::MakeDevice(profile, options.transport, options.uhid_path, error);
+    auto device = vd::MakeDevice(traits, options.transport, options.uhid_path, error);
     if (!device) {
       const std::string message = options.transport == vd::Transport::kUhid
                                       ? vd::UhidOpenError(options.uhid_path, error)

@@ -43,7 +43,7 @@ std::string Shown(std::string_view text) {
 
 // Sets what an option with a value says; the message when the value is bad.
 std::optional<std::string> ApplyValue(std::string_view name, std::string_view value,
-                                      DeviceSpec& common, Options& options) {
+                                      DeviceTraits& common, Options& options) {
   const std::string shown = "'" + std::string(name) + " " + Shown(value) + "'";
   if (name == "--name" || name == "--maker") {
     if (const auto problem = NameProblem(value)) return shown + ": " + *problem;
@@ -78,7 +78,7 @@ std::optional<std::string> ApplyValue(std::string_view name, std::string_view va
 
 // One device per serial, each with the shared settings; a bad or repeated
 // serial fails them all.
-ParsedOptions WithDevices(Options options, const DeviceSpec& common,
+ParsedOptions WithDevices(Options options, const DeviceTraits& common,
                           std::vector<std::string> serials) {
   if (serials.empty()) serials.emplace_back(kDefaultSerial);
   std::set<std::string> seen;
@@ -87,9 +87,9 @@ ParsedOptions WithDevices(Options options, const DeviceSpec& common,
       return Fail("malformed serial '" + serial + "': " + *problem);
     }
     if (!seen.insert(serial).second) return Fail("serial '" + serial + "' is given twice");
-    DeviceSpec profile = common;
-    profile.serial = serial;
-    options.devices.push_back(std::move(profile));
+    DeviceTraits traits = common;
+    traits.serial = serial;
+    options.devices.push_back(std::move(traits));
   }
   return {std::move(options), {}};
 }
@@ -98,7 +98,7 @@ ParsedOptions WithDevices(Options options, const DeviceSpec& common,
 
 ParsedOptions ParseOptions(const std::vector<std::string_view>& args) {
   Options options;
-  DeviceSpec common;
+  DeviceTraits common;
   std::vector<std::string> serials;
   bool only_serials = false;
 

@@ -24,7 +24,7 @@ enum class Transport {
 };
 
 struct Options {
-  std::vector<DeviceSpec> devices;  // one per serial, in the order given
+  std::vector<DeviceTraits> devices;  // one per serial, in the order given
   Transport transport = Transport::kUsb;
   std::string uhid_path = kUhidPath;
   std::optional<PlugCycle> plug_cycle;

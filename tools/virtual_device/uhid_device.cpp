@@ -47,7 +47,7 @@ std::string ReadSmallFile(const std::filesystem::path& path) {
 
 }  // namespace
 
-std::unique_ptr<UhidDevice> UhidDevice::Open(DeviceSpec profile, int& error_number,
+std::unique_ptr<UhidDevice> UhidDevice::Open(DeviceTraits traits, int& error_number,
                                              const std::string& uhid_path) {
   error_number = 0;
   // Opened before it is looked at, so that what is checked is what is used;
@@ -68,11 +68,11 @@ std::unique_ptr<UhidDevice> UhidDevice::Open(DeviceSpec profile, int& error_numb
   auto fds = MakeLoopFds(error_number);
   if (!fds) return nullptr;
   return std::unique_ptr<UhidDevice>(
-      new UhidDevice(std::move(profile), std::move(uhid), std::move(*fds)));
+      new UhidDevice(std::move(traits), std::move(uhid), std::move(*fds)));
 }
 
-UhidDevice::UhidDevice(DeviceSpec profile, platform::UniqueFd uhid_fd, LoopFds fds)
-    : VirtualDevice(std::move(profile), std::move(fds)),
+UhidDevice::UhidDevice(DeviceTraits traits, platform::UniqueFd uhid_fd, LoopFds fds)
+    : VirtualDevice(std::move(traits), std::move(fds)),
       phys_("tensivo-vd-" + std::to_string(::getpid()) + "-" +
             std::to_string(g_devices_made.fetch_add(1)) + "/input0"),
       uhid_fd_(std::move(uhid_fd)) {
@@ -96,15 +96,15 @@ int UhidDevice::Plug() {
   auto event = std::make_unique<uhid_event>();
   event->type = UHID_CREATE2;
   uhid_create2_req& create = event->u.create2;
-  CopyText(HidName(spec_), create.name);
+  CopyText(HidName(traits_), create.name);
   CopyText(phys_, create.phys);
-  CopyText(spec_.serial, create.uniq);
+  CopyText(traits_.serial, create.uniq);
   create.rd_size = kReportDescriptor.size();
   std::ranges::copy(kReportDescriptor, create.rd_data);
   create.bus = BUS_USB;
-  create.vendor = spec_.vendor_id;
-  create.product = spec_.product_id;
-  create.version = spec_.version;
+  create.vendor = traits_.vendor_id;
+  create.product = traits_.product_id;
+  create.version = traits_.version;
   create.country = 0;
   // A fresh power-up: the reply sequence starts over, the registers are kept.
   model_.RestartReplies();
@@ -145,7 +145,7 @@ std::optional<std::string> UhidDevice::HidrawNode() const {
 void UhidDevice::StreamingChanged() {
   itimerspec timing{};
   if (Streaming()) {
-    const long period_ns = 1'000'000'000L / spec_.reports_per_second;
+    const long period_ns = 1'000'000'000L / traits_.reports_per_second;
     timing.it_interval.tv_sec = period_ns / 1'000'000'000L;
     timing.it_interval.tv_nsec = period_ns % 1'000'000'000L;
     timing.it_value = timing.it_interval;

@@ -28,7 +28,7 @@ class UhidDevice final : public VirtualDevice {
  public:
   // Opens `uhid_path`, which must be the uhid character device. On failure
   // returns null and sets `error_number` (kNotUhid for any other file).
-  static std::unique_ptr<UhidDevice> Open(DeviceSpec profile, int& error_number,
+  static std::unique_ptr<UhidDevice> Open(DeviceTraits traits, int& error_number,
                                           const std::string& uhid_path = kUhidPath);
   ~UhidDevice() override;  // unplugs and releases the uhid device
 
@@ -41,7 +41,7 @@ class UhidDevice final : public VirtualDevice {
   std::optional<std::string> HidrawNode() const override;
 
  private:
-  UhidDevice(DeviceSpec profile, platform::UniqueFd uhid_fd, LoopFds fds);
+  UhidDevice(DeviceTraits traits, platform::UniqueFd uhid_fd, LoopFds fds);
   void Loop() override;
   // False when the uhid descriptor has nothing more to give.
   bool HandleEvent();

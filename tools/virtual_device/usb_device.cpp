@@ -43,9 +43,11 @@ constexpr std::uint32_t kMaxTransferBytes = 4096;
 // --- the device (USB 2.0 §9.6, HID 1.11 §6.2) ---
 constexpr std::uint8_t kInterruptEndpoint = 1;
 constexpr std::array<std::uint8_t, 9> kHidDescriptor = {
-    9, 0x21, 0x11, 0x01,  // HID 1.11
-    0,                    // no country
-    1, 0x22, static_cast<std::uint8_t>(kReportDescriptor.size()), 0};
+    9,    0x21, 0x11,
+    0x01,  // HID 1.11
+    0,     // no country
+    1,    0x22, static_cast<std::uint8_t>(kReportDescriptor.size()),
+    0};
 constexpr std::array<std::uint8_t, 34> kConfiguration = {
     // configuration 1: one interface, bus powered, 100 mA
     9, 2, 34, 0, 1, 1, 0, 0x80, 50,
@@ -181,15 +183,15 @@ std::vector<std::uint8_t> StringDescriptor(std::string_view utf8) {
 
 }  // namespace
 
-std::unique_ptr<UsbDevice> UsbDevice::Make(DeviceSpec profile, int& error_number) {
+std::unique_ptr<UsbDevice> UsbDevice::Make(DeviceTraits traits, int& error_number) {
   error_number = 0;
   auto fds = MakeLoopFds(error_number);
   if (!fds) return nullptr;
-  return std::unique_ptr<UsbDevice>(new UsbDevice(std::move(profile), std::move(*fds)));
+  return std::unique_ptr<UsbDevice>(new UsbDevice(std::move(traits), std::move(*fds)));
 }
 
-UsbDevice::UsbDevice(DeviceSpec profile, LoopFds fds)
-    : VirtualDevice(std::move(profile), std::move(fds)) {
+UsbDevice::UsbDevice(DeviceTraits traits, LoopFds fds)
+    : VirtualDevice(std::move(traits), std::move(fds)) {
   StartThread();
 }
 
@@ -405,7 +407,7 @@ bool UsbDevice::ServeInterrupts(int sock) {
   const auto now = Clock::now();
   if (Streaming()) {
     const auto period = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::nanoseconds(1'000'000'000L / spec_.reports_per_second));
+        std::chrono::nanoseconds(1'000'000'000L / traits_.reports_per_second));
     // Slots stay on a fixed grid, so that after a late wake-up the next URBs
     // are answered at once and the rate holds, within kMaxLag.
     while (!pending_.empty() && now >= next_due_) {
@@ -413,7 +415,8 @@ bool UsbDevice::ServeInterrupts(int sock) {
       pending_.pop_front();
       const SentInput& input = NextInput();
       last_answer_ = now;
-      const auto data = std::span(input.data).first(std::min<std::size_t>(urb.length, kInputDataBytes));
+      const auto data =
+          std::span(input.data).first(std::min<std::size_t>(urb.length, kInputDataBytes));
       if (!SendRetSubmit(sock, urb.seqnum, 0, static_cast<std::uint32_t>(data.size()), data)) {
         return false;
       }
@@ -431,8 +434,8 @@ void UsbDevice::ArmTimer() {
     const auto due = std::max(next_due_, Clock::now()).time_since_epoch();
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(due);
     timing.it_value.tv_sec = seconds.count();
-    timing.it_value.tv_nsec =
-        std::max<long>(1, std::chrono::duration_cast<std::chrono::nanoseconds>(due - seconds).count());
+    timing.it_value.tv_nsec = std::max<long>(
+        1, std::chrono::duration_cast<std::chrono::nanoseconds>(due - seconds).count());
   }
   ::timerfd_settime(timer_fd_.get(), TFD_TIMER_ABSTIME, &timing, nullptr);
 }
@@ -524,12 +527,12 @@ int UsbDevice::Descriptor(std::uint8_t recipient, std::uint16_t value,
                                                  0,
                                                  0,   // class per interface
                                                  64,  // ep0 packet size
-                                                 static_cast<std::uint8_t>(spec_.vendor_id),
-                                                 static_cast<std::uint8_t>(spec_.vendor_id >> 8),
-                                                 static_cast<std::uint8_t>(spec_.product_id),
-                                                 static_cast<std::uint8_t>(spec_.product_id >> 8),
-                                                 static_cast<std::uint8_t>(spec_.version),
-                                                 static_cast<std::uint8_t>(spec_.version >> 8),
+                                                 static_cast<std::uint8_t>(traits_.vendor_id),
+                                                 static_cast<std::uint8_t>(traits_.vendor_id >> 8),
+                                                 static_cast<std::uint8_t>(traits_.product_id),
+                                                 static_cast<std::uint8_t>(traits_.product_id >> 8),
+                                                 static_cast<std::uint8_t>(traits_.version),
+                                                 static_cast<std::uint8_t>(traits_.version >> 8),
                                                  1,
                                                  2,
                                                  3,   // maker, product, serial strings
@@ -539,9 +542,9 @@ int UsbDevice::Descriptor(std::uint8_t recipient, std::uint16_t value,
   if (type == 2) return Answer(kConfiguration, in);
   if (type == 3) {
     if (index == 0) return Answer(kLanguages, in);
-    if (index == 1) return Answer(StringDescriptor(spec_.manufacturer), in);
-    if (index == 2) return Answer(StringDescriptor(spec_.product), in);
-    if (index == 3) return Answer(StringDescriptor(spec_.serial), in);
+    if (index == 1) return Answer(StringDescriptor(traits_.manufacturer), in);
+    if (index == 2) return Answer(StringDescriptor(traits_.product), in);
+    if (index == 3) return Answer(StringDescriptor(traits_.serial), in);
   }
   // A full-speed device has no device qualifier (USB 2.0 §9.6.2): stall.
   return EPIPE;

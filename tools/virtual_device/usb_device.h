@@ -35,7 +35,7 @@ class UsbDevice final : public VirtualDevice {
  public:
   // Makes the device, not yet plugged. Null with `error_number` set when the
   // process cannot get the descriptors it needs.
-  static std::unique_ptr<UsbDevice> Make(DeviceSpec profile, int& error_number);
+  static std::unique_ptr<UsbDevice> Make(DeviceTraits traits, int& error_number);
   ~UsbDevice() override;  // unplugs
 
   // Attaches to a free full-speed port; ENOENT without vhci-hcd, EACCES
@@ -50,7 +50,7 @@ class UsbDevice final : public VirtualDevice {
     std::uint32_t length;
   };
 
-  UsbDevice(DeviceSpec profile, LoopFds fds);
+  UsbDevice(DeviceTraits traits, LoopFds fds);
   void Loop() override;
   // One PDU from the kernel; false when the connection is gone.
   bool ServePdu(int sock);
@@ -73,8 +73,8 @@ class UsbDevice final : public VirtualDevice {
 
   std::condition_variable disconnected_;
   platform::UniqueFd sock_;  // our end while connected
-  int port_ = -1;    // while attached
-  std::string phys_;  // HID_PHYS of the device on that port
+  int port_ = -1;            // while attached
+  std::string phys_;         // HID_PHYS of the device on that port
   std::uint8_t configuration_ = 0;
   std::deque<PendingUrb> pending_;  // interrupt IN URBs waiting for their slot
   std::chrono::steady_clock::time_point next_due_;

@@ -18,8 +18,8 @@ constexpr std::size_t kSentHistory = 4096;
 
 }  // namespace
 
-std::string HidName(const DeviceSpec& profile) {
-  return profile.manufacturer + " " + profile.product;
+std::string HidName(const DeviceTraits& traits) {
+  return traits.manufacturer + " " + traits.product;
 }
 
 std::optional<std::string> SerialProblem(std::string_view serial) {
@@ -60,9 +60,9 @@ std::uint64_t VirtualDevice::ReadCounter(const platform::UniqueFd& fd) {
   return ::read(fd.get(), &count, sizeof count) == sizeof count ? count : 0;
 }
 
-VirtualDevice::VirtualDevice(DeviceSpec profile, LoopFds fds)
-    : spec_(std::move(profile)), wake_fd_(std::move(fds.wake)), timer_fd_(std::move(fds.timer)) {
-  model_.set_input_mask(spec_.input_mask);
+VirtualDevice::VirtualDevice(DeviceTraits traits, LoopFds fds)
+    : traits_(std::move(traits)), wake_fd_(std::move(fds.wake)), timer_fd_(std::move(fds.timer)) {
+  model_.set_input_mask(traits_.input_mask);
 }
 
 VirtualDevice::~VirtualDevice() = default;
@@ -130,7 +130,7 @@ void VirtualDevice::FailNextGets(int n, int error_number) {
 }
 
 bool VirtualDevice::Streaming() const {
-  return plugged_ && activity_.open && streaming_ && spec_.reports_per_second > 0;
+  return plugged_ && activity_.open && streaming_ && traits_.reports_per_second > 0;
 }
 
 int VirtualDevice::AnswerGetReport(ReportType type, std::uint8_t id,
@@ -151,7 +151,7 @@ int VirtualDevice::AnswerGetReport(ReportType type, std::uint8_t id,
   if (type == ReportType::kInput) {
     ++activity_.input_gets;
     report.resize(kInputDataBytes);
-    model_.InputReport(static_cast<double>(sequence_) / std::max(spec_.reports_per_second, 1),
+    model_.InputReport(static_cast<double>(sequence_) / std::max(traits_.reports_per_second, 1),
                        report);
     return 0;
   }
@@ -170,7 +170,7 @@ const SentInput& VirtualDevice::NextInput() {
   SentInput input{sequence_, {}};
   // Model time runs with the reports, so a report's content follows from its
   // place in the stream alone.
-  model_.InputReport(static_cast<double>(sequence_) / std::max(spec_.reports_per_second, 1),
+  model_.InputReport(static_cast<double>(sequence_) / std::max(traits_.reports_per_second, 1),
                      input.data);
   ++sequence_;
   sent_.push_back(input);

@@ -36,11 +36,13 @@ inline constexpr std::size_t kFeatureDataBytes = device::kFeatureReportBytes;
 
 // Vendor-defined page, no report ids: one input report and one feature report.
 inline constexpr std::array<std::uint8_t, 27> kReportDescriptor = {
-    0x06, 0x00, 0xFF,         // Usage Page (0xFF00)
-    0x09, 0x01,               // Usage (1)
-    0xA1, 0x01,               // Collection (Application)
-    0x15, 0x00,               //   Logical Minimum (0)
-    0x26, 0xFF, 0x00,         //   Logical Maximum (255)
+    0x06, 0x00,
+    0xFF,        // Usage Page (0xFF00)
+    0x09, 0x01,  // Usage (1)
+    0xA1, 0x01,  // Collection (Application)
+    0x15, 0x00,  //   Logical Minimum (0)
+    0x26, 0xFF,
+    0x00,                     //   Logical Maximum (255)
     0x75, 0x08,               //   Report Size (8)
     0x95, kInputDataBytes,    //   Report Count
     0x09, 0x02,               //   Usage (2)
@@ -51,7 +53,7 @@ inline constexpr std::array<std::uint8_t, 27> kReportDescriptor = {
     0xC0,                     // End Collection
 };
 
-struct DeviceSpec {
+struct DeviceTraits {
   std::string serial = "TV-0001";
   std::string manufacturer = "Tensivo";
   std::string product = "Load Cell Interface";
@@ -64,7 +66,7 @@ struct DeviceSpec {
 
 // The name the kernel's USB HID driver gives such a device: maker and product
 // joined by a blank.
-std::string HidName(const DeviceSpec& profile);
+std::string HidName(const DeviceTraits& traits);
 
 // Why a serial cannot be given to the kernel, or nothing when it can: 1 to 63
 // printable ASCII characters without blanks (the host reads serials back as
@@ -113,7 +115,7 @@ class VirtualDevice {
   VirtualDevice(const VirtualDevice&) = delete;
   VirtualDevice& operator=(const VirtualDevice&) = delete;
 
-  const DeviceSpec& profile() const { return spec_; }
+  const DeviceTraits& traits() const { return traits_; }
 
   // Plugs the device into the kernel; 0 or an errno value. It shows up
   // asynchronously: wait with WaitForNode().
@@ -154,7 +156,7 @@ class VirtualDevice {
   static std::optional<LoopFds> MakeLoopFds(int& error_number);
   // Takes the count an eventfd or timerfd holds; 0 when it held none.
   static std::uint64_t ReadCounter(const platform::UniqueFd& fd);
-  VirtualDevice(DeviceSpec profile, LoopFds fds);
+  VirtualDevice(DeviceTraits traits, LoopFds fds);
 
   // The device's own thread runs Loop(), started once a derived device has
   // built its members. A derived destructor stops it before they go.
@@ -178,7 +180,7 @@ class VirtualDevice {
   // Brings activity_ up to date before it is read, with mutex_ held.
   virtual void RefreshActivity() const {}
 
-  const DeviceSpec spec_;
+  const DeviceTraits traits_;
   mutable std::mutex mutex_;
   sim::DeviceModel model_;
   // Reading it may settle what the kernel left unsaid (RefreshActivity).
