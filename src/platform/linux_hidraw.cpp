@@ -127,30 +127,6 @@ std::optional<HidSysname> HidOfHidrawPath(std::string_view syspath) {
   return ParseHidSysname(hid_path.substr(hid_path.rfind('/') + 1));
 }
 
-bool ReportWindow::Append(std::span<const std::uint8_t> data, bool add_zero_id) {
-  const std::size_t length = data.size() + (add_zero_id ? 1 : 0);
-  if (length == 0 || length > buffer_.size()) return false;
-  std::size_t drop = 0;
-  while (used_ - drop + length > buffer_.size()) {
-    drop += lengths_.front();
-    lengths_.pop_front();
-  }
-  if (drop > 0) {
-    const std::span<std::uint8_t> kept = buffer_.subspan(drop, used_ - drop);
-    std::memmove(buffer_.data(), kept.data(), kept.size());
-    used_ = kept.size();
-  }
-  std::span<std::uint8_t> slot = buffer_.subspan(used_, length);
-  if (add_zero_id) {
-    slot[0] = 0;
-    slot = slot.subspan(1);
-  }
-  std::ranges::copy(data, slot.begin());
-  used_ += length;
-  lengths_.push_back(length);
-  return true;
-}
-
 }  // namespace detail
 
 LinuxHidraw::LinuxHidraw() : udev_(udev_new()) {}
@@ -201,9 +177,10 @@ Result LinuxHidraw::DoEnumerate(std::uint16_t vendor_id, std::uint16_t product_i
     const UdevDevice hidraw(udev_device_new_from_subsystem_sysname(udev_, "hidraw", entry->d_name));
     const char* const node = hidraw ? udev_device_get_devnode(hidraw.get()) : nullptr;
     if (node == nullptr) continue;
-    found.push_back({hid->instance, std::string(name),
-                     InterfaceInfo{.path = node, .vendor_id = hid->ids.vendor_id,
-                                   .product_id = hid->ids.product_id}});
+    found.push_back(
+        {hid->instance, std::string(name),
+         InterfaceInfo{
+             .path = node, .vendor_id = hid->ids.vendor_id, .product_id = hid->ids.product_id}});
   }
   if (errno != 0) return kFailure;
   std::ranges::sort(found, [](const Found& a, const Found& b) {
@@ -264,9 +241,8 @@ bool LinuxHidraw::LoadIdentity(Device& device) {
   identity.attributes.ProductID = ids->product_id;
   identity.serial = Text(udev_device_get_property_value(hid, "HID_UNIQ"));
   udev_device* const usb =
-      ids->bus == kBusUsb
-          ? udev_device_get_parent_with_subsystem_devtype(hid, "usb", "usb_device")
-          : nullptr;
+      ids->bus == kBusUsb ? udev_device_get_parent_with_subsystem_devtype(hid, "usb", "usb_device")
+                          : nullptr;
   if (usb == nullptr) {
     identity.manufacturer = std::string();
     identity.product = Text(udev_device_get_property_value(hid, "HID_NAME"));
@@ -293,9 +269,10 @@ Result LinuxHidraw::GetString(std::uint32_t id, StringKind kind, std::span<std::
   Device* const device = Find(id);
   if (device == nullptr || !LoadIdentity(*device)) return kFailure;
   const Device::Identity& identity = *device->identity;
-  const std::optional<std::string>& text = kind == StringKind::kSerialNumber   ? identity.serial
-                                           : kind == StringKind::kManufacturer ? identity.manufacturer
-                                                                               : identity.product;
+  const std::optional<std::string>& text = kind == StringKind::kSerialNumber ? identity.serial
+                                           : kind == StringKind::kManufacturer
+                                               ? identity.manufacturer
+                                               : identity.product;
   if (!text) return kFailure;
   PutDeviceString(Utf8ToUtf16(*text), buffer);
   return kSuccess;
@@ -318,7 +295,8 @@ bool LinuxHidraw::LoadCaps(Device& device) {
   int size = 0;
   if (::ioctl(device.fd.get(), HIDIOCGRDESCSIZE, &size) < 0 || size <= 0) return false;
   auto descriptor = std::make_unique<hidraw_report_descriptor>();
-  descriptor->size = std::min<std::uint32_t>(static_cast<std::uint32_t>(size), HID_MAX_DESCRIPTOR_SIZE);
+  descriptor->size =
+      std::min<std::uint32_t>(static_cast<std::uint32_t>(size), HID_MAX_DESCRIPTOR_SIZE);
   if (::ioctl(device.fd.get(), HIDIOCGRDESC, descriptor.get()) < 0) return false;
   const std::optional<DescriptorSummary> summary =
       ParseReportDescriptor(std::span(descriptor->value).first(descriptor->size));

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <optional>
 #include <span>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "platform/hid_platform.h"
+#include "platform/report_window.h"
 #include "platform/unique_fd.h"
 
 // libudev's context, declared here so that users of this header need not
@@ -50,26 +50,7 @@ std::optional<HidSysname> HidOfHidrawPath(std::string_view syspath);
 
 using platform::UniqueFd;
 
-// Lays input reports back to back at the front of `buffer`, oldest first, and
-// keeps only the newest whole reports that fit: appending a report that does
-// not fit drops the oldest ones until it does. A report longer than the whole
-// buffer is never placed and leaves what is there alone.
-class ReportWindow {
- public:
-  explicit ReportWindow(std::span<std::uint8_t> buffer) : buffer_(buffer) {}
-
-  // `data` as read from the device; `add_zero_id` puts the 0 report id in
-  // front that the device did not send. False when the report was not placed.
-  bool Append(std::span<const std::uint8_t> data, bool add_zero_id);
-
-  std::size_t bytes() const { return used_; }
-  std::size_t reports() const { return lengths_.size(); }
-
- private:
-  std::span<std::uint8_t> buffer_;
-  std::deque<std::size_t> lengths_;
-  std::size_t used_ = 0;
-};
+using platform::ReportWindow;
 
 }  // namespace detail
 

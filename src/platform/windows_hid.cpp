@@ -4,10 +4,10 @@
 #include <cctype>
 #include <cstddef>
 #include <cstring>
-#include <deque>
 #include <string>
 
 #include "platform/real_hid.h"
+#include "platform/report_window.h"
 
 namespace tensivo::platform {
 
@@ -47,37 +47,6 @@ std::optional<std::uint16_t> Hex4(std::string_view text) {
   }
   return value;
 }
-
-// Lays the reads' reports back to back at the front of `buffer`, oldest
-// first, keeping only the newest whole reports that fit.
-class ReportWindow {
- public:
-  explicit ReportWindow(std::span<std::uint8_t> buffer) : buffer_(buffer) {}
-
-  void Append(std::span<const std::uint8_t> report) {
-    if (report.empty() || report.size() > buffer_.size()) return;
-    std::size_t drop = 0;
-    while (used_ - drop + report.size() > buffer_.size()) {
-      drop += lengths_.front();
-      lengths_.pop_front();
-    }
-    if (drop > 0) {
-      std::memmove(buffer_.data(), buffer_.data() + drop, used_ - drop);
-      used_ -= drop;
-    }
-    std::ranges::copy(report, buffer_.subspan(used_).begin());
-    used_ += report.size();
-    lengths_.push_back(report.size());
-  }
-
-  std::size_t bytes() const { return used_; }
-  std::size_t reports() const { return lengths_.size(); }
-
- private:
-  std::span<std::uint8_t> buffer_;
-  std::deque<std::size_t> lengths_;
-  std::size_t used_ = 0;
-};
 
 }  // namespace
 
