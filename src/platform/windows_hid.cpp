@@ -211,31 +211,24 @@ Result WindowsHid::DoGetAttributes(std::uint32_t id, HidAttributes& out) {
   return kSuccess;
 }
 
-Result WindowsHid::DoGetSerialNumberString(std::uint32_t id, std::span<std::uint8_t> buffer) {
+Result WindowsHid::GetString(std::uint32_t id, std::span<std::uint8_t> buffer,
+                             decltype(&::HidD_GetProductString) query) {
   Device* const device = Find(id);
   if (device == nullptr || buffer.empty()) return kFailure;
-  return calls_.HidD_GetSerialNumberString(device->handle, buffer.data(),
-                                           static_cast<ULONG>(buffer.size()))
-             ? kSuccess
-             : kFailure;
+  return query(device->handle, buffer.data(), static_cast<ULONG>(buffer.size())) ? kSuccess
+                                                                                 : kFailure;
+}
+
+Result WindowsHid::DoGetSerialNumberString(std::uint32_t id, std::span<std::uint8_t> buffer) {
+  return GetString(id, buffer, calls_.HidD_GetSerialNumberString);
 }
 
 Result WindowsHid::DoGetManufacturerString(std::uint32_t id, std::span<std::uint8_t> buffer) {
-  Device* const device = Find(id);
-  if (device == nullptr || buffer.empty()) return kFailure;
-  return calls_.HidD_GetManufacturerString(device->handle, buffer.data(),
-                                           static_cast<ULONG>(buffer.size()))
-             ? kSuccess
-             : kFailure;
+  return GetString(id, buffer, calls_.HidD_GetManufacturerString);
 }
 
 Result WindowsHid::DoGetProductString(std::uint32_t id, std::span<std::uint8_t> buffer) {
-  Device* const device = Find(id);
-  if (device == nullptr || buffer.empty()) return kFailure;
-  return calls_.HidD_GetProductString(device->handle, buffer.data(),
-                                      static_cast<ULONG>(buffer.size()))
-             ? kSuccess
-             : kFailure;
+  return GetString(id, buffer, calls_.HidD_GetProductString);
 }
 
 Result WindowsHid::DoGetCaps(std::uint32_t id, HidCaps& out) {

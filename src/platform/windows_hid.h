@@ -107,6 +107,9 @@ class WindowsHid final : public HidPlatform {
   };
 
   Device* Find(std::uint32_t id);
+  // The three string queries differ only in which hid.dll call they make.
+  Result GetString(std::uint32_t id, std::span<std::uint8_t> buffer,
+                   decltype(&::HidD_GetProductString) query);
   std::optional<std::string> InterfacePath(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& entry);
   std::optional<detail::UsbIds> QueryIds(const std::string& path);
   void CancelRead(Device& device);
