@@ -8,10 +8,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!summary) return 0;
   const auto caps = tensivo::platform::InterfaceCaps(*summary);
   for (const auto& c : summary->collections) {
-    if (c.input > caps.InputReportByteLength || c.feature > caps.FeatureReportByteLength) {
+    if (c.InputReportByteLength > caps.InputReportByteLength ||
+        c.FeatureReportByteLength > caps.FeatureReportByteLength) {
       std::abort();
     }
-    if (c.input == 1 || c.output == 1 || c.feature == 1) std::abort();  // an id byte and no data
+    if (c.InputReportByteLength == 1 || c.OutputReportByteLength == 1 ||
+        c.FeatureReportByteLength == 1)
+      std::abort();  // an id byte and no data
   }
   return 0;
 }

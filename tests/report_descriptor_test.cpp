@@ -48,12 +48,12 @@ TEST(ReportDescriptor, VendorDescriptorWithoutReportIdsStillCountsTheIdByte) {
   ASSERT_TRUE(summary);
   EXPECT_FALSE(summary->uses_report_ids);
   ASSERT_EQ(summary->collections.size(), 1u);
-  const CollectionLengths& c = summary->collections[0];
-  EXPECT_EQ(c.usage_page, 0xFF00);
-  EXPECT_EQ(c.usage, 0x0001);
-  EXPECT_EQ(c.input, 17);
-  EXPECT_EQ(c.output, 0);
-  EXPECT_EQ(c.feature, 19);
+  const HidCaps& c = summary->collections[0];
+  EXPECT_EQ(c.UsagePage, 0xFF00);
+  EXPECT_EQ(c.Usage, 0x0001);
+  EXPECT_EQ(c.InputReportByteLength, 17);
+  EXPECT_EQ(c.OutputReportByteLength, 0);
+  EXPECT_EQ(c.FeatureReportByteLength, 19);
 }
 
 TEST(ReportDescriptor, WithReportIdsTheLargestReportOfEachTypeWins) {
@@ -77,9 +77,9 @@ TEST(ReportDescriptor, WithReportIdsTheLargestReportOfEachTypeWins) {
   ASSERT_TRUE(summary);
   EXPECT_TRUE(summary->uses_report_ids);
   ASSERT_EQ(summary->collections.size(), 1u);
-  EXPECT_EQ(summary->collections[0].input, 13);
-  EXPECT_EQ(summary->collections[0].output, 6);
-  EXPECT_EQ(summary->collections[0].feature, 0);
+  EXPECT_EQ(summary->collections[0].InputReportByteLength, 13);
+  EXPECT_EQ(summary->collections[0].OutputReportByteLength, 6);
+  EXPECT_EQ(summary->collections[0].FeatureReportByteLength, 0);
 }
 
 TEST(ReportDescriptor, ConstantPaddingCountsAndOddBitsRoundUp) {
@@ -89,8 +89,8 @@ TEST(ReportDescriptor, ConstantPaddingCountsAndOddBitsRoundUp) {
       0x75, 0x01, 0x95, 0x01, 0xB1, 0x02,  // a single feature bit
   }));
   ASSERT_TRUE(summary);
-  EXPECT_EQ(summary->collections[0].input, 2);
-  EXPECT_EQ(summary->collections[0].feature, 2);
+  EXPECT_EQ(summary->collections[0].InputReportByteLength, 2);
+  EXPECT_EQ(summary->collections[0].FeatureReportByteLength, 2);
 }
 
 TEST(ReportDescriptor, ReportsWithoutDataBitsGiveZero) {
@@ -99,8 +99,8 @@ TEST(ReportDescriptor, ReportsWithoutDataBitsGiveZero) {
       0x75, 0x00, 0x95, 0x04, 0x91, 0x02,  // size 0
   }));
   ASSERT_TRUE(summary);
-  EXPECT_EQ(summary->collections[0].input, 0);
-  EXPECT_EQ(summary->collections[0].output, 0);
+  EXPECT_EQ(summary->collections[0].InputReportByteLength, 0);
+  EXPECT_EQ(summary->collections[0].OutputReportByteLength, 0);
 }
 
 TEST(ReportDescriptor, EachTopLevelCollectionKeepsItsOwnReportsAndUsage) {
@@ -116,17 +116,17 @@ TEST(ReportDescriptor, EachTopLevelCollectionKeepsItsOwnReportsAndUsage) {
   const auto summary = Parse(descriptor);
   ASSERT_TRUE(summary);
   ASSERT_EQ(summary->collections.size(), 3u);
-  EXPECT_EQ(summary->collections[0].usage_page, 0x0001);
-  EXPECT_EQ(summary->collections[0].usage, 0x0006);
-  EXPECT_EQ(summary->collections[0].input, 9);
-  EXPECT_EQ(summary->collections[0].feature, 0);
-  EXPECT_EQ(summary->collections[1].usage_page, 0xFF00);
-  EXPECT_EQ(summary->collections[1].usage, 0x1234);
-  EXPECT_EQ(summary->collections[1].input, 4);
-  EXPECT_EQ(summary->collections[1].feature, 64);
-  EXPECT_EQ(summary->collections[2].usage_page, 0x000C);
-  EXPECT_EQ(summary->collections[2].usage, 0x0002);
-  EXPECT_EQ(summary->collections[2].input, 0);
+  EXPECT_EQ(summary->collections[0].UsagePage, 0x0001);
+  EXPECT_EQ(summary->collections[0].Usage, 0x0006);
+  EXPECT_EQ(summary->collections[0].InputReportByteLength, 9);
+  EXPECT_EQ(summary->collections[0].FeatureReportByteLength, 0);
+  EXPECT_EQ(summary->collections[1].UsagePage, 0xFF00);
+  EXPECT_EQ(summary->collections[1].Usage, 0x1234);
+  EXPECT_EQ(summary->collections[1].InputReportByteLength, 4);
+  EXPECT_EQ(summary->collections[1].FeatureReportByteLength, 64);
+  EXPECT_EQ(summary->collections[2].UsagePage, 0x000C);
+  EXPECT_EQ(summary->collections[2].Usage, 0x0002);
+  EXPECT_EQ(summary->collections[2].InputReportByteLength, 0);
 
   const HidCaps caps = InterfaceCaps(*summary);
   EXPECT_EQ(caps.UsagePage, 0x0001);
@@ -158,15 +158,15 @@ TEST(ReportDescriptor, PopRestoresSizeCountAndReportId) {
       0x91, 0x02,                          // id 1: 2-byte output
   }));
   ASSERT_TRUE(summary);
-  EXPECT_EQ(summary->collections[0].input, 3);
-  EXPECT_EQ(summary->collections[0].output, 33);
+  EXPECT_EQ(summary->collections[0].InputReportByteLength, 3);
+  EXPECT_EQ(summary->collections[0].OutputReportByteLength, 33);
 }
 
 TEST(ReportDescriptor, LargestLengthThatFitsSixteenBitsIsAccepted) {
   // 65534 data bytes plus the id byte is exactly 0xFFFF.
   const auto fits = Parse(InCollection({0x75, 0x08, 0x96, 0xFE, 0xFF, 0x81, 0x02}));
   ASSERT_TRUE(fits);
-  EXPECT_EQ(fits->collections[0].input, 0xFFFF);
+  EXPECT_EQ(fits->collections[0].InputReportByteLength, 0xFFFF);
   EXPECT_FALSE(Parse(InCollection({0x75, 0x08, 0x96, 0xFF, 0xFF, 0x81, 0x02})));
 }
 
@@ -252,18 +252,18 @@ TEST(ReportDescriptor, RealDevicesGiveTheLengthsWindowsReported) {
     // Name is VVVV_PPPP_UUUU_GGGG: usage UUUU on page GGGG.
     const auto usage = static_cast<std::uint16_t>(std::stoul(name.substr(10, 4), nullptr, 16));
     const auto page = static_cast<std::uint16_t>(std::stoul(name.substr(15, 4), nullptr, 16));
-    const CollectionLengths* found = nullptr;
-    for (const CollectionLengths& c : summary->collections) {
-      if (c.usage == usage && c.usage_page == page) {
+    const HidCaps* found = nullptr;
+    for (const HidCaps& c : summary->collections) {
+      if (c.Usage == usage && c.UsagePage == page) {
         found = &c;
         break;
       }
     }
     ASSERT_NE(found, nullptr) << "no collection " << name.substr(15, 4) << ":"
                               << name.substr(10, 4);
-    EXPECT_EQ(found->input, input);
-    EXPECT_EQ(found->output, output);
-    EXPECT_EQ(found->feature, feature);
+    EXPECT_EQ(found->InputReportByteLength, input);
+    EXPECT_EQ(found->OutputReportByteLength, output);
+    EXPECT_EQ(found->FeatureReportByteLength, feature);
   }
   EXPECT_GT(rows, 0) << "lengths.tsv has no rows";
 }

@@ -185,20 +185,20 @@ class Parser {
   }
 
   void OpenTopLevel(const LocalState& local) {
-    CollectionLengths collection;
+    HidCaps collection;
     const std::uint32_t usage = local.usage.value_or(0);
-    collection.usage = static_cast<std::uint16_t>(usage);
-    collection.usage_page =
+    collection.Usage = static_cast<std::uint16_t>(usage);
+    collection.UsagePage =
         local.usage_has_page ? static_cast<std::uint16_t>(usage >> 16) : global_.usage_page;
     summary_.collections.push_back(collection);
     for (auto& row : bits_) row.fill(0);
   }
 
   void CloseTopLevel() {
-    CollectionLengths& collection = summary_.collections.back();
-    collection.input = ByteLength(bits_.at(kInput));
-    collection.output = ByteLength(bits_.at(kOutput));
-    collection.feature = ByteLength(bits_.at(kFeature));
+    HidCaps& collection = summary_.collections.back();
+    collection.InputReportByteLength = ByteLength(bits_.at(kInput));
+    collection.OutputReportByteLength = ByteLength(bits_.at(kOutput));
+    collection.FeatureReportByteLength = ByteLength(bits_.at(kFeature));
   }
 
   DescriptorSummary summary_;
@@ -219,12 +219,15 @@ std::optional<DescriptorSummary> ParseReportDescriptor(std::span<const std::uint
 HidCaps InterfaceCaps(const DescriptorSummary& summary) {
   HidCaps caps;
   if (summary.collections.empty()) return caps;
-  caps.Usage = summary.collections.front().usage;
-  caps.UsagePage = summary.collections.front().usage_page;
-  for (const CollectionLengths& collection : summary.collections) {
-    caps.InputReportByteLength = std::max(caps.InputReportByteLength, collection.input);
-    caps.OutputReportByteLength = std::max(caps.OutputReportByteLength, collection.output);
-    caps.FeatureReportByteLength = std::max(caps.FeatureReportByteLength, collection.feature);
+  caps.Usage = summary.collections.front().Usage;
+  caps.UsagePage = summary.collections.front().UsagePage;
+  for (const HidCaps& collection : summary.collections) {
+    caps.InputReportByteLength =
+        std::max(caps.InputReportByteLength, collection.InputReportByteLength);
+    caps.OutputReportByteLength =
+        std::max(caps.OutputReportByteLength, collection.OutputReportByteLength);
+    caps.FeatureReportByteLength =
+        std::max(caps.FeatureReportByteLength, collection.FeatureReportByteLength);
   }
   return caps;
 }

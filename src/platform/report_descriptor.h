@@ -11,19 +11,12 @@
 
 namespace tensivo::platform {
 
-// Lengths of one top-level collection, each counting the report-id byte; 0
-// where the collection has no report of that type or its reports carry no
-// data bits.
-struct CollectionLengths {
-  std::uint16_t usage_page = 0;
-  std::uint16_t usage = 0;
-  std::uint16_t input = 0;
-  std::uint16_t output = 0;
-  std::uint16_t feature = 0;
-};
-
 struct DescriptorSummary {
-  std::vector<CollectionLengths> collections;  // in descriptor order
+  // Each top-level collection's usage and lengths, in descriptor order, as
+  // the platform's caps record gives them for one collection: lengths count
+  // the report-id byte, 0 where the collection has no report of that type or
+  // its reports carry no data bits.
+  std::vector<HidCaps> collections;
   bool uses_report_ids = false;
 };
 
