@@ -121,13 +121,18 @@ int ForeignOpens(const std::vector<std::unique_ptr<VirtualDevice>>& devices) {
   return opens;
 }
 
+// False, with the benchmark skipped for the reason, when the world's devices
+// could not be plugged in.
+bool Usable(benchmark::State& state, const World& world) {
+  if (!world.devices.empty()) return true;
+  state.SkipWithError(world.problem.c_str());
+  return false;
+}
+
 // Enumeration of our interfaces alone, with three of ours and one foreign.
 void BM_VmEnumerateThreeDevices(benchmark::State& state) {
   const World& world = ThreeOfOursAndOneForeign();
-  if (world.devices.empty()) {
-    state.SkipWithError(world.problem.c_str());
-    return;
-  }
+  if (!Usable(state, world)) return;
   tensivo::platform::LinuxHidraw hid;
   std::vector<tensivo::platform::InterfaceInfo> found;
   for (auto _ : state) {
@@ -142,10 +147,7 @@ BENCHMARK(BM_VmEnumerateThreeDevices)->Unit(benchmark::kMicrosecond);
 // selected one through both handles. The handles are closed between rounds.
 void BM_VmSearchThreeDevices(benchmark::State& state) {
   const World& world = ThreeOfOursAndOneForeign();
-  if (world.devices.empty()) {
-    state.SkipWithError(world.problem.c_str());
-    return;
-  }
+  if (!Usable(state, world)) return;
   tensivo::platform::LinuxHidraw hid;
   std::size_t listed = 0;
   int found = 0;
@@ -169,10 +171,7 @@ BENCHMARK(BM_VmSearchThreeDevices)->UseManualTime()->Unit(benchmark::kMicrosecon
 // the repaint it leaves to the event loop. None may be opened.
 void BM_VmSearchTick64Foreign(benchmark::State& state) {
   const World& world = SixtyFourForeign();
-  if (world.devices.empty()) {
-    state.SkipWithError(world.problem.c_str());
-    return;
-  }
+  if (!Usable(state, world)) return;
   tensivo::platform::LinuxHidraw hid;
   tensivo::bench::TimeSearchTicks(state, hid);
   state.counters["interfaces"] = static_cast<double>(world.devices.size());

@@ -208,16 +208,27 @@ TEST(KernelBackend, AttributesStringsAndReportLengthsComeFromTheKernel) {
   }
 }
 
+// One device of ours, opened as the window opens its feature handle.
+struct OpenedPlain {
+  explicit OpenedPlain(DeviceTraits traits) {
+    dev = PlugIn(std::move(traits));
+    if (dev) handle = hid.Open(dev->node, OpenMode::kPlain);
+    EXPECT_TRUE(handle.IsOpen());
+  }
+
+  std::optional<Plugged> dev;
+  LinuxHidraw hid;
+  platform::Handle handle;
+};
+
 TEST(KernelBackend, FeatureReadsGiveTheWholeReportWithTheIdByteFirstInTheReplyOrder) {
-  auto dev = PlugIn(OurDevice("KB-GET"));
-  ASSERT_TRUE(dev);
+  OpenedPlain opened(OurDevice("KB-GET"));
+  ASSERT_TRUE(opened.handle.IsOpen());
+  auto& [dev, hid, handle] = opened;
   dev->device->WithModel([](sim::DeviceModel& model) {
     for (std::size_t r = 0; r < 17; ++r) model.registers()[r] = static_cast<std::uint8_t>(0x40 + r);
     model.set_input_mask(0x28);
   });
-  LinuxHidraw hid;
-  const platform::Handle handle = hid.Open(dev->node, OpenMode::kPlain);
-  ASSERT_TRUE(handle.IsOpen());
 
   Bytes block(kFeatureLength, 0xAA);
   block[0] = 0;
@@ -240,11 +251,9 @@ TEST(KernelBackend, FeatureReadsGiveTheWholeReportWithTheIdByteFirstInTheReplyOr
 }
 
 TEST(KernelBackend, FeatureWriteDeliversExactlyTheEighteenDataBytes) {
-  auto dev = PlugIn(OurDevice("KB-SET"));
-  ASSERT_TRUE(dev);
-  LinuxHidraw hid;
-  const platform::Handle handle = hid.Open(dev->node, OpenMode::kPlain);
-  ASSERT_TRUE(handle.IsOpen());
+  OpenedPlain opened(OurDevice("KB-SET"));
+  ASSERT_TRUE(opened.handle.IsOpen());
+  auto& [dev, hid, handle] = opened;
 
   Bytes report(kFeatureLength, 0);
   report[1] = 1, report[2] = 7, report[3] = 200, report[18] = 0x5A;
@@ -263,11 +272,9 @@ TEST(KernelBackend, FeatureWriteDeliversExactlyTheEighteenDataBytes) {
 }
 
 TEST(KernelBackend, FailedFeatureReadOnTheDeviceIsAFailedCall) {
-  auto dev = PlugIn(OurDevice("KB-ERR"));
-  ASSERT_TRUE(dev);
-  LinuxHidraw hid;
-  const platform::Handle handle = hid.Open(dev->node, OpenMode::kPlain);
-  ASSERT_TRUE(handle.IsOpen());
+  OpenedPlain opened(OurDevice("KB-ERR"));
+  ASSERT_TRUE(opened.handle.IsOpen());
+  auto& [dev, hid, handle] = opened;
   dev->device->FailNextGets(1, EPIPE);
   Bytes report(kFeatureLength, 0);
   EXPECT_EQ(hid.GetFeature(handle, report), 0);

@@ -71,14 +71,7 @@ TEST(KernelDeviceLayer, ScanListsThreeDevicesInPlugOrderAndFindOpensTheLastOnly)
   EXPECT_EQ(state.DeviceCaps.FeatureReportByteLength, 19);
   EXPECT_NE(state.ReadOverlapped.hEvent, 0u);
 
-  // The kernel tells each device when its first reader comes and its last
-  // one goes.
-  EXPECT_TRUE(WaitUntil(
-      [&] {
-        return !a->device->activity().open && !b->device->activity().open &&
-               c->device->activity().open;
-      },
-      2000))
+  EXPECT_TRUE(OnlyOpen(*c->device, {a->device.get(), b->device.get()}))
       << "only the selected device stays open";
   EXPECT_FALSE(WaitUntil([&] { return foreign->device->activity().opens > 0; }, 200))
       << "the search opened the foreign device";

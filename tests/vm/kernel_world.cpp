@@ -52,16 +52,32 @@ std::optional<std::string> Replug(VirtualDevice& device) {
   return node;
 }
 
-bool WaitUntil(const std::function<bool()>& done, int timeout_ms) {
+bool WaitUntil(const std::function<bool()>& done, int timeout_ms,
+               const std::function<void()>& between) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   while (!done()) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
-    SleepMs(2);
+    if (between) {
+      between();
+    } else {
+      SleepMs(2);
+    }
   }
   return true;
 }
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+bool OnlyOpen(const VirtualDevice& kept, std::initializer_list<const VirtualDevice*> others,
+              int timeout_ms) {
+  return WaitUntil(
+      [&] {
+        return kept.activity().open &&
+               std::none_of(others.begin(), others.end(),
+                            [](const VirtualDevice* d) { return d->activity().open; });
+      },
+      timeout_ms);
+}
 
 double StreamTime(const VirtualDevice& device, std::uint64_t sequence) {
   return static_cast<double>(sequence) / std::max(device.traits().reports_per_second, 1);

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <span>
@@ -49,8 +50,16 @@ DeviceTraits ForeignDevice(std::string serial);
 std::optional<std::string> Replug(VirtualDevice& device);
 
 // Polls `done` until it holds or the time is up.
-bool WaitUntil(const std::function<bool()>& done, int timeout_ms);
+// Polls `done` until it holds or the time is up; `between` runs between
+// polls (a short sleep unless the caller has events to run instead).
+bool WaitUntil(const std::function<bool()>& done, int timeout_ms,
+               const std::function<void()>& between = {});
 void SleepMs(int ms);
+
+// Waits until the kernel has `kept` open and none of `others`: it tells each
+// device when its first reader comes and its last one goes.
+bool OnlyOpen(const VirtualDevice& kept, std::initializer_list<const VirtualDevice*> others,
+              int timeout_ms = 2000);
 
 // The model time (seconds) of the report with this place in the device's
 // stream.

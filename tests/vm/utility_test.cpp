@@ -45,12 +45,7 @@ void Tick(int ms) {
 }
 
 bool TickUntil(const std::function<bool()>& done, int timeout_ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    Tick(5);
-  }
-  return true;
+  return WaitUntil(done, timeout_ms, [] { Tick(5); });
 }
 
 window::ui::List& GainList(Utility& utility, LoadCell cell) {
@@ -406,12 +401,7 @@ TEST(KernelUtility, ThreeDevicesAreListedInPlugOrderAndTheLastIsOpened) {
   EXPECT_EQ(look.selected_serial, "UT-C");
   EXPECT_TRUE(look.serials_enabled);
   EXPECT_TRUE(TickUntil([&] { return ShownReport(*window, *c->device).has_value(); }, 3000));
-  EXPECT_TRUE(WaitUntil(
-      [&] {
-        return !a->device->activity().open && !b->device->activity().open &&
-               c->device->activity().open;
-      },
-      2000))
+  EXPECT_TRUE(OnlyOpen(*c->device, {a->device.get(), b->device.get()}))
       << "only the last device stays open";
   for (const auto* d : {&a, &b, &c}) {
     EXPECT_EQ(CountSetReports(*(*d)->device), 0) << (*d)->device->traits().serial;
