@@ -3,57 +3,20 @@
 #include <cstdint>
 #include <nlohmann/json.hpp>
 
+#include "platform/device_string.h"
+
 namespace tensivo::cli {
 
 namespace {
 
-void AppendUtf8(std::string& out, std::uint32_t c) {
+// A Latin-1 character, the only kind device text holds, as UTF-8.
+void AppendLatin1(std::string& out, std::uint8_t c) {
   if (c < 0x80) {
     out += static_cast<char>(c);
-  } else if (c < 0x800) {
+  } else {
     out += static_cast<char>(0xC0 | (c >> 6));
     out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
   }
-}
-
-// The character at `at` and its length in bytes; none for bytes that are no
-// UTF-8 (overlong forms and surrogates included).
-struct Decoded {
-  std::uint32_t c = 0;
-  std::size_t length = 0;
-};
-std::optional<Decoded> DecodeAt(std::string_view text, std::size_t at) {
-  const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
-  const std::uint8_t lead = byte(at);
-  if (lead < 0x80) return Decoded{lead, 1};
-  std::size_t length = 0;
-  std::uint32_t c = 0;
-  std::uint32_t least = 0;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2, c = lead & 0x1Fu, least = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, c = lead & 0x0Fu, least = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, c = lead & 0x07u, least = 0x10000;
-  } else {
-    return std::nullopt;
-  }
-  if (at + length > text.size()) return std::nullopt;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((byte(at + i) & 0xC0) != 0x80) return std::nullopt;
-    c = (c << 6) | (byte(at + i) & 0x3Fu);
-  }
-  if (c < least || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
-  return Decoded{c, length};
 }
 
 void AppendEscaped(std::string& out, std::uint8_t byte) {
@@ -68,16 +31,16 @@ void AppendEscaped(std::string& out, std::uint8_t byte) {
 std::string Utf8FromDevice(std::string_view eight_bit) {
   std::string out;
   out.reserve(eight_bit.size());
-  for (const char ch : eight_bit) AppendUtf8(out, static_cast<std::uint8_t>(ch));
+  for (const char ch : eight_bit) AppendLatin1(out, static_cast<std::uint8_t>(ch));
   return out;
 }
 
 std::optional<std::string> DeviceFromUtf8(std::string_view utf8) {
   std::string out;
   for (std::size_t at = 0; at < utf8.size();) {
-    const auto decoded = DecodeAt(utf8, at);
-    if (!decoded || decoded->c > 0xFF) return std::nullopt;
-    out += static_cast<char>(decoded->c);
+    const auto decoded = platform::DecodeUtf8At(utf8, at);
+    if (!decoded || decoded->code_point > 0xFF) return std::nullopt;
+    out += static_cast<char>(decoded->code_point);
     at += decoded->length;
   }
   return out;
@@ -87,13 +50,13 @@ std::string Printable(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
   for (std::size_t at = 0; at < utf8.size();) {
-    const auto decoded = DecodeAt(utf8, at);
+    const auto decoded = platform::DecodeUtf8At(utf8, at);
     if (!decoded) {
       AppendEscaped(out, static_cast<std::uint8_t>(utf8[at]));
       ++at;
       continue;
     }
-    const std::uint32_t c = decoded->c;
+    const std::uint32_t c = decoded->code_point;
     if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) {
       AppendEscaped(out, static_cast<std::uint8_t>(c));
     } else {

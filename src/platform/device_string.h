@@ -5,11 +5,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
 namespace tensivo::platform {
+
+// The character that starts at byte `at` of UTF-8 text, and its length in
+// bytes; none where no valid UTF-8 character starts (cut short, stray,
+// overlong, a surrogate, above U+10FFFF).
+struct Utf8Char {
+  std::uint32_t code_point = 0;
+  std::size_t length = 0;
+};
+std::optional<Utf8Char> DecodeUtf8At(std::string_view text, std::size_t at);
 
 // UTF-8 as the kernel and the command line hand it over, as UTF-16 code units;
 // bytes that are no valid UTF-8 (cut short, stray, overlong, surrogates, above
