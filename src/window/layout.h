@@ -1,7 +1,10 @@
 // Every control of the window: what it is, its caption, and where it sits in
 // twips (1/1440 inch), relative to its frame or, for the frames and the
 // button, to the client area. Frames come before what they hold, outlines
-// before their bars, so that building in table order stacks them right.
+// before their bars, so that building in table order stacks them right; and
+// each caption comes before the control it names, the order in which
+// Windows' accessibility layer looks for a control's name (the static text
+// just before it).
 #pragma once
 
 #include <algorithm>
@@ -88,12 +91,12 @@ inline constexpr std::array<ControlPlace, 42> kLayout = {{
     {"LC1_bar", "Frame2", Kind::kBar, "", 1050, 525, kEmptyBarWidth, 195},
     {"LC2_bar", "Frame2", Kind::kBar, "", 1050, 1020, kEmptyBarWidth, 195},
     {"LC3_bar", "Frame2", Kind::kBar, "", 1050, 1530, kEmptyBarWidth, 195},
-    {"LC1_gain", "Frame2", Kind::kList, "", 5900, 450, 1200, 360},
-    {"LC2_gain", "Frame2", Kind::kList, "", 5900, 950, 1200, 360},
-    {"LC3_gain", "Frame2", Kind::kList, "", 5900, 1450, 1200, 360},
     {"Label6", "Frame2", Kind::kLabel, "LC1 gain", 7200, 500, 900, 315},
+    {"LC1_gain", "Frame2", Kind::kList, "", 5900, 450, 1200, 360},
     {"Label8", "Frame2", Kind::kLabel, "LC2 gain", 7200, 1000, 900, 315},
+    {"LC2_gain", "Frame2", Kind::kList, "", 5900, 950, 1200, 360},
     {"Label7", "Frame2", Kind::kLabel, "LC3 gain", 7200, 1500, 900, 315},
+    {"LC3_gain", "Frame2", Kind::kList, "", 5900, 1450, 1200, 360},
 
     {"Frame4", "", Kind::kFrame, "Potentiometer inputs", 100, 4305, 8200, 3105},
     {"Ch_label(4)", "Frame4", Kind::kLabel, "Input 4", 200, 500, 795, 315},
@@ -144,6 +147,31 @@ inline constexpr std::array<BarPlace, 8> kBars = {{
     {"Ch_bar(8)", "Ch_frame(8)"},
 }};
 
+// The caption that names each control without a text of its own, for a
+// screen reader: a value label, a list or a bar is announced by the caption
+// beside it.
+struct LabelledBy {
+  std::string_view control;
+  std::string_view label;
+};
+inline constexpr std::array<LabelledBy, 15> kLabelledBy = {{
+    {"lblProduct", "Label5"},
+    {"lblManuf", "Label4"},
+    {"lblVersion", "Label2"},
+    {"SerNo", "Label3"},
+    {"LC1_gain", "Label6"},
+    {"LC2_gain", "Label8"},
+    {"LC3_gain", "Label7"},
+    {"LC1_bar", "Label10"},
+    {"LC2_bar", "Label9"},
+    {"LC3_bar", "Label11"},
+    {"Ch_bar(4)", "Ch_label(4)"},
+    {"Ch_bar(5)", "Ch_label(5)"},
+    {"Ch_bar(6)", "Ch_label(6)"},
+    {"Ch_bar(7)", "Ch_label(7)"},
+    {"Ch_bar(8)", "Ch_label(8)"},
+}};
+
 // How an outline or a bar of the table is painted; each front-end asks for
 // every shape, so that a bar may have a colour of its own.
 constexpr const ShapePaint& PaintOf(const ControlPlace& place) {
@@ -156,6 +184,21 @@ constexpr const ControlPlace* FindPlace(std::string_view name) {
     if (place.name == name) return &place;
   }
   return nullptr;
+}
+
+// The label that names `control`, or empty where it has none.
+constexpr std::string_view LabelOf(std::string_view control) {
+  for (const LabelledBy& pair : kLabelledBy) {
+    if (pair.control == control) return pair.label;
+  }
+  return {};
+}
+
+// What a screen reader calls a control: its label's caption, or its own.
+constexpr std::string_view AccessibleName(std::string_view control) {
+  const ControlPlace* place = FindPlace(LabelOf(control));
+  if (place == nullptr) place = FindPlace(control);
+  return place == nullptr ? std::string_view{} : place->caption;
 }
 
 }  // namespace tensivo::window
