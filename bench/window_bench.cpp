@@ -6,8 +6,10 @@
 // the next report and clearing the backend's call log stay outside it.
 #include <benchmark/benchmark.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <chrono>
+#include <functional>
 #include <memory>
 
 #include "bench_world.h"
@@ -51,7 +53,8 @@ BENCHMARK(BM_ReadDeviceDetails)->UseManualTime()->Unit(benchmark::kMicrosecond);
 // seven fitted bars move on every tick, each to a new random place, so that
 // about half grow and half shrink: 7 is the dearest tick there is, 0 a device
 // at rest.
-void BM_ConnectedTick(benchmark::State& state) {
+// `ready` runs once the window shows the device, before the first tick.
+void TimeConnectedTicks(benchmark::State& state, const std::function<void()>& ready = {}) {
   Connected<QtForm> world;
   if (world.window->state().DeviceFound != tensivo::device::kTrue) {
     state.SkipWithError("the device was not found");
@@ -60,6 +63,7 @@ void BM_ConnectedTick(benchmark::State& state) {
   const auto bars = world.window->Bars();
   tensivo::bench::MovingBars reports(static_cast<std::size_t>(state.range(0)));
   std::int64_t moved = 0;
+  if (ready) ready();
   for (auto _ : state) {
     world.hid.PushInput(world.device, reports.Next());
     world.hid.ClearLogs();
@@ -76,7 +80,29 @@ void BM_ConnectedTick(benchmark::State& state) {
   state.counters["bars_moved"] =
       benchmark::Counter(static_cast<double>(moved), benchmark::Counter::kAvgIterations);
 }
+
+void BM_ConnectedTick(benchmark::State& state) { TimeConnectedTicks(state); }
 BENCHMARK(BM_ConnectedTick)->Arg(7)->Arg(1)->Arg(0)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+// The same with a screen reader listening: Qt's accessibility switched on,
+// every event it raises taken by a handler that counts them, as the bridge
+// to the reader would take them. `events` is per tick.
+std::int64_t accessibility_events = 0;
+void CountEvent(QAccessibleEvent*) { ++accessibility_events; }
+
+void BM_ConnectedTickScreenReader(benchmark::State& state) {
+  QAccessible::installUpdateHandler(&CountEvent);
+  QAccessible::setActive(true);
+  TimeConnectedTicks(state, [] { accessibility_events = 0; });
+  state.counters["events"] = benchmark::Counter(static_cast<double>(accessibility_events),
+                                                benchmark::Counter::kAvgIterations);
+  QAccessible::setActive(false);
+  QAccessible::installUpdateHandler(nullptr);
+}
+BENCHMARK(BM_ConnectedTickScreenReader)
+    ->Arg(7)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 
 // One search tick with no device of ours and 64 foreign interfaces present:
 // enumeration, both searches and the details reset. `foreign_opens` counts

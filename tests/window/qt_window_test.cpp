@@ -1,6 +1,7 @@
 // What only the Qt front-end decides: where its widgets sit, their captions,
 // face and colours, the tab order and the bars' pixels.
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QGroupBox>
@@ -15,6 +16,7 @@
 #include <QTimer>
 #include <cmath>
 
+#include "window/bar_reading.h"
 #include "window/layout.h"
 #include "window/qt/qt_form.h"
 #include "window/qt/shape.h"
@@ -110,6 +112,75 @@ TEST_F(QtWindow, BarsPaintTheWidthTheyAreGiven) {
   Tick();
   EXPECT_EQ(native<Shape>("Ch_bar(5)")->FilledRect().width(), TwipsToPixels(922, form().dpi()));
   EXPECT_EQ(native<Shape>("LC3_bar")->FilledRect().width(), TwipsToPixels(4611, form().dpi()));
+}
+
+// What a screen reader gets, walked through Qt's own accessibility
+// interfaces: names, the caption each control is labelled by, roles, and the
+// bars' values after a report.
+QString LabelledBy(QAccessibleInterface* iface) {
+  for (const auto& [label, relation] : iface->relations(QAccessible::Label)) {
+    if (label->role() == QAccessible::StaticText) return label->text(QAccessible::Name);
+  }
+  return {};
+}
+
+TEST_F(QtWindow, AScreenReaderHearsWhatEachControlIsAndReadsTheBars) {
+  const auto id = Add(u"DEV-1", 0x0101, 0x28);  // inputs 4 and 6 absent
+  Start();
+  Push(id, {0, 32768, 65535, 9999, 13107, 9999, 26214, 39321});
+  Tick();
+  auto iface = [this](const char* name) {
+    return QAccessible::queryAccessibleInterface(native<QWidget>(name));
+  };
+  struct Want {
+    const char* control;
+    QAccessible::Role role;
+    const char* name;  // empty: Qt names a combo box on Linux after its entry
+    const char* labelled_by;
+    const char* description;
+  };
+  const Want wants[] = {
+      {"lblProduct", QAccessible::StaticText, "Device name", "Device name", "Load Cell Interface"},
+      {"lblManuf", QAccessible::StaticText, "Made by", "Made by", "Tensivo"},
+      {"lblVersion", QAccessible::StaticText, "Version", "Version", "1.1"},
+      {"SerNo", QAccessible::ComboBox, "", "Serial Number", ""},
+      {"LC1_gain", QAccessible::ComboBox, "", "LC1 gain", ""},
+      {"LC2_gain", QAccessible::ComboBox, "", "LC2 gain", ""},
+      {"LC3_gain", QAccessible::ComboBox, "", "LC3 gain", ""},
+      {"LC1_bar", QAccessible::ProgressBar, "LC1", "LC1", "Percent of full scale"},
+      {"LC3_bar", QAccessible::ProgressBar, "LC3", "LC3", "Percent of full scale"},
+      {"Ch_bar(4)", QAccessible::ProgressBar, "Input 4", "Input 4", "No input"},
+      {"Ch_bar(5)", QAccessible::ProgressBar, "Input 5", "Input 5", "Percent of full scale"},
+      {"Command1", QAccessible::Button, "Restore factory settings", "", ""},
+  };
+  for (const Want& want : wants) {
+    QAccessibleInterface* i = iface(want.control);
+    ASSERT_NE(i, nullptr) << want.control;
+    EXPECT_EQ(i->role(), want.role) << want.control;
+    const QString name = i->text(QAccessible::Name);
+    EXPECT_EQ(name, *want.name ? want.name : i->text(QAccessible::Value)) << want.control;
+    EXPECT_FALSE(name.isEmpty()) << want.control;
+    EXPECT_EQ(LabelledBy(i), want.labelled_by) << want.control;
+    EXPECT_EQ(i->text(QAccessible::Description), want.description) << want.control;
+  }
+  // The bars' values, whole percent of full scale: 0, 50, 100 for the load
+  // cells, 20 for input 5 (13107 of 65535); an absent input is unavailable.
+  const std::pair<const char*, int> values[] = {
+      {"LC1_bar", 0}, {"LC2_bar", 50}, {"LC3_bar", 100}, {"Ch_bar(5)", 20}, {"Ch_bar(8)", 60}};
+  for (const auto& [bar, percent] : values) {
+    QAccessibleValueInterface* value = iface(bar)->valueInterface();
+    ASSERT_NE(value, nullptr) << bar;
+    EXPECT_EQ(value->currentValue().toInt(), percent) << bar;
+    EXPECT_EQ(value->minimumValue().toInt(), 0);
+    EXPECT_EQ(value->maximumValue().toInt(), 100);
+    EXPECT_EQ(iface(bar)->text(QAccessible::Value), QString::number(percent) + "%");
+    EXPECT_FALSE(iface(bar)->state().disabled) << bar;
+  }
+  EXPECT_TRUE(iface("Ch_bar(4)")->state().disabled);
+  EXPECT_EQ(iface("Ch_bar(4)")->text(QAccessible::Value), "No input");
+  // The outlines say nothing: no name, no value.
+  EXPECT_EQ(iface("LC1_frame")->text(QAccessible::Name), "");
+  EXPECT_EQ(iface("LC1_frame")->valueInterface(), nullptr);
 }
 
 // Runs at the scale factor and on the screen ctest gives it (QT_SCALE_FACTOR,

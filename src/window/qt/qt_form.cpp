@@ -1,5 +1,6 @@
 #include "window/qt/qt_form.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -14,9 +15,13 @@
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <functional>
 
+#include "window/bar_reading.h"
 #include "window/layout.h"
+#include "window/qt/accessible.h"
 #include "window/qt/shape.h"
 #include "window/qt/window_icon.h"
 
@@ -93,9 +98,18 @@ class QtFrame final : public OnWidget<ui::Frame, QGroupBox> {
 
 class QtLabel final : public OnWidget<ui::Label, QLabel> {
  public:
-  using OnWidget::OnWidget;
+  QtLabel(std::string_view name, const ui::Control* frame, QLabel* label, bool shows_value)
+      : OnWidget(name, frame, label), shows_value_(shows_value) {}
   std::string Caption() const override { return ToText(widget_->text()); }
-  void SetCaption(std::string_view caption) override { widget_->setText(FromText(caption)); }
+  void SetCaption(std::string_view caption) override {
+    widget_->setText(FromText(caption));
+    // A value label is named after its caption; what it shows is read as
+    // its description, without the space that sets it off on screen.
+    if (shows_value_) widget_->setAccessibleDescription(widget_->text().trimmed());
+  }
+
+ private:
+  bool shows_value_;
 };
 
 class QtList final : public OnWidget<ui::List, QComboBox> {
@@ -142,7 +156,13 @@ class QtShape final : public OnWidget<ui::Shape, qt::Shape> {
  public:
   using OnWidget::OnWidget;
   double Width() const override { return widget_->Width(); }
-  void SetWidth(double twips) override { widget_->SetWidth(twips); }
+  void SetWidth(double twips) override {
+    widget_->SetWidth(twips);
+    if (moved) moved();
+  }
+
+  // Runs after each change of width: a bar's value for a screen reader.
+  std::function<void()> moved;
 };
 
 class QtButton final : public OnWidget<ui::Button, QPushButton> {
@@ -211,6 +231,7 @@ void QtForm::Build() {
     return MakeControl(place, frame, parent);
   });
   for (const BarPlace& bar : kBars) Native<Shape>(bar.bar)->SetTrack(Native<Shape>(bar.outline));
+  DescribeForScreenReaders();
 
   auto* timer = new QTimer(this);
   timer->setObjectName(FromText(kTimerName));
@@ -240,9 +261,10 @@ std::unique_ptr<ui::Control> QtForm::MakeControl(const ControlPlace& place,
     case Kind::kFrame:
       return std::make_unique<QtFrame>(place.name, frame, named(new QGroupBox(caption, parent)));
     case Kind::kLabel:
-      return std::make_unique<QtLabel>(place.name, frame, named(new QLabel(caption, parent)));
+      return std::make_unique<QtLabel>(place.name, frame, named(new QLabel(caption, parent)),
+                                       false);
     case Kind::kValueLabel:
-      return std::make_unique<QtLabel>(place.name, frame, named(MakeValueLabel(parent)));
+      return std::make_unique<QtLabel>(place.name, frame, named(MakeValueLabel(parent)), true);
     case Kind::kList:
       return std::make_unique<QtList>(place.name, frame, named(MakeList(parent)));
     case Kind::kOutline:
@@ -345,6 +367,58 @@ void QtForm::FitScreen() {
   }
 }
 
+void QtForm::DescribeForScreenReaders() {
+  // Each label names the control beside it: Qt relates the two (label for,
+  // labelled by), and the control is named after the caption. On Linux Qt
+  // keeps a combo box's shown entry as its name, which is where screen
+  // readers there look for its value; they take its label from the
+  // relation. The captions carry no mnemonic: Qt would draw it underlined,
+  // and the captions are to show as they are.
+  for (const LabelledBy& pair : kLabelledBy) {
+    auto* target = Native<QWidget>(pair.control);
+    Native<QLabel>(pair.label)->setBuddy(target);
+    if (dynamic_cast<Shape*>(target) == nullptr) {
+      target->setAccessibleName(FromText(AccessibleName(pair.control)));
+    }
+  }
+  for (const ControlPlace& place : kLayout) {
+    if (place.kind == Kind::kOutline || place.kind == Kind::kBar) {
+      MakeAccessible(Native<Shape>(place.name));
+    }
+  }
+  for (std::size_t i = 0; i < kBars.size(); ++i) {
+    bars_[i] = Native<Shape>(kBars[i].bar);
+    bar_labels_[i] = Native<QLabel>(LabelOf(kBars[i].bar));
+    bar_labels_[i]->installEventFilter(this);
+    controls_.Get<QtShape>(kBars[i].bar).moved = [this, i] { AnnounceBar(i); };
+  }
+  notice_timer_ = new QTimer(this);
+  notice_timer_->setInterval(
+      std::chrono::duration_cast<std::chrono::milliseconds>(decltype(bar_notices_)::kGap));
+  connect(notice_timer_, &QTimer::timeout, this, [this] {
+    const bool waiting = bar_notices_.Flush(
+        std::chrono::steady_clock::now(), [this](std::size_t bar, int percent) {
+          QAccessibleValueChangeEvent event(bars_[bar], percent);
+          QAccessible::updateAccessibility(&event);
+        });
+    if (!waiting) notice_timer_->stop();
+  });
+}
+
+void QtForm::AnnounceBar(std::size_t bar) {
+  // Nothing to tell while no assistive technology listens: the tick stays
+  // as cheap as it was.
+  if (!QAccessible::isActive()) return;
+  const Shape* shape = bars_[bar];
+  const int percent = BarPercent(shape->Width(), shape->track()->Width());
+  if (bar_notices_.Changed(bar, percent, std::chrono::steady_clock::now())) {
+    QAccessibleValueChangeEvent event(bars_[bar], percent);
+    QAccessible::updateAccessibility(&event);
+  } else if (!notice_timer_->isActive()) {
+    notice_timer_->start();
+  }
+}
+
 void QtForm::FocusFirstEnabled() {
   // Deferred to the end of the handler that enabled something, so that the
   // first enabled control is chosen from what the handler left, not from
@@ -398,6 +472,16 @@ bool QtForm::event(QEvent* event) {
 }
 
 bool QtForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::EnabledChange && QAccessible::isActive()) {
+    // A bar whose caption greys out has no input: its state says so.
+    if (const auto at = std::ranges::find(bar_labels_, watched); at != bar_labels_.end()) {
+      QAccessible::State changed;
+      changed.disabled = true;
+      QAccessibleStateChangeEvent notice(bars_[static_cast<std::size_t>(at - bar_labels_.begin())],
+                                         changed);
+      QAccessible::updateAccessibility(&notice);
+    }
+  }
   if (event->type() == QEvent::EnabledChange) {
     if (auto* widget = qobject_cast<QWidget*>(watched); widget && widget->isEnabled()) {
       FocusFirstEnabled();

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <QWidget>
+#include <array>
 #include <memory>
 #include <string_view>
 
+#include "window/bar_reading.h"
 #include "window/controls.h"
 #include "window/form_base.h"
 
@@ -18,6 +20,7 @@ namespace tensivo::window::qt {
 
 class ListStyle;
 class QtTimer;
+class Shape;
 
 class QtForm final : public QWidget, public FormBase {
  public:
@@ -64,6 +67,11 @@ class QtForm final : public QWidget, public FormBase {
   QComboBox* MakeList(QWidget* parent);
   void FitScreen();
   void FocusFirstEnabled();
+  // Names, relations and the bars' values for assistive technology.
+  void DescribeForScreenReaders();
+  // Tells a listening screen reader a bar's new value, at the pace
+  // bar_notices_ allows.
+  void AnnounceBar(std::size_t bar);
 
   double screen_dpi_;
   double dpi_;
@@ -72,6 +80,10 @@ class QtForm final : public QWidget, public FormBase {
   bool placed_ = false;
   bool focus_pending_ = false;
   std::unique_ptr<QtTimer> timer_;
+  std::array<Shape*, kBars.size()> bars_{};
+  std::array<QLabel*, kBars.size()> bar_labels_{};
+  ValueNotices<kBars.size()> bar_notices_;
+  QTimer* notice_timer_ = nullptr;  // owned as a child object
 };
 
 }  // namespace tensivo::window::qt

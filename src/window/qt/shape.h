@@ -24,6 +24,8 @@ class Shape : public QWidget {
   // the bar in the outline's fill, so a change of width repaints only the
   // strip that changed and never moves, resizes or uncovers anything.
   void SetTrack(const Shape* outline);
+  // The outline a bar grows in; null for an outline.
+  const Shape* track() const { return track_; }
 
   double Width() const { return width_; }
   void SetWidth(double width);
