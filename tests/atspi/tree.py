@@ -3,12 +3,15 @@
   tree.py dump APP        waits for the details, prints the tree
   tree.py check APP       the same, then checks names, relations, roles and
                           the bars' values; exits 1 on any failure
+  tree.py listen          listens for value changes, as a screen reader does,
+                          until SIGTERM, and prints how many it heard
 
 APP is the application's name on the bus (its executable's name for Qt).
 Runs with Debian's python3 and python3-pyatspi, inside a session bus that
 has the accessibility bus and the application on it.
 """
 
+import signal
 import sys
 import time
 
@@ -254,7 +257,23 @@ def check(app, nodes):
     return c.failures
 
 
+def listen():
+    heard = [0]
+
+    def count(_event):
+        heard[0] += 1
+
+    pyatspi.Registry.registerEventListener(count, "object:property-change:accessible-value")
+    signal.signal(signal.SIGTERM, lambda *_: pyatspi.Registry.stop())
+    print("listening", flush=True)
+    pyatspi.Registry.start()
+    print("value changes heard: %d" % heard[0], flush=True)
+    return 0
+
+
 def main():
+    if sys.argv[1:] == ["listen"]:
+        return listen()
     if len(sys.argv) != 3 or sys.argv[1] not in ("dump", "check"):
         sys.exit(__doc__)
     app, nodes = wait_for_details(sys.argv[2])
