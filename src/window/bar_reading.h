@@ -57,6 +57,9 @@ class ValueNotices {
     return true;
   }
 
+  // Whether a bar's change waits for its gap to end.
+  bool waiting(std::size_t bar) const { return entries_.at(bar).waiting; }
+
   // Calls `announce(bar, value)` for each bar whose change waits and whose
   // gap is over. Returns whether any still waits.
   template <typename F>

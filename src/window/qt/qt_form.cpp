@@ -414,7 +414,7 @@ void QtForm::AnnounceBar(std::size_t bar) {
   if (bar_notices_.Changed(bar, percent, std::chrono::steady_clock::now())) {
     QAccessibleValueChangeEvent event(bars_[bar], percent);
     QAccessible::updateAccessibility(&event);
-  } else if (!notice_timer_->isActive()) {
+  } else if (bar_notices_.waiting(bar) && !notice_timer_->isActive()) {
     notice_timer_->start();
   }
 }
