@@ -264,7 +264,6 @@ bool ReadValueLabel(HWND hwnd, const void* context, AccessibleFacts& facts) {
   facts.name = AccessibleName(place.name);
   facts.value = WindowText(hwnd);
   facts.value.erase(0, facts.value.find_first_not_of(' '));
-  if (facts.value.find_first_not_of(' ') == std::string::npos) facts.value.clear();
   facts.role = ROLE_SYSTEM_STATICTEXT;
   facts.state = STATE_SYSTEM_READONLY;
   facts.state_mask = STATE_SYSTEM_READONLY | STATE_SYSTEM_FOCUSABLE;
@@ -534,7 +533,7 @@ class Win32Bar final : public WithWindow<ui::Shape> {
   }
 
   HBRUSH fill() const { return fill_; }
-  int Percent() const { return percent_; }
+  int Percent() const { return BarPercent(width_, outline_.Width()); }
   // The input is there while its caption is enabled.
   bool Present() const { return label_.Enabled(); }
   RECT Filled() const {
@@ -556,7 +555,7 @@ class Win32Bar final : public WithWindow<ui::Shape> {
   const ui::Control& label_;
   std::size_t index_;  // in kBars
   Win32Accessibility& accessibility_;
-  int percent_;
+  int percent_;  // as last announced to the form's pace
 };
 
 void Win32Outline::Paint(HDC dc) const {
