@@ -10,8 +10,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "window/bar_reading.h"
 #include "window/icon_design.h"
 #include "window/layout.h"
+#include "window/win32/win32_accessible.h"
 
 namespace tensivo::window::win32 {
 
@@ -25,6 +27,8 @@ constexpr DWORD kFormStyle =
 // Enter and Escape.
 constexpr int kFirstId = 100;
 constexpr UINT_PTR kTimerId = 1;
+// Announces the bars' value changes that waited for their gap.
+constexpr UINT_PTR kNoticeTimerId = 2;
 constexpr UINT kRunPosted = WM_APP + 1;
 constexpr UINT kSettleLists = WM_APP + 2;
 constexpr UINT kFocusFirst = WM_APP + 3;
@@ -226,12 +230,60 @@ class Win32Frame final : public WithWindow<ui::Frame> {
 
 class Win32Label final : public WithWindow<ui::Label> {
  public:
-  using WithWindow::WithWindow;
+  Win32Label(std::string_view name, HWND hwnd, const ui::Control* container, bool shows_value)
+      : WithWindow(name, hwnd, container), shows_value_(shows_value) {}
   std::string Caption() const override { return WindowText(hwnd_); }
   void SetCaption(std::string_view caption) override {
     SetWindowTextA(hwnd_, std::string(caption).c_str());
+    // A value label's text is its accessible value.
+    if (shows_value_) NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, hwnd_, OBJID_CLIENT, CHILDID_SELF);
   }
+
+  // The label names the bar `outline` stands for, which is absent while
+  // the label is disabled.
+  void Names(HWND outline) { bar_outline_ = outline; }
+  void Refresh() override {
+    const bool before = IsWindowEnabled(hwnd_) != FALSE;
+    WithWindow::Refresh();
+    if (bar_outline_ != nullptr && before != (IsWindowEnabled(hwnd_) != FALSE)) {
+      NotifyWinEvent(EVENT_OBJECT_STATECHANGE, bar_outline_, OBJID_CLIENT, CHILDID_SELF);
+      NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, bar_outline_, OBJID_CLIENT, CHILDID_SELF);
+    }
+  }
+
+ private:
+  bool shows_value_;
+  HWND bar_outline_ = nullptr;
 };
+
+// A value label as a screen reader reads it: the caption beside it names
+// it, and its text is its value. The text's leading space only indents it
+// in its display field.
+bool ReadValueLabel(HWND hwnd, const void* context, AccessibleFacts& facts) {
+  const auto& place = *static_cast<const ControlPlace*>(context);
+  facts.name = AccessibleName(place.name);
+  facts.value = WindowText(hwnd);
+  facts.value.erase(0, facts.value.find_first_not_of(' '));
+  facts.role = ROLE_SYSTEM_STATICTEXT;
+  facts.state = STATE_SYSTEM_READONLY;
+  facts.state_mask = STATE_SYSTEM_READONLY | STATE_SYSTEM_FOCUSABLE;
+  return true;
+}
+
+// A value label's window, subclassed to answer for itself; `data` is its
+// place in the layout table.
+LRESULT CALLBACK ValueLabelProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR id,
+                                DWORD_PTR data) {
+  if (message == WM_GETOBJECT && AsksForClient(lparam)) {
+    if (const LRESULT answer =
+            AnswerGetObject(hwnd, wparam, &ReadValueLabel, reinterpret_cast<const void*>(data))) {
+      return answer;
+    }
+  } else if (message == WM_NCDESTROY) {
+    RemoveWindowSubclass(hwnd, &ValueLabelProc, id);
+  }
+  return DefSubclassProc(hwnd, message, wparam, lparam);
+}
 
 // A drop-down list. Win32 raises CBN_SELCHANGE for every move of the
 // highlight in an open list and nothing for CB_SETCURSEL, so a pick is what
@@ -423,6 +475,8 @@ class Win32Outline final : public WithWindow<ui::Shape> {
   }
 
   void Track(const Win32Bar* bar) { bars_.push_back(bar); }
+  // The bar the outline stands for with a screen reader, or null.
+  const Win32Bar* bar() const { return bars_.empty() ? nullptr : bars_.front(); }
   void Paint(HDC dc) const;
 
  private:
@@ -435,16 +489,23 @@ class Win32Outline final : public WithWindow<ui::Shape> {
 };
 
 // A green bar: no window of its own; its outline paints it, and a change of
-// width repaints only the strip that changed.
+// width repaints only the strip that changed. Its outline stands for it with
+// a screen reader, which hears of each change of its percent at the pace
+// the form's announcements keep.
 class Win32Bar final : public WithWindow<ui::Shape> {
  public:
   Win32Bar(std::string_view name, const ui::Control* container, const Win32Outline& outline,
-           const ControlPlace& outline_place, double width, HBRUSH fill)
+           const ControlPlace& outline_place, double width, HBRUSH fill, const ui::Control& label,
+           std::size_t index, Win32Accessibility& accessibility)
       : WithWindow(name, nullptr, container),
         outline_(outline),
         outline_place_(outline_place),
         width_(width),
-        fill_(fill) {}
+        fill_(fill),
+        label_(label),
+        index_(index),
+        accessibility_(accessibility),
+        percent_(BarPercent(width, outline.Width())) {}
 
   // Inside the outline, short of its right border by a pixel.
   void Place(const ControlPlace& place, double dpi, HFONT /*face*/) override {
@@ -458,6 +519,10 @@ class Win32Bar final : public WithWindow<ui::Shape> {
 
   double Width() const override { return width_; }
   void SetWidth(double twips) override {
+    if (const int percent = BarPercent(twips, outline_.Width()); percent != percent_) {
+      percent_ = percent;
+      accessibility_.BarMoved(index_, outline_.hwnd(), percent);
+    }
     const int before = FilledPixels();
     width_ = twips;
     const int after = FilledPixels();
@@ -468,6 +533,9 @@ class Win32Bar final : public WithWindow<ui::Shape> {
   }
 
   HBRUSH fill() const { return fill_; }
+  int Percent() const { return BarPercent(width_, outline_.Width()); }
+  // The input is there while its caption is enabled.
+  bool Present() const { return label_.Enabled(); }
   RECT Filled() const {
     return RECT{area_.left, area_.top, area_.left + FilledPixels(), area_.bottom};
   }
@@ -484,6 +552,10 @@ class Win32Bar final : public WithWindow<ui::Shape> {
   double width_;
   double dpi_ = 96;
   HBRUSH fill_;
+  const ui::Control& label_;
+  std::size_t index_;  // in kBars
+  Win32Accessibility& accessibility_;
+  int percent_;  // as last announced to the form's pace
 };
 
 void Win32Outline::Paint(HDC dc) const {
@@ -498,8 +570,33 @@ void Win32Outline::Paint(HDC dc) const {
   }
 }
 
+// An outline as a screen reader reads it: the progress bar it shows.
+bool ReadBar(HWND hwnd, const void* /*context*/, AccessibleFacts& facts) {
+  const auto* outline =
+      reinterpret_cast<const Win32Outline*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  const Win32Bar* bar = outline != nullptr ? outline->bar() : nullptr;
+  if (bar == nullptr) return false;
+  const bool present = bar->Present();
+  facts.name = AccessibleName(bar->Name());
+  facts.value = BarValueText(bar->Percent(), present);
+  facts.description = kBarRangeText;
+  facts.role = ROLE_SYSTEM_PROGRESSBAR;
+  facts.state = STATE_SYSTEM_READONLY | (present ? 0 : STATE_SYSTEM_UNAVAILABLE);
+  facts.state_mask = STATE_SYSTEM_READONLY | STATE_SYSTEM_UNAVAILABLE | STATE_SYSTEM_FOCUSABLE;
+  return true;
+}
+
 LRESULT CALLBACK ShapeProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
+    case WM_GETOBJECT:
+      if (AsksForClient(lparam)) {
+        if (const LRESULT answer = AnswerGetObject(hwnd, wparam, &ReadBar, nullptr)) return answer;
+      }
+      return DefWindowProcA(hwnd, message, wparam, lparam);
+    case WM_NCDESTROY:
+      // An accessible object still held finds no outline any more.
+      SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+      return DefWindowProcA(hwnd, message, wparam, lparam);
     case WM_ERASEBKGND:
       return 1;  // WM_PAINT covers every pixel
     case WM_PAINT: {
@@ -613,6 +710,7 @@ Win32Form::Win32Form() {
   hwnd_ = CreateWindowExA(0, kFormClass, std::string(kWindowCaption).c_str(), kFormStyle,
                           CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr, Instance(), this);
   if (hwnd_ == nullptr) throw std::runtime_error("cannot create the window (no display?)");
+  accessibility_ = std::make_unique<Win32Accessibility>(hwnd_, kNoticeTimerId);
   SendMessageA(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_small_));
   SendMessageA(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_big_));
   Build();
@@ -673,6 +771,7 @@ void Win32Form::Place(double dpi) {
 
 Win32Form::~Win32Form() {
   timer_.reset();
+  accessibility_->Stop();
   SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
   DestroyWindow(hwnd_);
   DeleteObject(font_);
@@ -723,11 +822,18 @@ std::unique_ptr<ui::Control> Win32Form::MakeControl(const ControlPlace& place,
     case Kind::kLabel:
     case Kind::kValueLabel: {
       HWND label = Create("STATIC", place, SS_LEFT | SS_NOPREFIX, 0);
-      if (place.kind == Kind::kValueLabel) value_labels_.push_back(label);
-      return std::make_unique<Win32Label>(place.name, label, frame);
+      const bool shows_value = place.kind == Kind::kValueLabel;
+      if (shows_value) {
+        value_labels_.push_back(label);
+        SetWindowSubclass(label, &ValueLabelProc, 0, reinterpret_cast<DWORD_PTR>(&place));
+      }
+      return std::make_unique<Win32Label>(place.name, label, frame, shows_value);
     }
     case Kind::kList: {
       HWND combo = Create("COMBOBOX", place, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0);
+      // Windows names a combo box after the static text before it, which
+      // the table puts there; this says it where that rule is not kept.
+      accessibility_->Name(combo, AccessibleName(place.name));
       return std::make_unique<Win32List>(place.name, combo, frame, hwnd_, message_serial_);
     }
     case Kind::kOutline: {
@@ -742,9 +848,12 @@ std::unique_ptr<ui::Control> Win32Form::MakeControl(const ControlPlace& place,
       const auto bar_place = std::ranges::find(kBars, place.name, &BarPlace::bar);
       const ControlPlace& at = *FindPlace(bar_place->outline);
       auto& outline = controls_.Get<Win32Outline>(at.name);
-      auto bar = std::make_unique<Win32Bar>(place.name, frame, outline, at, place.width,
-                                            BrushOf(PaintOf(place).fill));
+      auto& label = controls_.Get<Win32Label>(LabelOf(place.name));
+      auto bar = std::make_unique<Win32Bar>(
+          place.name, frame, outline, at, place.width, BrushOf(PaintOf(place).fill), label,
+          static_cast<std::size_t>(bar_place - kBars.begin()), *accessibility_);
       outline.Track(bar.get());
+      label.Names(outline.hwnd());
       return bar;
     }
     case Kind::kButton:
@@ -865,6 +974,7 @@ LRESULT Win32Form::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     }
     case WM_TIMER:
       if (wparam == kTimerId && timer_) timer_->OnTimer();
+      if (wparam == kNoticeTimerId) accessibility_->OnTimer();
       return 0;
     case WM_CTLCOLORSTATIC:
       if (std::ranges::find(value_labels_, reinterpret_cast<HWND>(lparam)) != value_labels_.end()) {

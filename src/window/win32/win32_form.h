@@ -33,6 +33,7 @@ int EmPixels(HFONT font);
 
 class Win32Timer;
 class Win32Control;
+class Win32Accessibility;
 
 class Win32Form final : public FormBase {
  public:
@@ -101,6 +102,7 @@ class Win32Form final : public FormBase {
   std::vector<Win32Control*> by_id_;  // WM_COMMAND's control ids, 0-based from kFirstId
   std::vector<HWND> value_labels_;    // shown as display fields
   std::unique_ptr<Win32Timer> timer_;
+  std::unique_ptr<Win32Accessibility> accessibility_;
   std::deque<ui::Handler> posted_;
 };
 
