@@ -243,8 +243,7 @@ void Win32Accessibility::BarMoved(std::size_t bar, HWND outline, int percent) {
   outlines_.at(bar) = outline;
   if (notices_.Changed(bar, percent, ValueNotices<kBars.size()>::Clock::now())) {
     Announce(bar);
-  } else if (!timer_running_) {
-    // Whether it waits or not: a flush with nothing waiting stops the timer.
+  } else if (notices_.waiting(bar) && !timer_running_) {
     timer_running_ = SetTimer(form_, timer_id_, kFlushMilliseconds, nullptr) != 0;
   }
 }
