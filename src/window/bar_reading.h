@@ -17,8 +17,7 @@ namespace tensivo::window {
 
 inline constexpr int kBarMinimum = 0;
 inline constexpr int kBarMaximum = 100;
-// Said of a bar whose input is absent: its caption is greyed out, by the
-// input mask or while no device is open.
+// Said of a bar whose input is absent.
 inline constexpr std::string_view kNoInputText = "No input";
 // Said of every bar, so that the range of its value is known.
 inline constexpr std::string_view kBarRangeText = "Percent of full scale";
@@ -30,6 +29,14 @@ inline int BarPercent(double width, double outline_width) {
   if (full_scale <= 0) return kBarMinimum;
   const double percent = std::lround(width * kBarMaximum / full_scale);
   return static_cast<int>(std::clamp<double>(percent, kBarMinimum, kBarMaximum));
+}
+
+// Whether a bar's input is absent: the input mask greys out its caption
+// alone. A caption greyed with its whole frame (no device shown, a device
+// whose gains cannot be changed, an input mask with no input bit set) says
+// nothing of the input: its bar still shows the readings.
+constexpr bool InputAbsent(bool caption_enabled, bool frame_enabled) {
+  return !caption_enabled && frame_enabled;
 }
 
 // "42%", or the absent text.

@@ -178,6 +178,15 @@ TEST_F(QtWindow, AScreenReaderHearsWhatEachControlIsAndReadsTheBars) {
   }
   EXPECT_TRUE(iface("Ch_bar(4)")->state().disabled);
   EXPECT_EQ(iface("Ch_bar(4)")->text(QAccessible::Value), "No input");
+  // With no input bit in the mask the window greys the whole potentiometer
+  // frame, yet the inputs are there and move: greyed, not absent.
+  hid.model(id).set_input_mask(0x00);
+  w->SerNo.SetListIndex(0);  // reopen and read back
+  Push(id, {0, 0, 0, 13107, 0, 0, 0, 0});
+  Tick();
+  EXPECT_TRUE(iface("Ch_bar(4)")->state().disabled);
+  EXPECT_EQ(iface("Ch_bar(4)")->text(QAccessible::Value), "20%");
+  EXPECT_EQ(iface("Ch_bar(4)")->text(QAccessible::Description), "Percent of full scale");
   // The outlines say nothing: no name, no value.
   EXPECT_EQ(iface("LC1_frame")->text(QAccessible::Name), "");
   EXPECT_EQ(iface("LC1_frame")->valueInterface(), nullptr);

@@ -236,7 +236,7 @@ TEST_F(Win32Window, AScreenReaderReadsTheDetailsTheBarsAndTheButton) {
     EXPECT_NE(got.state & STATE_SYSTEM_READONLY, 0) << row.control;
     EXPECT_EQ((got.state & STATE_SYSTEM_UNAVAILABLE) != 0, row.absent) << row.control;
     if (row.role == kBar) {
-      EXPECT_EQ(got.description, "Percent of full scale") << row.control;
+      EXPECT_EQ(got.description, row.absent ? "No input" : "Percent of full scale") << row.control;
       EXPECT_EQ(got.state & STATE_SYSTEM_FOCUSABLE, 0) << row.control;
       RECT outline;
       GetWindowRect(native(row.control), &outline);
@@ -244,6 +244,16 @@ TEST_F(Win32Window, AScreenReaderReadsTheDetailsTheBarsAndTheButton) {
     }
   }
   EXPECT_EQ(Report(native("Command1")).name, "Restore factory settings");
+
+  // With no input bit in the mask the window greys the whole potentiometer
+  // frame, yet the inputs are there and move: greyed, not absent.
+  hid.model(id).set_input_mask(0x00);
+  w->SerNo.SetListIndex(0);  // reopen and read back
+  Push(id, {0, 0, 0, 13107, 0, 0, 0, 0});
+  Tick();
+  const Reported greyed = Report(native("Ch_frame(4)"));
+  EXPECT_EQ(greyed.value, "20%");
+  EXPECT_NE(greyed.state & STATE_SYSTEM_UNAVAILABLE, 0);
 
   // A client may hold an object after the window is gone: it then answers
   // with an error, never from a control that no longer exists.

@@ -30,9 +30,9 @@ class BarAccessible final : public QAccessibleWidget, public QAccessibleValueInt
       case QAccessible::Name:
         return name_;
       case QAccessible::Value:
-        return FromText(BarValueText(Percent(), Present()));
+        return FromText(BarValueText(Percent(), !Absent()));
       case QAccessible::Description:
-        return FromText(Present() ? kBarRangeText : kNoInputText);
+        return FromText(Absent() ? kNoInputText : kBarRangeText);
       default:
         return QAccessibleWidget::text(kind);
     }
@@ -42,7 +42,8 @@ class BarAccessible final : public QAccessibleWidget, public QAccessibleValueInt
     QAccessible::State state = QAccessibleWidget::state();
     state.readOnly = true;
     state.focusable = false;
-    if (!Present()) state.disabled = true;
+    // Greyed with its frame, as Qt says of every widget in it, or absent.
+    if (Absent()) state.disabled = true;
     return state;
   }
 
@@ -62,8 +63,10 @@ class BarAccessible final : public QAccessibleWidget, public QAccessibleValueInt
   int Percent() const {
     return bar()->track() ? BarPercent(bar()->Width(), bar()->track()->Width()) : kBarMinimum;
   }
-  // The input is absent where its caption is greyed out.
-  bool Present() const { return label_ != nullptr && label_->isEnabled(); }
+  bool Absent() const {
+    return label_ != nullptr &&
+           InputAbsent(label_->isEnabled(), label_->parentWidget()->isEnabled());
+  }
 
   QString name_;
   const QLabel* label_;

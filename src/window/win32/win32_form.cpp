@@ -503,6 +503,7 @@ class Win32Bar final : public WithWindow<ui::Shape> {
         width_(width),
         fill_(fill),
         label_(label),
+        frame_(container),
         index_(index),
         accessibility_(accessibility),
         percent_(BarPercent(width, outline.Width())) {}
@@ -534,8 +535,9 @@ class Win32Bar final : public WithWindow<ui::Shape> {
 
   HBRUSH fill() const { return fill_; }
   int Percent() const { return BarPercent(width_, outline_.Width()); }
-  // The input is there while its caption is enabled.
-  bool Present() const { return label_.Enabled(); }
+  bool Absent() const {
+    return InputAbsent(label_.Enabled(), frame_ == nullptr || frame_->Enabled());
+  }
   RECT Filled() const {
     return RECT{area_.left, area_.top, area_.left + FilledPixels(), area_.bottom};
   }
@@ -553,6 +555,7 @@ class Win32Bar final : public WithWindow<ui::Shape> {
   double dpi_ = 96;
   HBRUSH fill_;
   const ui::Control& label_;
+  const ui::Control* frame_;
   std::size_t index_;  // in kBars
   Win32Accessibility& accessibility_;
   int percent_;  // as last announced to the form's pace
@@ -576,12 +579,14 @@ bool ReadBar(HWND hwnd, const void* /*context*/, AccessibleFacts& facts) {
       reinterpret_cast<const Win32Outline*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
   const Win32Bar* bar = outline != nullptr ? outline->bar() : nullptr;
   if (bar == nullptr) return false;
-  const bool present = bar->Present();
+  const bool absent = bar->Absent();
   facts.name = AccessibleName(bar->Name());
-  facts.value = BarValueText(bar->Percent(), present);
-  facts.description = kBarRangeText;
+  facts.value = BarValueText(bar->Percent(), !absent);
+  facts.description = absent ? kNoInputText : kBarRangeText;
   facts.role = ROLE_SYSTEM_PROGRESSBAR;
-  facts.state = STATE_SYSTEM_READONLY | (present ? 0 : STATE_SYSTEM_UNAVAILABLE);
+  // Unavailable where absent, or greyed with its frame as the outline is.
+  const bool greyed = absent || IsWindowEnabled(hwnd) == FALSE;
+  facts.state = STATE_SYSTEM_READONLY | (greyed ? STATE_SYSTEM_UNAVAILABLE : 0);
   facts.state_mask = STATE_SYSTEM_READONLY | STATE_SYSTEM_UNAVAILABLE | STATE_SYSTEM_FOCUSABLE;
   return true;
 }
