@@ -105,7 +105,7 @@ void MakeAccessible(Shape* shape) {
   // its name, is Qt's plain one: let it go, so that the next question
   // reaches the factory.
   QAccessibleInterface* cached = QAccessible::queryAccessibleInterface(shape);
-  if (dynamic_cast<BarAccessible*>(cached) == nullptr &&
+  if (cached != nullptr && dynamic_cast<BarAccessible*>(cached) == nullptr &&
       dynamic_cast<OutlineAccessible*>(cached) == nullptr) {
     QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(cached));
   }
