@@ -253,7 +253,7 @@ def check(app, nodes):
     c.expect(any(not n.enabled for n in captions.values()),
              "no input's caption is greyed out, where the demo's device has input 8 absent")
 
-    # at-spi2-core 2.56 (Debian 13) names the role "button", older ones
+    # Debian 13's at-spi2-core names the role "button", Debian 12's
     # "push button".
     c.expect(len(named(nodes, "Restore factory settings", {"push button", "button"})) == 1,
              "no push button named 'Restore factory settings'")
