@@ -40,8 +40,8 @@ constexpr bool InputAbsent(bool caption_enabled, bool frame_enabled) {
 }
 
 // "42%", or the absent text.
-inline std::string BarValueText(int percent, bool present) {
-  return present ? std::to_string(percent) + "%" : std::string(kNoInputText);
+inline std::string BarValueText(int percent, bool absent) {
+  return absent ? std::string(kNoInputText) : std::to_string(percent) + "%";
 }
 
 // When to announce a bar's new value: at once where the last announcement

@@ -23,8 +23,8 @@ TEST(BarReading, PercentFollowsTheReadingAndAnEmptyBarReadsZero) {
   for (const auto& [width, percent] : cases) {
     EXPECT_EQ(BarPercent(width, outline), percent) << width;
   }
-  EXPECT_EQ(BarValueText(42, true), "42%");
-  EXPECT_EQ(BarValueText(42, false), "No input");
+  EXPECT_EQ(BarValueText(42, false), "42%");
+  EXPECT_EQ(BarValueText(42, true), "No input");
 }
 
 // A bar that moves on every 20 ms tick for two seconds, then settles: the

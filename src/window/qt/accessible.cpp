@@ -5,15 +5,12 @@
 
 #include "window/bar_reading.h"
 #include "window/layout.h"
+#include "window/qt/latin1.h"
 #include "window/qt/shape.h"
 
 namespace tensivo::window::qt {
 
 namespace {
-
-QString FromText(std::string_view text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // A bar as a read-only progress bar: whole percent of full scale, 0 to 100.
 class BarAccessible final : public QAccessibleWidget, public QAccessibleValueInterface {
@@ -30,7 +27,7 @@ class BarAccessible final : public QAccessibleWidget, public QAccessibleValueInt
       case QAccessible::Name:
         return name_;
       case QAccessible::Value:
-        return FromText(BarValueText(Percent(), !Absent()));
+        return FromText(BarValueText(Percent(), Absent()));
       case QAccessible::Description:
         return FromText(Absent() ? kNoInputText : kBarRangeText);
       default:

@@ -22,6 +22,7 @@
 #include "window/bar_reading.h"
 #include "window/layout.h"
 #include "window/qt/accessible.h"
+#include "window/qt/latin1.h"
 #include "window/qt/shape.h"
 #include "window/qt/window_icon.h"
 
@@ -67,12 +68,6 @@ class ListStyle final : public QProxyStyle {
 };
 
 namespace {
-
-QString FromText(std::string_view text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string ToText(const QString& text) { return text.toLatin1().toStdString(); }
 
 QColor ToColor(Colour colour) { return QColor(colour.red, colour.green, colour.blue); }
 

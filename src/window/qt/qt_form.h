@@ -11,6 +11,7 @@
 #include "window/bar_reading.h"
 #include "window/controls.h"
 #include "window/form_base.h"
+#include "window/qt/latin1.h"
 
 class QComboBox;
 class QLabel;
@@ -40,8 +41,7 @@ class QtForm final : public QWidget, public FormBase {
   // signals), and Qt 6.8 on refuses findChild for such a class.
   template <typename T>
   T* Native(std::string_view name) const {
-    return dynamic_cast<T*>(
-        findChild<QObject*>(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()))));
+    return dynamic_cast<T*>(findChild<QObject*>(FromText(name)));
   }
   // Pixels per inch the layout's twips are converted at: the screen's
   // logical dpi times scale().

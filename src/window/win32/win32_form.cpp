@@ -581,7 +581,7 @@ bool ReadBar(HWND hwnd, const void* /*context*/, AccessibleFacts& facts) {
   if (bar == nullptr) return false;
   const bool absent = bar->Absent();
   facts.name = AccessibleName(bar->Name());
-  facts.value = BarValueText(bar->Percent(), !absent);
+  facts.value = BarValueText(bar->Percent(), absent);
   facts.description = absent ? kNoInputText : kBarRangeText;
   facts.role = ROLE_SYSTEM_PROGRESSBAR;
   // Unavailable where absent, or greyed with its frame as the outline is.
