@@ -102,8 +102,13 @@ void WriteFileCarefully(const std::string& path, std::string_view text) {
   const int fd = mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) {
     const int error = errno;
-    Fail(path, Why(error) + " (a new file is made in " + Printable(directory) +
-                   " and renamed over it, so that a failed write leaves the old one)");
+    // The file itself may be writable: say why its directory matters.
+    const bool denied = error == EACCES || error == EPERM;
+    Fail(path, Why(error) + (denied ? " (the profile is written to a new file in " +
+                                          Printable(directory) +
+                                          " and renamed over it, so that a failed write leaves "
+                                          "the old one)"
+                                    : std::string()));
   }
   const auto abandon = [&](int error) {
     close(fd);
