@@ -348,6 +348,8 @@ TEST_F(Cli, BadRequestsAreRefusedWithOneLineAndNothingWritten) {
       {{"--serial", "-y", "factory"}, kUsage, "--serial needs a value, and '-y' is an option"},
       {{"info", "--serial=--json"}, kNoDevice, "no device with serial --json (attached: A1)"},
       {{"info", "--serial", ""}, kNoDevice, "no device with serial \"\" (attached: A1)"},
+      {{"info", "--serial="}, kNoDevice, "no device with serial \"\" (attached: A1)"},
+      {{"monitor", "--count="}, kUsage, "--count '' is no count of readings"},
       {{"--serial", "A1"}, kUsage, "no command given; the commands are list,"},
       {{"save", "{file}", "--serial", "NOPE"}, kNoDevice, "no device with serial NOPE"},
   };

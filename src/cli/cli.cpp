@@ -102,32 +102,43 @@ struct Ordered {
 // taken for another's value (--serial --json).
 Ordered Order(std::span<const std::string> args) {
   Ordered line;
-  std::size_t at = 0;
+  line.args.push_back(args.empty() ? std::string() : args.front());
+  std::size_t at = 0;  // where the command stands in line.args
   std::map<std::string, int> given;
   for (std::size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--") break;
+    if (args[i] == "--") {
+      line.args.insert(line.args.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+      break;
+    }
+    line.args.push_back(args[i]);
     if (!LooksLikeOption(args[i])) {
-      if (at == 0) at = i;
+      if (at == 0) at = line.args.size() - 1;
       continue;
     }
     const std::string option = OptionNamed(args[i]);
     if (option.empty() || !TakesValue(option)) continue;
-    const std::string command = at == 0 ? std::string() : args[at];
+    const std::string command = at == 0 ? std::string() : line.args[at];
     if (++given[option] == 2) {
       throw Usage(option + " is given twice; give it once", IsCommand(command) ? command : "");
     }
-    if (args[i].find('=') != std::string::npos || i + 1 == args.size()) continue;
+    if (const auto equals = args[i].find('='); equals != std::string::npos) {
+      // As two words, so that the parser takes an empty value, or one that
+      // starts with '-', as the value it is.
+      line.args.back() = option;
+      line.args.push_back(args[i].substr(equals + 1));
+      continue;
+    }
+    if (i + 1 == args.size()) continue;
     if (LooksLikeOption(args[i + 1])) {
       throw Usage(option + " needs a value, and " + Quoted(args[i + 1]) +
                       " is an option; a value that starts with '-' is written " + option + "=" +
                       Printable(args[i + 1]),
                   IsCommand(command) ? command : "");
     }
-    ++i;  // its value, whatever it looks like
+    line.args.push_back(args[++i]);  // its value, whatever it looks like
   }
-  line.args.assign(args.begin(), args.end());
   if (at != 0) {
-    line.command = args[at];
+    line.command = line.args[at];
     // The command first, then what was given before it, in its order.
     std::rotate(line.args.begin() + 1, line.args.begin() + static_cast<std::ptrdiff_t>(at),
                 line.args.begin() + static_cast<std::ptrdiff_t>(at) + 1);
