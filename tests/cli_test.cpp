@@ -3,13 +3,17 @@
 #include "cli/cli.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
+#include <tuple>
 
 #include "device/protocol.h"
 #include "sim/demo_world.h"
@@ -326,6 +330,28 @@ TEST_F(Cli, BadRequestsAreRefusedWithOneLineAndNothingWritten) {
       {{"list", "--json=foo"}, kUsage, "--json takes no value (tensivo-cli list --help)"},
       {{}, kUsage, "no command given; the commands are list, info,"},
       {{"--frob"}, kUsage, "unknown option '--frob'"},
+      {{"set-gain", "LC1", "fast"},
+       kUsage,
+       "'fast' is no gain; give one in decimal as the list writes it (1 to 1022, such as 500 or "
+       "8.0312) or use --position 0..2559 (tensivo-cli set-gain --help)"},
+      {{"set-gain", "LC1", "7.9"}, kUsage, "(position 762) (tensivo-cli set-gain --help)"},
+      {{"--simulate", "lst", "list"}, kUsage, "unknown command 'lst'; the commands are list,"},
+      {{"info", "--serial", "A1", "--serial", "B"},
+       kUsage,
+       "--serial is given twice; give it once (tensivo-cli info --help)"},
+      {{"--serial=A1", "monitor", "--serial", "B"}, kUsage, "--serial is given twice"},
+      {{"monitor", "--count", "1", "--count=2"}, kUsage, "--count is given twice"},
+      {{"info", "--serial", "--json"},
+       kUsage,
+       "--serial needs a value, and '--json' is an option; a value that starts with '-' is "
+       "written --serial=--json (tensivo-cli info --help)"},
+      {{"--serial", "-y", "factory"}, kUsage, "--serial needs a value, and '-y' is an option"},
+      {{"info", "--serial=--json"}, kNoDevice, "no device with serial --json (attached: A1)"},
+      {{"info", "--serial", ""}, kNoDevice, "no device with serial \"\" (attached: A1)"},
+      {{"info", "--serial="}, kNoDevice, "no device with serial \"\" (attached: A1)"},
+      {{"monitor", "--count="}, kUsage, "--count '' is no count of readings"},
+      {{"--serial", "A1"}, kUsage, "no command given; the commands are list,"},
+      {{"save", "{file}", "--serial", "NOPE"}, kNoDevice, "no device with serial NOPE"},
   };
   for (const Case& c : cases) {
     std::string line;
@@ -686,6 +712,252 @@ TEST_F(Cli, MonitorWaitsForASlowDeviceWithoutCallingItLost) {
         << err_.str();
     EXPECT_EQ(out_.str(), "");
   }
+}
+
+TEST_F(Cli, EveryNumberIsReadOneWay) {
+  // Accepted: the list position written; refused: the start of the message.
+  struct Case {
+    std::vector<std::string> args;
+    std::optional<int> position;
+    std::string refusal = "";
+  };
+  const std::string no_gain = "is no gain; give one in decimal";
+  const Case cases[] = {
+      {{"LC1", "500.0"}, 2292},
+      {{"LC1", "500."}, 2292},
+      {{"LC1", "0500"}, 2292},
+      {{"LC1", std::string(300, '0') + "500" + "." + std::string(300, '0')}, 2292},
+      {{"LC1", "1."}, 0},
+      {{"LC1", "8.03120"}, 769},
+      {{"LC1", "8.031250"}, 769},
+      {{"LC1", "1.039"}, 10},  // the list writes 1.0390
+      {{"LC1", "--position", "0300.0"}, 300},
+      {{"LC1", "1e3"}, std::nullopt, "'1e3' " + no_gain},
+      {{"LC1", "5E2"}, std::nullopt, "'5E2' " + no_gain},
+      {{"LC1", "8.03125e0"}, std::nullopt, "'8.03125e0' " + no_gain},
+      {{"LC1", "0x1F4"}, std::nullopt, "'0x1F4' " + no_gain},
+      {{"LC1", "+500"}, std::nullopt, "'+500' " + no_gain},
+      {{"LC1", " 500"}, std::nullopt, "' 500' " + no_gain},
+      {{"LC1", "500 "}, std::nullopt, "'500 ' " + no_gain},
+      {{"LC1", "1_000"}, std::nullopt, "'1_000' " + no_gain},
+      {{"LC1", "\uFF15\uFF10\uFF10"}, std::nullopt, no_gain},  // fullwidth digits
+      {{"LC1", "."}, std::nullopt, "'.' " + no_gain},
+      {{"LC1", "1.2.3"}, std::nullopt, "'1.2.3' " + no_gain},
+      {{"LC1", "nan"}, std::nullopt, "'nan' " + no_gain},
+      {{"LC1", "8.0312500000000000001"}, std::nullopt, "is no gain in the list"},
+      {{"LC1", "--position", "2.5"}, std::nullopt, "--position '2.5' is no list position"},
+      {{"LC1", "--position", "+5"}, std::nullopt, "--position '+5' is no list position"},
+      {{"LC1", "--position", "99999999999999999999"}, std::nullopt, "is no list position"},
+      {{"LC1", "--position", "-1"}, std::nullopt, "--position '-1' is no list position"},
+  };
+  const auto id = Add(u"A1");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.back().substr(0, 30));
+    SetGain(hid_, id, 0, 5);
+    hid_.ClearLogs();
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "set-gain");
+    if (c.position) {
+      EXPECT_EQ(Run(args), kOk) << err_.str();
+      EXPECT_EQ(GainOf(hid_, id, 0), c.position);
+    } else {
+      EXPECT_EQ(Run(args), kUsage);
+      EXPECT_NE(err_.str().find(c.refusal), std::string::npos) << err_.str();
+      EXPECT_TRUE(hid_.write_log().empty());
+    }
+  }
+  // The other numbers follow the same grammar.
+  for (const auto& [option, text, ok] :
+       {std::tuple{"--rate", ".5", true}, {"--rate", "20.000", true}, {"--rate", "+5", false},
+        {"--rate", "1e1", false}, {"--count", "2.0", true}, {"--count", "1_0", false},
+        {"--count", "2.5", false}}) {
+    SCOPED_TRACE(std::string(option) + " " + text);
+    on_wait_ = [&] { hid_.PushModelInput(id, 1); };
+    const std::vector<std::string> args = {"monitor", option, text};
+    EXPECT_EQ(Run(std::string(option) == "--count" ? args
+                                                     : std::vector<std::string>{"monitor", option,
+                                                                                text, "--count", "1"}),
+              ok ? kOk : kUsage)
+        << err_.str();
+  }
+}
+
+TEST_F(Cli, OptionsMayComeBeforeTheCommand) {
+  Add(u"A1");
+  Add(u"B2");
+  ASSERT_EQ(Run({"--serial", "A1", "info"}), kOk) << err_.str();
+  EXPECT_NE(out_.str().find("serial        A1"), std::string::npos) << out_.str();
+  ASSERT_EQ(Run({"--json", "--simulate", "list"}), kOk) << err_.str();
+  EXPECT_EQ(json::parse(out_.str())["default"], "24-0230");
+  ASSERT_EQ(Run({"--simulate", "--serial", "24-0017", "get-gain", "LC2", "--json"}), kOk)
+      << err_.str();
+  EXPECT_EQ(json::parse(out_.str())["serial"], "24-0017");
+}
+
+TEST_F(Cli, ListJsonGivesEveryDeviceTheSameKeys) {
+  Add(u"A1");
+  hid_.RefuseOpens(Add(u"B2"), OpenError::kBusy);
+  hid_.FailAlways(SimulatedHid::Op::kGetManufacturer, Add(u""));
+  ASSERT_EQ(Run({"list", "--json"}), kOk) << err_.str();
+  const json devices = json::parse(out_.str())["devices"];
+  ASSERT_EQ(devices.size(), 3u);
+  const std::set<std::string> keys = {"serial",  "node",         "maker",    "product",
+                                      "version", "version_number", "configurable",
+                                      "openable", "problem",      "fix"};
+  for (const json& device : devices) {
+    std::set<std::string> got;
+    for (const auto& item : device.items()) got.insert(item.key());
+    EXPECT_EQ(got, keys) << device.dump();
+  }
+  EXPECT_TRUE(devices[1]["maker"].is_null());
+  EXPECT_TRUE(devices[1]["configurable"].is_null());
+  EXPECT_TRUE(devices[2]["maker"].is_null());
+  EXPECT_EQ(devices[2]["configurable"], false);
+
+  // An empty serial is named, not left as a gap in a sentence.
+  ASSERT_EQ(Run({"list"}), kOk) << err_.str();
+  EXPECT_NE(out_.str().find("\n\"\" cannot be configured: its maker string"), std::string::npos)
+      << out_.str();
+  EXPECT_NE(out_.str().find("Commands use \"\" (the device"), std::string::npos) << out_.str();
+}
+
+TEST_F(Cli, AnUnreadableMakerIsSavedAsNullAndLoadsInEitherForm) {
+  const auto id = Add(u"A1");
+  hid_.FailAlways(SimulatedHid::Op::kGetManufacturer, id);
+  ASSERT_EQ(Run({"save", "{file}"}), kOk) << err_.str();
+  std::ifstream file(file_);
+  const json saved = json::parse(file);
+  EXPECT_TRUE(saved["maker"].is_null()) << saved.dump();
+  EXPECT_EQ(saved["product"], "Load Cell Interface");
+
+  hid_ = SimulatedHid();
+  Add(u"A1");
+  const std::string gains = R"("gains":{"LC1":{"position":0,"gain":1},
+      "LC2":{"position":0,"gain":1},"LC3":{"position":0,"gain":1}}})";
+  for (const std::string maker : {"null", "\"\"", "\"Tensivo\""}) {
+    SCOPED_TRACE(maker);
+    WriteFile(R"({"profile":1,"serial":"A1","maker":)" + maker + R"(,"product":null,)" + gains);
+    EXPECT_EQ(Run({"load", "{file}"}), kOk) << err_.str();
+  }
+}
+
+TEST_F(Cli, SaveOutputsOnStandardOutputWhenAskedWithADash) {
+  Add(u"A1");
+  ASSERT_EQ(Run({"save", "-"}), kOk) << err_.str();
+  EXPECT_EQ(json::parse(out_.str())["serial"], "A1");
+  EXPECT_EQ(err_.str(), "");
+}
+
+// Every file target `save` may be handed, in a scratch directory: what the
+// names hold afterwards, and no temporary left behind.
+TEST_F(Cli, SaveWritesOnlyARegularFileAndKeepsLinksAndModes) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("cli_save_" + std::to_string(getpid()));
+  struct Case {
+    const char* what;
+    std::function<void(const fs::path&)> make;
+    std::string target;  // as given to save, relative to the scratch directory
+    int exit;
+    std::string message;  // on stderr when refused
+    std::function<void(const fs::path&)> check;
+  };
+  const auto text_of = [](const fs::path& path) {
+    std::ifstream file(path);
+    return std::string((std::istreambuf_iterator<char>(file)), {});
+  };
+  const auto is_profile = [&](const fs::path& path) {
+    EXPECT_NE(text_of(path).find("\"serial\": \"A1\""), std::string::npos) << path;
+  };
+  const Case cases[] = {
+      {"a planted .partial link",
+       [](const fs::path& d) {
+         std::ofstream(d / "notes.txt") << "notes";
+         fs::create_symlink("notes.txt", d / "rig.json.partial");
+       },
+       "rig.json", kOk, "",
+       [&](const fs::path& d) {
+         EXPECT_EQ(text_of(d / "notes.txt"), "notes");
+         is_profile(d / "rig.json");
+       }},
+      {"a link to a file in another directory",
+       [](const fs::path& d) {
+         fs::create_directory(d / "real");
+         std::ofstream(d / "real" / "rig.json") << "old";
+         fs::create_symlink("real/rig.json", d / "link.json");
+       },
+       "link.json", kOk, "",
+       [&](const fs::path& d) {
+         EXPECT_TRUE(fs::is_symlink(d / "link.json"));
+         is_profile(d / "real" / "rig.json");
+       }},
+      {"a private file",
+       [](const fs::path& d) {
+         std::ofstream(d / "rig.json") << "old";
+         fs::permissions(d / "rig.json", fs::perms::owner_read | fs::perms::owner_write);
+       },
+       "rig.json", kOk, "",
+       [&](const fs::path& d) {
+         is_profile(d / "rig.json");
+         EXPECT_EQ(fs::status(d / "rig.json").permissions() & fs::perms::all,
+                   fs::perms::owner_read | fs::perms::owner_write);
+       }},
+      {"/dev/null", nullptr, "/dev/null", kFileFailed,
+       "cannot write /dev/null: it is a device, not a file; to print the profile, save to '-'",
+       [](const fs::path&) { EXPECT_TRUE(fs::is_character_file("/dev/null")); }},
+      {"a FIFO", [](const fs::path& d) { mkfifo((d / "fifo").c_str(), 0600); }, "fifo",
+       kFileFailed, "fifo: it is a FIFO, not a file",
+       [](const fs::path& d) { EXPECT_TRUE(fs::is_fifo(d / "fifo")); }},
+      {"a directory", [](const fs::path& d) { fs::create_directory(d / "sub"); }, "sub",
+       kFileFailed, "sub: it is a directory, not a file", nullptr},
+      {"a name ending in /", nullptr, "new/", kFileFailed,
+       "new/: the name ends in '/', so it names a directory", nullptr},
+      {"a link to nothing", [](const fs::path& d) { fs::create_symlink("gone", d / "dangling"); },
+       "dangling", kFileFailed,
+       "dangling: it is a symbolic link to a file that does not exist; not writing through it",
+       [](const fs::path& d) { EXPECT_FALSE(fs::exists(d / "gone")); }},
+      {"a link loop",
+       [](const fs::path& d) {
+         fs::create_symlink("b", d / "a");
+         fs::create_symlink("a", d / "b");
+       },
+       "a", kFileFailed, "a: Too many levels of symbolic links", nullptr},
+      {"a missing directory", nullptr, "none/rig.json", kFileFailed,
+       "none/rig.json: No such file or directory", nullptr},
+      {"a name too long", nullptr, std::string(300, 'n'), kFileFailed, "File name too long",
+       nullptr},
+  };
+  Add(u"A1");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    if (c.make) c.make(dir);
+    const std::string target = c.target.starts_with("/") ? c.target : (dir / c.target).string();
+    EXPECT_EQ(Run({"save", target}), c.exit) << err_.str();
+    if (c.exit != kOk) {
+      EXPECT_NE(err_.str().find(c.message), std::string::npos) << err_.str();
+      EXPECT_EQ(Lines(err_.str()), 1) << err_.str();
+    }
+    if (c.check) c.check(dir);
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+      EXPECT_FALSE(entry.path().filename().string().starts_with(".tensivo-cli-")) << entry.path();
+    }
+  }
+  fs::remove_all(dir);
+}
+
+TEST_F(Cli, CompletionGetsEachSerialAsOneLiteralLine) {
+  for (const std::u16string serial :
+       {u"$(touch${IFS}pwned)", u"`id`", u"* ~root", u"a'b\"c", u"TV-\u00E9", u"", u"L\u010AF",
+        u"ESC\u011B[2J", u"C1\u009B", u"`id`"}) {
+    Add(serial);
+  }
+  ASSERT_EQ(Run({"--simulate", "__complete", "serials"}), kOk) << err_.str();
+  EXPECT_EQ(out_.str(), "24-0017\n24-0230\n");
+  ASSERT_EQ(Run({"__complete", "serials"}), kOk) << err_.str();
+  EXPECT_EQ(out_.str(), "$(touch${IFS}pwned)\n`id`\n* ~root\na'b\"c\nTV-\u00E9\n\n");
+  EXPECT_EQ(hid_.open_handles(), 0);
+  EXPECT_EQ(Run({"__complete", "colours"}), kUsage);
 }
 
 }  // namespace

@@ -8,9 +8,12 @@
 #include <algorithm>
 #include <array>
 #include <iostream>
+#include <iterator>
+#include <map>
 #include <thread>
 
 #include "cli/command_table.h"
+#include "cli/completion_words.h"
 #include "cli/connection.h"
 #include "cli/text.h"
 #include "sim/demo_world.h"
@@ -53,15 +56,94 @@ std::string Called(const CLI::Option& option) {
   return option.get_positional() ? "a " + option.get_name() : option.get_name();
 }
 
-// The command named on the line, if any: the first word that names one.
-std::string CommandNamed(std::span<const std::string> args) {
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    if (args[i].starts_with("-")) continue;
-    for (const Command& command : Commands()) {
-      if (command.name == args[i]) return args[i];
+// A word the parser takes for an option: "-5" and "-" are values.
+bool LooksLikeOption(std::string_view word) {
+  return word.size() > 1 && word[0] == '-' && !(word[1] >= '0' && word[1] <= '9') &&
+         word[1] != '.';
+}
+
+// The table's name of an option word: "--serial=A" is --serial, "-y" is --yes;
+// empty for a word that names none.
+std::string OptionNamed(std::string_view word) {
+  word = word.substr(0, word.find('='));
+  for (std::size_t arg = 0; arg < kArgCount; ++arg) {
+    const std::string_view names = ArgumentOf(static_cast<Arg>(arg)).names;
+    if (!names.starts_with("-")) continue;
+    for (std::size_t at = 0; at != std::string_view::npos;) {
+      const std::size_t comma = names.find(',', at);
+      if (names.substr(at, comma - at) == word) return std::string(names.substr(0, names.find(',')));
+      at = comma == std::string_view::npos ? comma : comma + 1;
     }
   }
   return {};
+}
+
+bool TakesValue(const std::string& option) {
+  for (std::size_t arg = 0; arg < kArgCount; ++arg) {
+    const Argument& argument = ArgumentOf(static_cast<Arg>(arg));
+    if (!argument.flag && argument.names == option) return true;
+  }
+  return false;
+}
+
+bool IsCommand(std::string_view word) {
+  return std::ranges::any_of(Commands(), [&](const Command& c) { return c.name == word; });
+}
+
+// A line as the parser is to read it: a command's options given before the
+// command moved after it, as --simulate may be given on either side.
+struct Ordered {
+  std::vector<std::string> args;
+  std::string command;  // the word where the command stands, known or not
+};
+
+// Reads the words before the parser does, for what it would misread or
+// misname: where the command stands, an option given twice, and an option
+// taken for another's value (--serial --json).
+Ordered Order(std::span<const std::string> args) {
+  Ordered line;
+  line.args.push_back(args.empty() ? std::string() : args.front());
+  std::size_t at = 0;  // where the command stands in line.args
+  std::map<std::string, int> given;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--") {
+      line.args.insert(line.args.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+      break;
+    }
+    line.args.push_back(args[i]);
+    if (!LooksLikeOption(args[i])) {
+      if (at == 0) at = line.args.size() - 1;
+      continue;
+    }
+    const std::string option = OptionNamed(args[i]);
+    if (option.empty() || !TakesValue(option)) continue;
+    const std::string command = at == 0 ? std::string() : line.args[at];
+    if (++given[option] == 2) {
+      throw Usage(option + " is given twice; give it once", IsCommand(command) ? command : "");
+    }
+    if (const auto equals = args[i].find('='); equals != std::string::npos) {
+      // As two words, so that the parser takes an empty value, or one that
+      // starts with '-', as the value it is.
+      line.args.back() = option;
+      line.args.push_back(args[i].substr(equals + 1));
+      continue;
+    }
+    if (i + 1 == args.size()) continue;
+    if (LooksLikeOption(args[i + 1])) {
+      throw Usage(option + " needs a value, and " + Quoted(args[i + 1]) +
+                      " is an option; a value that starts with '-' is written " + option + "=" +
+                      Printable(args[i + 1]),
+                  IsCommand(command) ? command : "");
+    }
+    line.args.push_back(args[++i]);  // its value, whatever it looks like
+  }
+  if (at != 0) {
+    line.command = line.args[at];
+    // The command first, then what was given before it, in its order.
+    std::rotate(line.args.begin() + 1, line.args.begin() + static_cast<std::ptrdiff_t>(at),
+                line.args.begin() + static_cast<std::ptrdiff_t>(at) + 1);
+  }
+  return line;
 }
 
 // The parser, built from the command table, and what it reads into.
@@ -77,8 +159,13 @@ class CommandLine {
 
   // The command the line names, its values read and checked; none once
   // help or the version is printed.
-  const Command* Parse(std::span<const std::string> args, Console& console) {
-    const std::string named = CommandNamed(args);
+  const Command* Parse(std::span<const std::string> given, Console& console) {
+    const Ordered line = Order(given);
+    if (!line.command.empty() && !IsCommand(line.command)) {
+      throw Usage("unknown command " + Quoted(line.command) + "; " + CommandList(), "");
+    }
+    const std::span<const std::string> args = line.args;
+    const std::string& named = line.command;
     std::vector<const char*> argv;
     for (const std::string& arg : args) argv.push_back(arg.c_str());
     try {
@@ -159,13 +246,9 @@ class CommandLine {
   std::string Refusal(const CLI::ParseError& error, std::span<const std::string> args,
                       const std::string& command) {
     if (command.empty()) {
+      // Options of a command without one are not unknown: the command is missing.
       for (std::size_t i = 1; i < args.size(); ++i) {
-        if (!args[i].starts_with("-")) {
-          return "unknown command " + Quoted(args[i]) + "; " + CommandList();
-        }
-      }
-      for (std::size_t i = 1; i < args.size(); ++i) {
-        if (args[i] != "--simulate") {
+        if (args[i] != "--simulate" && LooksLikeOption(args[i]) && OptionNamed(args[i]).empty()) {
           return "unknown option " + Quoted(args[i]) + "; " + CommandList();
         }
       }
@@ -229,6 +312,14 @@ class CommandLine {
 };
 
 int RunCommand(std::span<const std::string> args, Console& console) {
+  std::vector<std::string> words;
+  std::ranges::copy_if(args, std::back_inserter(words),
+                       [](const std::string& w) { return w != "--simulate"; });
+  if (words.size() == 3 && words[1] == kCompleteCommand) {
+    const bool simulate = words.size() < args.size();
+    return PrintCompletionWords(simulate ? console.simulated_hid() : console.real_hid(), words[2],
+                                console);
+  }
   CommandLine line;
   const Command* command = line.Parse(args, console);
   if (!command) return kOk;

@@ -7,6 +7,8 @@
 #include <stdexcept>
 
 #include "cli/connection.h"
+#include "cli/gain_value.h"
+#include "cli/number_text.h"
 #include "cli/text.h"
 #include "device/device_text.h"
 #include "device/input_report.h"
@@ -34,28 +36,25 @@ std::string Written(double value) {
 
 std::string Range(double least, double most) { return Written(least) + " to " + Written(most); }
 
-// Decimal digits only, so that 010 is ten and 0x9FF no number at all.
+// Every number goes through PlainDecimal, so that 010 is ten, 20.0 is twenty
+// and 0x9FF, 1e3 and +5 are no numbers at all.
 std::optional<long> Whole(std::string_view text, long least, long most) {
-  if (text.empty() || !std::ranges::all_of(text, [](char c) { return c >= '0' && c <= '9'; })) {
-    return std::nullopt;
-  }
+  const auto plain = PlainDecimal(text);
+  if (!plain || plain->find('.') != std::string::npos) return std::nullopt;
   long value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  const auto [end, error] = std::from_chars(plain->data(), plain->data() + plain->size(), value);
+  if (error != std::errc() || end != plain->data() + plain->size()) return std::nullopt;
   if (value < least || value > most) return std::nullopt;
   return value;
 }
 
-// A plain decimal such as 0.5 or 20; no exponent, hex, NaN or infinity.
 std::optional<double> Decimal(std::string_view text, double least, double most) {
-  if (text.empty() ||
-      !std::ranges::all_of(text, [](char c) { return (c >= '0' && c <= '9') || c == '.'; })) {
-    return std::nullopt;
-  }
+  const auto plain = PlainDecimal(text);
+  if (!plain) return std::nullopt;
   double value = 0;
-  const auto [end, error] =
-      std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
-  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
+  const auto [end, error] = std::from_chars(plain->data(), plain->data() + plain->size(), value,
+                                            std::chars_format::fixed);
+  if (error != std::errc() || end != plain->data() + plain->size() || !std::isfinite(value)) {
     return std::nullopt;
   }
   if (value < least || value > most) return std::nullopt;
@@ -97,8 +96,8 @@ Refusal ReadPosition(const std::string& text, Options& options) {
 // before any device is touched.
 Refusal ReadGain(const std::string& text, Options& options) {
   options.gain = text;
-  RequestedPosition(options);
-  return std::nullopt;
+  if (FindGainPosition(text)) return std::nullopt;
+  return NoGainMessage(text);
 }
 
 Refusal ReadRate(const std::string& text, Options& options) {

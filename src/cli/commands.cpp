@@ -107,15 +107,16 @@ void PrintListJson(std::ostream& out, const std::vector<Surveyed>& found,
   json devices = json::array();
   for (const Surveyed& s : found) {
     const auto& d = s.details;
+    // The same keys for every device, null where a value could not be read,
+    // so that a script need not test for a key.
+    const bool opened = !s.problem;
     json entry = {{"serial", DeviceJson(s.serial)}, {"node", DeviceJson(s.path)}};
-    if (!s.problem) {
-      entry["maker"] = DeviceJson(d.manufacturer);
-      entry["product"] = DeviceJson(d.product);
-      entry["version"] = d.manufacturer ? json(Version(d.version)) : json(nullptr);
-      entry["version_number"] = d.version;
-      entry["configurable"] = !ConfigureRefusal(d, s.caps);
-    }
-    entry["openable"] = !s.problem;
+    entry["maker"] = opened ? DeviceJson(d.manufacturer) : json(nullptr);
+    entry["product"] = opened ? DeviceJson(d.product) : json(nullptr);
+    entry["version"] = opened && d.manufacturer ? json(Version(d.version)) : json(nullptr);
+    entry["version_number"] = opened ? json(d.version) : json(nullptr);
+    entry["configurable"] = opened ? json(!ConfigureRefusal(d, s.caps)) : json(nullptr);
+    entry["openable"] = opened;
     entry["problem"] = s.problem ? json(s.problem->reason) : json(nullptr);
     entry["fix"] = s.problem ? json(s.problem->fix) : json(nullptr);
     devices.push_back(entry);
@@ -130,12 +131,12 @@ void PrintListTable(std::ostream& out, const std::vector<Surveyed>& found,
   for (const Surveyed& s : found) {
     const auto& d = s.details;
     if (s.problem) {
-      rows.push_back({s.serial ? Shown(*s.serial) : "?", Shown(s.path), "-", "-", "-", "-",
+      rows.push_back({s.serial ? Named(*s.serial) : "?", Shown(s.path), "-", "-", "-", "-",
                       "no: " + s.problem->reason});
       continue;
     }
     // The window shows the version only beside a maker string it could read.
-    rows.push_back({Shown(*s.serial), Shown(s.path), d.manufacturer ? Shown(*d.manufacturer) : "?",
+    rows.push_back({Named(*s.serial), Shown(s.path), d.manufacturer ? Shown(*d.manufacturer) : "?",
                     d.product ? Shown(*d.product) : "?", d.manufacturer ? Version(d.version) : "?",
                     ConfigureRefusal(d, s.caps) ? "no" : "yes", "yes"});
   }
@@ -146,11 +147,11 @@ void PrintListTable(std::ostream& out, const std::vector<Surveyed>& found,
   }
   for (const Surveyed& s : found) {
     if (const auto refusal = s.problem ? std::nullopt : ConfigureRefusal(s.details, s.caps)) {
-      out << Shown(*s.serial) << " cannot be configured: " << *refusal << '\n';
+      out << Named(*s.serial) << " cannot be configured: " << *refusal << '\n';
     }
   }
   if (default_serial) {
-    out << "Commands use " << Shown(*default_serial)
+    out << "Commands use " << Named(*default_serial)
         << " (the device the window opens) unless --serial names another.\n";
   }
 }
@@ -320,8 +321,8 @@ int Save(platform::HidPlatform& hid, const Options& options, Console& console) {
   }
   Profile profile;
   profile.serial = Utf8FromDevice(connection.serial());
-  profile.maker = Utf8FromDevice(details.manufacturer.value_or(""));
-  profile.product = Utf8FromDevice(details.product.value_or(""));
+  if (details.manufacturer) profile.maker = Utf8FromDevice(*details.manufacturer);
+  if (details.product) profile.product = Utf8FromDevice(*details.product);
   profile.version = Version(details.version);
   for (const std::size_t c : AllCells()) {
     if (!details.gains.positions[c]) {
@@ -330,6 +331,11 @@ int Save(platform::HidPlatform& hid, const Options& options, Console& console) {
                         " holds registers that name no gain of the list; nothing saved");
     }
     profile.positions[c] = *details.gains.positions[c];
+  }
+  if (options.file == kStandardStream) {
+    // The profile alone, so that it can be piped.
+    console.out << ProfileText(profile);
+    return kOk;
   }
   WriteProfileFile(options.file, ProfileText(profile));
   console.out << "saved " << Shown(connection.serial()) << " to " << Printable(options.file) << ": "

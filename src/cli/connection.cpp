@@ -15,7 +15,7 @@ using platform::OpenError;
 
 std::string Joined(const std::vector<std::string>& items) {
   std::string text;
-  for (const std::string& item : items) text += (text.empty() ? "" : ", ") + Shown(item);
+  for (const std::string& item : items) text += (text.empty() ? "" : ", ") + Named(item);
   return text;
 }
 
@@ -111,9 +111,9 @@ Connection::Connection(platform::HidPlatform& hid, const std::optional<std::stri
     const std::string unusable = FirstProblem(found);
     if (!unusable.empty()) {
       throw Failure(kCannotOpen,
-                    "no device with serial " + Shown(*serial) + " can be opened; " + unusable);
+                    "no device with serial " + Named(*serial) + " can be opened; " + unusable);
     }
-    throw Failure(kNoDevice, "no device with serial " + Shown(*serial) +
+    throw Failure(kNoDevice, "no device with serial " + Named(*serial) +
                                  (serials.empty()
                                       ? " (none is attached; " + std::string(kWithoutHardware) + ")"
                                       : " (attached: " + Joined(serials) + ")"));

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "cli/number_text.h"
+#include "cli/text.h"
 #include "device/device_text.h"
 #include "device/protocol.h"
 
@@ -11,21 +13,33 @@ namespace tensivo::cli {
 
 namespace {
 
-const std::array<std::string, device::kGainCount>& ListTexts() {
-  static const auto texts = [] {
-    std::array<std::string, device::kGainCount> all;
-    for (int p = 0; p < device::kGainCount; ++p) all[p] = device::GainText(p);
+// Each entry as the list writes it and as its exact value, in the form
+// PlainDecimal gives, so that "1.039" finds the list's "1.0390" and "500.0"
+// finds "500".
+struct EntryTexts {
+  std::string listed;
+  std::string exact;
+};
+
+const std::array<EntryTexts, device::kGainCount>& Entries() {
+  static const auto entries = [] {
+    std::array<EntryTexts, device::kGainCount> all;
+    for (int p = 0; p < device::kGainCount; ++p) {
+      all[p] = {PlainDecimal(device::GainText(p)).value_or(""),
+                PlainDecimal(device::ExactGainText(p)).value_or("")};
+    }
     return all;
   }();
-  return texts;
+  return entries;
 }
 
 std::optional<double> Number(std::string_view text) {
+  const auto plain = PlainDecimal(text);
+  if (!plain) return std::nullopt;
   double value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
-    return std::nullopt;
-  }
+  const auto [end, error] = std::from_chars(plain->data(), plain->data() + plain->size(), value,
+                                            std::chars_format::fixed);
+  if (error != std::errc() || !std::isfinite(value)) return std::nullopt;
   return value;
 }
 
@@ -41,25 +55,25 @@ double GainAt(int position) {
 }
 
 std::optional<int> FindGainPosition(std::string_view text) {
-  const auto& texts = ListTexts();
+  const auto plain = PlainDecimal(text);
+  if (!plain) return std::nullopt;
+  const auto& entries = Entries();
   for (int p = 0; p < device::kGainCount; ++p) {
-    if (texts[p] == text) return p;
+    if (entries[p].listed == *plain) return p;
   }
-  // Every gain is a multiple of 1/256 below 1024, so a double holds it exactly.
-  if (const auto value = Number(text)) {
-    for (int p = 0; p < device::kGainCount; ++p) {
-      if (GainAt(p) == *value) return p;
-    }
+  // Compared as text: a double would take 8.031250000000000001 for 8.03125.
+  for (int p = 0; p < device::kGainCount; ++p) {
+    if (entries[p].exact == *plain) return p;
   }
   return std::nullopt;
 }
 
 std::string NoGainMessage(std::string_view text) {
-  const std::string quoted = "'" + std::string(text) + "'";
+  const std::string quoted = Quoted(text);
   const auto value = Number(text);
   if (!value) {
     return quoted +
-           " is no gain; give one as the list writes it (1 to 1022, such as 500 or "
+           " is no gain; give one in decimal as the list writes it (1 to 1022, such as 500 or "
            "8.0312) or use --position 0.." +
            std::to_string(device::kLastGainPosition);
   }

@@ -12,7 +12,8 @@ namespace tensivo::cli {
 double GainAt(int position);
 
 // The list position of a gain written as the list shows it ("8.0312") or as
-// its exact value ("8.03125", "500.0"); none when it is no entry.
+// its exact value ("8.03125"), in decimal as PlainDecimal reads it ("500.0",
+// "8.03120"); none when it is no entry.
 std::optional<int> FindGainPosition(std::string_view text);
 
 // Why `text` is no gain, naming the entries nearest to it when it is a number.

@@ -9,6 +9,7 @@
 #include <set>
 #include <vector>
 
+#include "cli/careful_file.h"
 #include "cli/cli.h"
 #include "cli/connection.h"
 #include "cli/gain_value.h"
@@ -39,6 +40,14 @@ std::string Text(const json& object, const char* key, bool required) {
   // A NUL would end the text early wherever it is shown or compared.
   if (text.find('\0') != std::string::npos) Bad(std::string("\"") + key + "\" holds a NUL");
   return text;
+}
+
+// A device text that may not have been readable: null then, or "" in
+// profiles saved before null was written for it.
+std::optional<std::string> DeviceText(const json& object, const char* key) {
+  const auto it = object.find(key);
+  if (it == object.end() || it->is_null()) return std::nullopt;
+  return Text(object, key, true);
 }
 
 int Position(const json& gains, const char* cell) {
@@ -78,9 +87,15 @@ std::string ProfileText(const Profile& profile) {
     gains[device::kChannels[cell].json_key] = {{"position", profile.positions[cell]},
                                                {"gain", GainAt(profile.positions[cell])}};
   }
-  const json document = {{"profile", kProfileFormat},  {"serial", profile.serial},
-                         {"maker", profile.maker},     {"product", profile.product},
-                         {"version", profile.version}, {"gains", gains}};
+  const auto text_or_null = [](const std::optional<std::string>& text) {
+    return text ? json(*text) : json(nullptr);
+  };
+  const json document = {{"profile", kProfileFormat},
+                         {"serial", profile.serial},
+                         {"maker", text_or_null(profile.maker)},
+                         {"product", text_or_null(profile.product)},
+                         {"version", profile.version},
+                         {"gains", gains}};
   return JsonText(document, 2) + "\n";
 }
 
@@ -130,8 +145,8 @@ Profile ParseProfile(std::string_view text) {
     Bad("\"serial\" holds a character no device serial can hold (they are 8-bit text, "
         "Latin-1)");
   }
-  profile.maker = Text(document, "maker", false);
-  profile.product = Text(document, "product", false);
+  profile.maker = DeviceText(document, "maker");
+  profile.product = DeviceText(document, "product");
   profile.version = Text(document, "version", false);
   const auto gains = document.find("gains");
   if (gains == document.end() || !gains->is_object()) Bad("it has no \"gains\"");
@@ -158,23 +173,7 @@ std::string ReadProfileFile(const std::string& path) {
 }
 
 void WriteProfileFile(const std::string& path, const std::string& text) {
-  const std::string partial = path + ".partial";
-  {
-    std::ofstream file(partial, std::ios::binary | std::ios::trunc);
-    if (!file) throw Failure(kFileFailed, "cannot write " + partial + ": " + Why());
-    file << text;
-    file.flush();
-    if (!file) {
-      const std::string why = Why();
-      std::remove(partial.c_str());
-      throw Failure(kFileFailed, "cannot write " + partial + ": " + why);
-    }
-  }
-  if (std::rename(partial.c_str(), path.c_str()) != 0) {
-    const std::string why = Why();
-    std::remove(partial.c_str());
-    throw Failure(kFileFailed, "cannot write " + path + ": " + why);
-  }
+  WriteFileCarefully(path, text);
 }
 
 }  // namespace tensivo::cli

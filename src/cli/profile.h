@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,10 +12,14 @@ namespace tensivo::cli {
 
 inline constexpr int kProfileFormat = 1;
 
+// The file name `save` takes for standard output; a device or FIFO named as
+// a file is refused, so printing is asked for this way alone.
+inline constexpr const char* kStandardStream = "-";
+
 struct Profile {
   std::string serial;
-  std::string maker;
-  std::string product;
+  std::optional<std::string> maker;    // none: the device's could not be read
+  std::optional<std::string> product;
   std::string version;                                  // as the window shows it, "1.1"
   std::array<int, device::kLoadCellCount> positions{};  // list positions, in channel order
 };
@@ -26,8 +31,7 @@ std::string ProfileText(const Profile& profile);
 Profile ParseProfile(std::string_view text);
 
 // Reads or writes a whole profile file; throws Failure(kFileFailed). A file
-// is written beside its final name and renamed, so a failed save leaves the
-// old one.
+// is written as WriteFileCarefully writes it.
 std::string ReadProfileFile(const std::string& path);
 void WriteProfileFile(const std::string& path, const std::string& text);
 

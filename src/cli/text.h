@@ -28,6 +28,12 @@ inline std::string Shown(std::string_view eight_bit) {
   return Printable(Utf8FromDevice(eight_bit));
 }
 
+// A serial for a sentence: shown, and "" when it is empty, so that the
+// sentence still names something.
+inline std::string Named(std::string_view eight_bit) {
+  return eight_bit.empty() ? "\"\"" : Shown(eight_bit);
+}
+
 // A word from the command line, quoted, for a message.
 inline std::string Quoted(std::string_view text) { return "'" + Printable(text) + "'"; }
 
