@@ -16,6 +16,12 @@ class HeadlessFrontEnd final : public FrontEnd {
     return std::string(form_.focused());
   }
   void Wheel(ui::List& list) override { form_.UserWheel(list.Name()); }
+  std::string Described(ui::Control& control) override {
+    const auto* list = dynamic_cast<const ui::List*>(&control);
+    if (list == nullptr) return {};
+    const ui::Placeholder placeholder = list->GetPlaceholder();
+    return std::string(placeholder.hint.empty() ? placeholder.text : placeholder.hint);
+  }
 
  private:
   headless::HeadlessForm form_;
