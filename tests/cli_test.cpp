@@ -510,10 +510,10 @@ TEST(CliHints, NoDeviceNamesTheCommandsAsTheUserCanRunThem) {
     std::string program;
     std::string hint;
   } cases[] = {
-      {"tensivo-cli", "to try without hardware: tensivo-cli --simulate list, or tensivo-config-demo"},
-      {std::string(folder) + "/tensivo-cli",
-       "to try without hardware: " + std::string(folder) + "/tensivo-cli --simulate list, or " +
-           demo},
+      {"tensivo-cli",
+       "to try without hardware: tensivo-cli --simulate list, or tensivo-config-demo"},
+      {std::string(folder) + "/tensivo-cli", "to try without hardware: " + std::string(folder) +
+                                                 "/tensivo-cli --simulate list, or " + demo},
       {"/nowhere/tensivo-cli", "to try without hardware: /nowhere/tensivo-cli --simulate list"},
   };
   for (const auto& c : cases) EXPECT_EQ(WithoutHardware(c.program), c.hint) << c.program;

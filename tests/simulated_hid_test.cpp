@@ -177,7 +177,7 @@ TEST(DemoWorld, DevicesStreamAndFollowTheirPlugCycles) {
   std::array<std::uint8_t, 16> serial{};
   ASSERT_NE(hid->GetSerialNumberString(left, serial), 0);
   const std::array<std::uint8_t, 16> turned_to{'2', 0,   '4', 0,   '-', 0,   '0',
-                                                   0,   '0', 0,   '1', 0,   '7', 0};
+                                               0,   '0', 0,   '1', 0,   '7', 0};
   EXPECT_EQ(serial, turned_to) << "24-0017, the one the window turns to, is the one that stays";
 }
 

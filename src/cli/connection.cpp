@@ -129,10 +129,10 @@ Connection::Connection(platform::HidPlatform& hid, const std::optional<std::stri
       throw Failure(kCannotOpen,
                     "no device with serial " + Shown(*serial) + " can be opened; " + unusable);
     }
-    throw Failure(kNoDevice, "no device with serial " + Shown(*serial) +
-                                 (serials.empty()
-                                      ? " (none is attached; " + WithoutHardware(program) + ")"
-                                      : " (attached: " + Joined(serials) + ")"));
+    throw Failure(kNoDevice,
+                  "no device with serial " + Shown(*serial) +
+                      (serials.empty() ? " (none is attached; " + WithoutHardware(program) + ")"
+                                       : " (attached: " + Joined(serials) + ")"));
   }
   if (serials.empty()) {
     const std::string unusable = FirstProblem(Survey(hid_));

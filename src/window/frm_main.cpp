@@ -38,14 +38,19 @@ struct SearchWord {
   platform::OpenError why;
   ui::Placeholder placeholder;
 };
+// The shown words fit the list's narrow field in every front-end's face;
+// the hint says the rest.
 constexpr std::array<SearchWord, 4> kSearchWords = {{
-    {platform::OpenError::kNone, {"searching\xE2\x80\xA6", ""}},  // an ellipsis, U+2026
+    {platform::OpenError::kNone,
+     {"looking\xE2\x80\xA6",
+      "No device found yet; the window keeps looking. tensivo-cli list "
+      "says more."}},
     {platform::OpenError::kPermissionDenied,
-     {"no access", "A device is attached that you may not open: tensivo-cli list says why."}},
+     {"denied", "A device is attached that you may not open: tensivo-cli list says why."}},
     {platform::OpenError::kBusy,
      {"in use", "A device is attached that another program holds: tensivo-cli list says more."}},
     {platform::OpenError::kOther,
-     {"cannot open", "A device is attached that cannot be opened: tensivo-cli list says why."}},
+     {"failed", "A device is attached that cannot be opened: tensivo-cli list says why."}},
 }};
 
 ui::Placeholder SearchPlaceholder(platform::OpenError why) {

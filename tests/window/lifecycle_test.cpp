@@ -46,17 +46,21 @@ TEST_F(NoDevice, EmptySerialListSaysItSearchesAndWhyADeviceCannotBeOpened) {
     const ui::Placeholder shown = w->SerNo.GetPlaceholder();
     return std::string(shown.text) + " | " + ui->Described(w->SerNo);
   };
-  EXPECT_EQ(told(), "searching\u2026 | searching\u2026");
+  EXPECT_EQ(told(),
+            "looking\u2026 | No device found yet; the window keeps looking. tensivo-cli "
+            "list says more.");
 
   const auto id = Add(u"LOCKED");
   hid.RefuseOpens(id, platform::OpenError::kPermissionDenied);
   Tick();
-  EXPECT_EQ(told(), "no access | A device is attached that you may not open: tensivo-cli list "
-                    "says why.");
+  EXPECT_EQ(told(),
+            "denied | A device is attached that you may not open: tensivo-cli list "
+            "says why.");
   hid.RefuseOpens(id, platform::OpenError::kBusy);
   Tick();
-  EXPECT_EQ(told(), "in use | A device is attached that another program holds: tensivo-cli list "
-                    "says more.");
+  EXPECT_EQ(told(),
+            "in use | A device is attached that another program holds: tensivo-cli list "
+            "says more.");
 
   hid.RefuseOpens(id, platform::OpenError::kNone);
   Tick();
@@ -64,7 +68,9 @@ TEST_F(NoDevice, EmptySerialListSaysItSearchesAndWhyADeviceCannotBeOpened) {
   EXPECT_EQ(told(), " | ") << "a listed device leaves nothing to say";
   hid.Detach(id);
   Tick();
-  EXPECT_EQ(told(), "searching\u2026 | searching\u2026");
+  EXPECT_EQ(told(),
+            "looking\u2026 | No device found yet; the window keeps looking. tensivo-cli "
+            "list says more.");
 }
 
 TEST_F(NoDevice, DevicePluggedInLaterIsShownOnTheNextTickAndPolledAt20ms) {

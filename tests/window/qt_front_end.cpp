@@ -40,8 +40,8 @@ class QtFrontEnd final : public FrontEnd {
   }
 
   std::string Described(ui::Control& control) override {
-    QAccessibleInterface* told = QAccessible::queryAccessibleInterface(
-        form_.Native<QWidget>(control.Name()));
+    QAccessibleInterface* told =
+        QAccessible::queryAccessibleInterface(form_.Native<QWidget>(control.Name()));
     return told == nullptr ? std::string() : told->text(QAccessible::Description).toStdString();
   }
 

@@ -198,9 +198,9 @@ class ControlAccessible final : public IAccessible, public IOleWindow {
 std::wstring WideFromUtf8(std::string_view text) {
   if (text.empty()) return {};
   const int size = static_cast<int>(text.size());
-  std::wstring wide(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), size,
-                                                                  nullptr, 0)),
-                    L'\0');
+  std::wstring wide(
+      static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0)),
+      L'\0');
   MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), static_cast<int>(wide.size()));
   return wide;
 }
@@ -255,8 +255,8 @@ void Win32Accessibility::Describe(HWND control, std::string_view description) {
   if (description.empty()) {
     if (!known) return;
     MSAAPROPID property = PROPID_ACC_DESCRIPTION;
-    annotations_->ClearHwndProps(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
-                                 &property, 1);
+    annotations_->ClearHwndProps(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, &property,
+                                 1);
     std::erase(described_, control);
   } else if (SUCCEEDED(annotations_->SetHwndPropStr(control, static_cast<DWORD>(OBJID_CLIENT),
                                                     CHILDID_SELF, PROPID_ACC_DESCRIPTION,
