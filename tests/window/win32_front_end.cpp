@@ -65,7 +65,7 @@ class Win32FrontEnd final : public FrontEnd {
   std::string Described(ui::Control& control) override {
     IAccessible* object = nullptr;
     if (FAILED(AccessibleObjectFromWindow(form_.Native(control.Name()),
-                                          static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                                          static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
                                           reinterpret_cast<void**>(&object)))) {
       return "(no accessible object)";
     }
