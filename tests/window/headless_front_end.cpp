@@ -16,12 +16,8 @@ class HeadlessFrontEnd final : public FrontEnd {
     return std::string(form_.focused());
   }
   void Wheel(ui::List& list) override { form_.UserWheel(list.Name()); }
-  std::string Described(ui::Control& control) override {
-    const auto* list = dynamic_cast<const ui::List*>(&control);
-    if (list == nullptr) return {};
-    const ui::Placeholder placeholder = list->GetPlaceholder();
-    return std::string(placeholder.hint.empty() ? placeholder.text : placeholder.hint);
-  }
+  // No screen reader reads a headless window.
+  std::optional<std::string> Described(ui::Control& /*control*/) override { return std::nullopt; }
 
  private:
   headless::HeadlessForm form_;

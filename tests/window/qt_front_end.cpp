@@ -39,7 +39,7 @@ class QtFrontEnd final : public FrontEnd {
     return focused->objectName().toStdString();
   }
 
-  std::string Described(ui::Control& control) override {
+  std::optional<std::string> Described(ui::Control& control) override {
     QAccessibleInterface* told =
         QAccessible::queryAccessibleInterface(form_.Native<QWidget>(control.Name()));
     return told == nullptr ? std::string() : told->text(QAccessible::Description).toStdString();

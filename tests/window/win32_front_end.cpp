@@ -62,7 +62,7 @@ class Win32FrontEnd final : public FrontEnd {
 
   // As a client in another process asks: through the control's accessible
   // object, where Dynamic Annotation's properties are read.
-  std::string Described(ui::Control& control) override {
+  std::optional<std::string> Described(ui::Control& control) override {
     IAccessible* object = nullptr;
     if (FAILED(AccessibleObjectFromWindow(form_.Native(control.Name()),
                                           static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
@@ -73,6 +73,16 @@ class Win32FrontEnd final : public FrontEnd {
     VariantInit(&self);
     self.vt = VT_I4;
     self.lVal = CHILDID_SELF;
+    // Wine's oleacc has no combo box object, and its Dynamic Annotation is
+    // a stub: nothing of the window's reaches a client there.
+    VARIANT role;
+    VariantInit(&role);
+    const bool list = dynamic_cast<const ui::List*>(&control) != nullptr;
+    if (list && object->get_accRole(self, &role) == S_OK && role.vt == VT_I4 &&
+        role.lVal != ROLE_SYSTEM_COMBOBOX) {
+      object->Release();
+      return std::nullopt;
+    }
     BSTR description = nullptr;
     std::string told;
     if (object->get_accDescription(self, &description) == S_OK && description != nullptr) {
