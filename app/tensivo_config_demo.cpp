@@ -4,5 +4,6 @@
 
 int main(int argc, char** argv) {
   auto hid = tensivo::sim::MakeDemoWorld();
-  return tensivo::window::qt::RunUtility(*hid, argc, argv, tensivo::window::kDemoWindowCaption);
+  return tensivo::window::qt::RunUtility(*hid, argc, argv, tensivo::window::kDemoWindowCaption,
+                                         "tensivo-cli --simulate");
 }

@@ -15,6 +15,8 @@
 #include <sstream>
 #include <tuple>
 
+#include "cli/connection.h"
+#include "cli/help_text.h"
 #include "device/protocol.h"
 #include "sim/demo_world.h"
 #include "sim/simulated_hid.h"
@@ -517,7 +519,47 @@ TEST_F(Cli, SimulateRunsOnTheDemosDevicesAlone) {
   EXPECT_EQ(Run({"--simulate", "list"}), kOk);
   EXPECT_NE(out_.str().find("24-0017"), std::string::npos) << out_.str();
   EXPECT_NE(out_.str().find("Commands use 24-0230"), std::string::npos) << out_.str();
+  EXPECT_EQ(err_.str(), "") << "reading leaves nothing to say";
+  EXPECT_EQ(Run({"--simulate", "set-gain", "LC2", "300"}), kOk);
+  EXPECT_EQ(err_.str(),
+            "tensivo-cli: written to a simulated device, which starts afresh on every run: the "
+            "next command will not see it\n");
   EXPECT_EQ(hid_.calls_made(), 0u);
+}
+
+TEST(CliHints, NoDeviceNamesTheCommandsAsTheUserCanRunThem) {
+  char folder[] = "/tmp/cli_test_hint_XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string demo = std::string(folder) + "/tensivo-config-demo";
+  std::ofstream(demo) << "";
+  const struct {
+    std::string program;
+    std::string hint;
+  } cases[] = {
+      {"tensivo-cli",
+       "to try without hardware: tensivo-cli --simulate list, or tensivo-config-demo"},
+      {std::string(folder) + "/tensivo-cli", "to try without hardware: " + std::string(folder) +
+                                                 "/tensivo-cli --simulate list, or " + demo},
+      {"/nowhere/tensivo-cli", "to try without hardware: /nowhere/tensivo-cli --simulate list"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(WithoutHardware(c.program), c.hint) << c.program;
+  std::remove(demo.c_str());
+  rmdir(folder);
+}
+
+TEST(CliHelp, LongLinesWrapUnderTheirDescription) {
+  const struct {
+    std::size_t columns;
+    const char* help;
+    const char* wrapped;
+  } cases[] = {
+      {50, "  --serial SERIAL   the device with this serial number\nshort\n",
+       "  --serial SERIAL   the device with this serial\n                    number\nshort\n"},
+      {30, "  --serial SERIAL   the device with this serial number",
+       "  --serial SERIAL the device\n  with this serial number"},
+      {12, "a verylongwordindeed b", "a\nverylongwordindeed\nb"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(WrapHelp(c.help, c.columns), c.wrapped) << c.help;
 }
 
 // What a terminal may be handed: no control character but the line feed, and

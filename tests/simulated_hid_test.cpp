@@ -154,16 +154,17 @@ TEST(DemoWorld, DevicesStreamAndFollowTheirPlugCycles) {
   EXPECT_GE(count, 17u * 15);
   EXPECT_EQ(count % 17, 0u);
 
-  // Each step lands half a second into a phase of the demo's 5-minute cycle.
+  // Each step lands half a second into a phase of the demo's 2-minute cycle.
   const struct {
     int at_ms;
     std::size_t listed;
     const char* why;
   } phases[] = {
-      {80'500, 1, "24-0017 is away from 80 s"},      {90'500, 2, "and back at 90 s"},
-      {180'500, 1, "away again at 180 s"},           {190'500, 2, "back at 190 s"},
-      {280'500, 0, "both are away from 280 s"},      {290'500, 2, "both back at 290 s"},
-      {380'500, 1, "the cycle repeats after 5 min"},
+      {59'500, 2, "both are there for the first minute"},
+      {60'500, 1, "24-0230 is away from 60 s"},
+      {80'500, 0, "both are away from 80 s"},
+      {100'500, 2, "both back at 100 s"},
+      {180'500, 1, "the cycle repeats after 2 min"},
   };
   int now_ms = 20;
   for (const auto& phase : phases) {
@@ -175,9 +176,9 @@ TEST(DemoWorld, DevicesStreamAndFollowTheirPlugCycles) {
   Handle left = hid->Open(ours.front().path, OpenMode::kPlain);
   std::array<std::uint8_t, 16> serial{};
   ASSERT_NE(hid->GetSerialNumberString(left, serial), 0);
-  const std::array<std::uint8_t, 16> window_device{'2', 0,   '4', 0,   '-', 0,   '0',
-                                                   0,   '2', 0,   '3', 0,   '0', 0};
-  EXPECT_EQ(serial, window_device) << "24-0230, the window's device, is the one that stays";
+  const std::array<std::uint8_t, 16> turned_to{'2', 0,   '4', 0,   '-', 0,   '0',
+                                               0,   '0', 0,   '1', 0,   '7', 0};
+  EXPECT_EQ(serial, turned_to) << "24-0017, the one the window turns to, is the one that stays";
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "cli/command_table.h"
 #include "cli/completion_words.h"
 #include "cli/connection.h"
+#include "cli/help_text.h"
 #include "cli/text.h"
 #include "sim/demo_world.h"
 
@@ -172,7 +173,7 @@ class CommandLine {
       app_.parse(static_cast<int>(argv.size()), argv.data());
     } catch (const CLI::CallForHelp&) {
       // Shows the help of the command it was asked on.
-      console.out << app_.help();
+      console.out << WrapHelp(app_.help(), console.out_columns);
       return nullptr;
     } catch (const CLI::CallForVersion&) {
       console.out << "tensivo-cli " TENSIVO_VERSION "\n";
@@ -324,7 +325,14 @@ int RunCommand(std::span<const std::string> args, Console& console) {
   const Command* command = line.Parse(args, console);
   if (!command) return kOk;
   platform::HidPlatform& hid = line.simulate() ? console.simulated_hid() : console.real_hid();
-  return command->run(hid, line.options(), console);
+  const int code = command->run(hid, line.options(), console);
+  // The next run's simulated devices hold the factory's gains again, which
+  // would read as a write that did not hold.
+  if (code == kOk && command->writes && line.simulate()) {
+    console.err << "tensivo-cli: written to a simulated device, which starts afresh on every "
+                   "run: the next command will not see it\n";
+  }
+  return code;
 }
 
 }  // namespace
@@ -376,6 +384,8 @@ int Main(int argc, char** argv,
   std::ios::sync_with_stdio(false);
   Console console(std::cout, std::cerr, std::cin);
   console.out_is_terminal = isatty(STDOUT_FILENO) == 1;
+  console.out_columns = TerminalColumns();
+  if (argc > 0 && argv[0] != nullptr) console.program = argv[0];
   console.in_is_terminal = isatty(STDIN_FILENO) == 1;
   console.real_hid = [&]() -> platform::HidPlatform& {
     if (!real) real = make_real();

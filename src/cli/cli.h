@@ -41,6 +41,9 @@ struct Console {
   std::istream& in;
   bool out_is_terminal = false;
   bool in_is_terminal = false;
+  std::size_t out_columns = 80;  // what help is wrapped to: the terminal's width
+  // The program as the user ran it (args[0]): hints name what to run so.
+  std::string program = "tensivo-cli";
   HidSource real_hid;       // the attached devices
   HidSource simulated_hid;  // --simulate
   // Returns at the given time, or earlier once `interrupted` is set.

@@ -175,12 +175,14 @@ std::span<const Command> Commands() {
       {"set-gain",
        "writes one load cell's gain as the window does, then reads it back",
        {{Arg::kCell, true}, {Arg::kGain}, {Arg::kPosition}, {Arg::kSerial}},
-       SetGain},
+       SetGain,
+       true},
       {"factory",
        "restores the factory settings as the window's button does (every gain 500), then reads "
        "them back",
        {{Arg::kYes}, {Arg::kSerial}},
-       Factory},
+       Factory,
+       true},
       {"monitor",
        "the eight inputs live, raw 0.." + Written(device::kFullScaleValue) +
            " and percent; Ctrl-C ends",
@@ -196,7 +198,8 @@ std::span<const Command> Commands() {
       {"load",
        "checks a profile file whole, writes its gains, and reads them back",
        {{Arg::kFile, true}, {Arg::kForce}, {Arg::kSerial}},
-       Load},
+       Load,
+       true},
   };
   return commands;
 }

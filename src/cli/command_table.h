@@ -44,6 +44,7 @@ struct Command {
   std::string help;
   std::vector<ArgUse> args;  // as its help lists them, after --simulate
   int (*run)(platform::HidPlatform& hid, const Options& options, Console& console);
+  bool writes = false;  // writes to the device
 };
 
 std::span<const Command> Commands();

@@ -172,7 +172,7 @@ int List(platform::HidPlatform& hid, const Options& options, Console& console) {
     PrintListTable(console.out, found, default_serial);
   }
   if (found.empty()) {
-    console.err << "tensivo-cli: no device attached; " << kWithoutHardware << '\n';
+    console.err << "tensivo-cli: no device attached; " << WithoutHardware(console.program) << '\n';
     return kNoDevice;
   }
   if (!default_serial) {
@@ -183,7 +183,7 @@ int List(platform::HidPlatform& hid, const Options& options, Console& console) {
 }
 
 int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
-  Connection connection(hid, options.serial);
+  Connection connection(hid, options.serial, console.program);
   const device::DeviceDetails details = device::ReadDetails(hid, connection.state());
   const auto refusal = ConfigureRefusal(details, connection.state().DeviceCaps);
   if (!details.gains.read) {
@@ -244,7 +244,7 @@ int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
 }
 
 int GetGain(platform::HidPlatform& hid, const Options& options, Console& console) {
-  Connection connection(hid, options.serial);
+  Connection connection(hid, options.serial, console.program);
   const device::StoredGains gains = connection.ReadBackGains();
   std::vector<std::size_t> cells = AllCells();
   if (options.cell) cells = {static_cast<std::size_t>(*options.cell)};
@@ -272,7 +272,7 @@ int RequestedPosition(const Options& options) {
 int SetGain(platform::HidPlatform& hid, const Options& options, Console& console) {
   const int position = RequestedPosition(options);
   const auto cell = static_cast<std::size_t>(*options.cell);
-  Connection connection(hid, options.serial);
+  Connection connection(hid, options.serial, console.program);
   connection.RequireConfigurable();
   RequireWritten(device::WriteGain(hid, connection.state(), static_cast<LoadCell>(cell), position));
   RequireHolds(connection, connection.ReadBackGains(), cell, position);
@@ -286,7 +286,7 @@ int Factory(platform::HidPlatform& hid, const Options& options, Console& console
     throw Failure(kRefused,
                   "factory rewrites every gain; confirm it with --yes when not at a terminal");
   }
-  Connection connection(hid, options.serial);
+  Connection connection(hid, options.serial, console.program);
   connection.RequireConfigurable();
   if (!options.yes) {
     console.err << "Restore the factory settings of " << Shown(connection.serial())
@@ -313,7 +313,7 @@ int Factory(platform::HidPlatform& hid, const Options& options, Console& console
 }
 
 int Save(platform::HidPlatform& hid, const Options& options, Console& console) {
-  Connection connection(hid, options.serial);
+  Connection connection(hid, options.serial, console.program);
   const device::DeviceDetails details = device::ReadDetails(hid, connection.state());
   if (!details.gains.read) {
     throw Failure(kDeviceFailed, "device " + Shown(connection.serial()) +
@@ -345,7 +345,7 @@ int Save(platform::HidPlatform& hid, const Options& options, Console& console) {
 
 int Load(platform::HidPlatform& hid, const Options& options, Console& console) {
   const Profile profile = ParseProfile(ReadProfileFile(options.file));
-  Connection connection(hid, options.serial);
+  Connection connection(hid, options.serial, console.program);
   connection.RequireConfigurable();
   // Matched as the window matches serials: as 8-bit text.
   if (DeviceFromUtf8(profile.serial) != connection.serial() && !options.force) {

@@ -1,6 +1,7 @@
 #include "cli/connection.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "cli/text.h"
 #include "device/device_text.h"
@@ -103,7 +104,22 @@ std::optional<std::string> ConfigureRefusal(const device::DeviceDetails& details
   return std::nullopt;
 }
 
-Connection::Connection(platform::HidPlatform& hid, const std::optional<std::string>& serial)
+std::string WithoutHardware(std::string_view program) {
+  const std::size_t slash = program.rfind('/');
+  if (slash == std::string_view::npos) {
+    return "to try without hardware: tensivo-cli --simulate list, or tensivo-config-demo";
+  }
+  const std::string cli = Printable(program);
+  const std::string demo = std::string(program.substr(0, slash + 1)) + "tensivo-config-demo";
+  std::error_code error;
+  if (!std::filesystem::exists(demo, error)) {
+    return "to try without hardware: " + cli + " --simulate list";
+  }
+  return "to try without hardware: " + cli + " --simulate list, or " + Printable(demo);
+}
+
+Connection::Connection(platform::HidPlatform& hid, const std::optional<std::string>& serial,
+                       std::string_view program)
     : hid_(hid) {
   const std::vector<std::string> serials = device::Scan_USB_devices(hid_, state_);
   if (serial && std::ranges::find(serials, *serial) == serials.end()) {
@@ -113,16 +129,16 @@ Connection::Connection(platform::HidPlatform& hid, const std::optional<std::stri
       throw Failure(kCannotOpen,
                     "no device with serial " + Named(*serial) + " can be opened; " + unusable);
     }
-    throw Failure(kNoDevice, "no device with serial " + Named(*serial) +
-                                 (serials.empty()
-                                      ? " (none is attached; " + std::string(kWithoutHardware) + ")"
-                                      : " (attached: " + Joined(serials) + ")"));
+    throw Failure(kNoDevice,
+                  "no device with serial " + Named(*serial) +
+                      (serials.empty() ? " (none is attached; " + WithoutHardware(program) + ")"
+                                       : " (attached: " + Joined(serials) + ")"));
   }
   if (serials.empty()) {
     const std::string unusable = FirstProblem(Survey(hid_));
     if (!unusable.empty())
       throw Failure(kCannotOpen, "no attached device can be opened: " + unusable);
-    throw Failure(kNoDevice, std::string("no device attached; ") + kWithoutHardware);
+    throw Failure(kNoDevice, "no device attached; " + WithoutHardware(program));
   }
   serial_ = serial.value_or(serials.back());
   state_.DeviceFound = device::FindTheHid(hid_, state_, serial_);

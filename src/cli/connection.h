@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/cli.h"
@@ -33,9 +34,10 @@ inline constexpr auto kCellNames = [] {
   return names;
 }();
 
-// Said wherever no device is found.
-inline constexpr const char* kWithoutHardware =
-    "to try without hardware: tensivo-cli --simulate list, or tensivo-config-demo";
+// Said wherever no device is found, naming the commands as `program` (this
+// one, as the user ran it) can run them: by the same folder when it was run
+// by its path, as from a build tree, and by name when found on PATH.
+std::string WithoutHardware(std::string_view program);
 
 // Why an interface of ours cannot be used, and how to mend it.
 struct Problem {
@@ -67,7 +69,9 @@ std::optional<std::string> ConfigureRefusal(const device::DeviceDetails& details
 class Connection {
  public:
   // Throws Failure (kNoDevice, kCannotOpen) when that device cannot be opened.
-  Connection(platform::HidPlatform& hid, const std::optional<std::string>& serial);
+  // `program` as for WithoutHardware.
+  Connection(platform::HidPlatform& hid, const std::optional<std::string>& serial,
+             std::string_view program = "tensivo-cli");
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;

@@ -193,7 +193,7 @@ int Monitor(platform::HidPlatform& hid, const Options& options, Console& console
   Printer printer(console, options.json);
 
   std::optional<Connection> connection;
-  connection.emplace(hid, options.serial);
+  connection.emplace(hid, options.serial, console.program);
   // As after every open in the window: strings and read-back, for the mask.
   device::ReadDetails(hid, connection->state());
   RequireReadable(*connection);

@@ -20,10 +20,15 @@ void ProbeInterfaces(platform::HidPlatform& hid, WindowState& state, Take&& take
   std::vector<platform::InterfaceInfo> interfaces;
   const platform::Result listed = hid.Enumerate(kVendorId, kProductId, interfaces);
   state.LastResult = listed;
+  state.SearchRefused = platform::OpenError::kNone;
 
   for (const platform::InterfaceInfo& info : interfaces) {
     if (info.vendor_id != kVendorId || info.product_id != kProductId) continue;
     Probe probe = ProbeInterface(hid, state, info);
+    // Gone meanwhile is no reason to tell anyone: it was unplugged.
+    if (!probe.handle.IsOpen() && hid.LastOpenError() != platform::OpenError::kGone) {
+      state.SearchRefused = hid.LastOpenError();
+    }
     if (probe.serial && take(*probe.serial)) {
       state.DeviceHandle = std::move(probe.handle);
       break;

@@ -29,7 +29,8 @@ void FinishOpen(platform::HidPlatform& hid, WindowState& state);
 
 // Clears FormReady and returns the serial numbers of every attached device, in
 // enumeration order; the window lists them and selects the last. Every
-// interface it opened is closed again. No device may be open.
+// interface it opened is closed again; SearchRefused says why one could not
+// be opened. No device may be open.
 std::vector<std::string> Scan_USB_devices(platform::HidPlatform& hid, WindowState& state);
 
 // Opens the first device whose serial number equals `selected_serial`

@@ -30,6 +30,9 @@ struct WindowState {
   Bool16 GainEventsEnabled = kFalse;
   std::uint8_t InputMask = 0;
   Bool16 FormReady = kFalse;
+  // Why the latest search could not open an attached device of ours; kNone
+  // when it opened every one it saw, or saw none.
+  platform::OpenError SearchRefused = platform::OpenError::kNone;
 };
 
 }  // namespace tensivo::device

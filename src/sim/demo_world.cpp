@@ -22,8 +22,10 @@ std::unique_ptr<SimulatedHid> MakeDemoWorld() {
   regs[4] = 8 + 7, regs[5] = 1, regs[8] = 0;
 
   for (const auto device : {a, b}) hid->StreamInputs(device, true);
-  hid->SetPlugCycle(a, milliseconds(100'000), milliseconds(80'000), milliseconds(90'000));
-  hid->SetPlugCycle(b, milliseconds(300'000), milliseconds(280'000), milliseconds(290'000));
+  // The open device leaves first and the other after it, so that the list
+  // the window read while searching stays true until it searches again.
+  hid->SetPlugCycle(b, milliseconds(120'000), milliseconds(60'000), milliseconds(100'000));
+  hid->SetPlugCycle(a, milliseconds(120'000), milliseconds(80'000), milliseconds(100'000));
   hid->FollowWallClock();
   return hid;
 }

@@ -8,10 +8,10 @@ namespace tensivo::sim {
 
 // The demo's world on the wall clock: two devices of our kind with moving
 // inputs and different stored gains, beside a foreign keyboard. Slow enough
-// for a person to pick, switch and watch: 24-0017 is unplugged from 80 s to
-// 90 s of every 100 s; 24-0230, the one the window opens, stays for 4 min 40 s
-// and is away from 280 s to 290 s of every 5 minutes, together with 24-0017,
-// so the window also shows a search with none and both coming back.
+// for a person to pick, switch and watch, on a 2-minute cycle: 24-0230, the
+// one the window opens, is away from 60 s to 100 s, so the window turns to
+// 24-0017; that one is away from 80 s to 100 s, so the window searches with
+// none; at 100 s both come back and the window opens 24-0230 again.
 std::unique_ptr<SimulatedHid> MakeDemoWorld();
 
 }  // namespace tensivo::sim

@@ -53,9 +53,23 @@ class Label : public Control {
   using Control::Control;
 };
 
+// What an empty list says in its field instead of an entry, greyed: the
+// window's own words, UTF-8, in static storage. `hint` is the longer word a
+// screen reader and a tooltip give; where it is empty they give `text`.
+// Never an entry: it counts for nothing and cannot be picked.
+struct Placeholder {
+  std::string_view text;
+  std::string_view hint;
+  bool operator==(const Placeholder&) const = default;
+};
+
 // A drop-down list the user can only pick from.
 class List : public Control {
  public:
+  // Shown while nothing is selected; {} for none.
+  virtual void SetPlaceholder(Placeholder placeholder) = 0;
+  virtual Placeholder GetPlaceholder() const = 0;
+
   virtual void Clear() = 0;
   // Replaces the entries with `items` in one step.
   virtual void Fill(std::span<const std::string> items) = 0;

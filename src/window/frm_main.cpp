@@ -1,5 +1,6 @@
 #include "window/frm_main.h"
 
+#include <array>
 #include <string_view>
 
 #include "device/device_steps.h"
@@ -28,6 +29,35 @@ void ClearList(ui::List& list) {
 
 void ClearLabel(ui::Label& label) {
   if (!label.Caption().empty()) label.SetCaption("");
+}
+
+// What the empty "Serial Number" list says while the window searches, by why
+// the search could not open a device it saw: the window shows no messages,
+// so this is all that tells a searching window from a broken one.
+struct SearchWord {
+  platform::OpenError why;
+  ui::Placeholder placeholder;
+};
+// The shown words fit the list's narrow field in every front-end's face;
+// the hint says the rest.
+constexpr std::array<SearchWord, 4> kSearchWords = {{
+    {platform::OpenError::kNone,
+     {"looking\xE2\x80\xA6",
+      "No device found yet; the window keeps looking. tensivo-cli list "
+      "says more."}},
+    {platform::OpenError::kPermissionDenied,
+     {"denied", "A device is attached that you may not open: tensivo-cli list says why."}},
+    {platform::OpenError::kBusy,
+     {"in use", "A device is attached that another program holds: tensivo-cli list says more."}},
+    {platform::OpenError::kOther,
+     {"failed", "A device is attached that cannot be opened: tensivo-cli list says why."}},
+}};
+
+ui::Placeholder SearchPlaceholder(platform::OpenError why) {
+  for (const SearchWord& word : kSearchWords) {
+    if (word.why == why) return word.placeholder;
+  }
+  return kSearchWords.back().placeholder;
 }
 
 }  // namespace
@@ -166,6 +196,9 @@ void frmMain::Scan_USB_devices() {
     SerNo.SetListIndex(count);
   }
   if (count > 0) SerNo.SetEnabled(true);
+  const ui::Placeholder placeholder =
+      serials.empty() ? SearchPlaceholder(state_.SearchRefused) : ui::Placeholder{};
+  if (SerNo.GetPlaceholder() != placeholder) SerNo.SetPlaceholder(placeholder);
 }
 
 // --- details read-back ---

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "window/controls.h"
@@ -24,6 +25,10 @@ class FrontEnd {
   // The control that has the focus once the window has handled what is
   // pending; empty when none has it, or a disabled one.
   virtual std::string Focused() = 0;
+  // What a screen reader hears as the control's description, in UTF-8;
+  // none where the platform's accessibility layer cannot be asked (wine's
+  // oleacc ignores Dynamic Annotation).
+  virtual std::optional<std::string> Described(ui::Control& control) = 0;
   // The user turns the mouse wheel one notch down over a list.
   virtual void Wheel(ui::List& list) = 0;
   // An event that is pending from now on, so that the window's next pump

@@ -16,6 +16,8 @@ class HeadlessFrontEnd final : public FrontEnd {
     return std::string(form_.focused());
   }
   void Wheel(ui::List& list) override { form_.UserWheel(list.Name()); }
+  // No screen reader reads a headless window.
+  std::optional<std::string> Described(ui::Control& /*control*/) override { return std::nullopt; }
 
  private:
   headless::HeadlessForm form_;

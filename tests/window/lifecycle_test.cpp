@@ -38,6 +38,44 @@ TEST_F(NoDevice, StartsEmptyAndSearchesSilentlyEveryTick) {
   EXPECT_EQ(w->Timer.Interval(), 50);
 }
 
+// The empty list is all that tells a searching window from a broken one, to
+// the eye and to a screen reader alike.
+TEST_F(NoDevice, EmptySerialListSaysItSearchesAndWhyADeviceCannotBeOpened) {
+  Start();
+  // Where a screen reader cannot be asked (wine), what the window handed
+  // the front-end to tell it.
+  const auto told = [&] {
+    const ui::Placeholder shown = w->SerNo.GetPlaceholder();
+    return std::string(shown.text) + " | " +
+           ui->Described(w->SerNo).value_or(std::string(shown.hint));
+  };
+  EXPECT_EQ(told(),
+            "looking\u2026 | No device found yet; the window keeps looking. tensivo-cli "
+            "list says more.");
+
+  const auto id = Add(u"LOCKED");
+  hid.RefuseOpens(id, platform::OpenError::kPermissionDenied);
+  Tick();
+  EXPECT_EQ(told(),
+            "denied | A device is attached that you may not open: tensivo-cli list "
+            "says why.");
+  hid.RefuseOpens(id, platform::OpenError::kBusy);
+  Tick();
+  EXPECT_EQ(told(),
+            "in use | A device is attached that another program holds: tensivo-cli list "
+            "says more.");
+
+  hid.RefuseOpens(id, platform::OpenError::kNone);
+  Tick();
+  EXPECT_EQ(Serials(), Texts{"LOCKED"});
+  EXPECT_EQ(told(), " | ") << "a listed device leaves nothing to say";
+  hid.Detach(id);
+  Tick();
+  EXPECT_EQ(told(),
+            "looking\u2026 | No device found yet; the window keeps looking. tensivo-cli "
+            "list says more.");
+}
+
 TEST_F(NoDevice, DevicePluggedInLaterIsShownOnTheNextTickAndPolledAt20ms) {
   Start();
   const auto id = Add(u"LATE");

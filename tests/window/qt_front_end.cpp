@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QPushButton>
@@ -36,6 +37,12 @@ class QtFrontEnd final : public FrontEnd {
     const QWidget* focused = form_.focusWidget();
     if (focused == nullptr || !focused->isEnabled()) return {};
     return focused->objectName().toStdString();
+  }
+
+  std::optional<std::string> Described(ui::Control& control) override {
+    QAccessibleInterface* told =
+        QAccessible::queryAccessibleInterface(form_.Native<QWidget>(control.Name()));
+    return told == nullptr ? std::string() : told->text(QAccessible::Description).toStdString();
   }
 
   void Wheel(ui::List& list) override {

@@ -1,4 +1,6 @@
 #include <windows.h>
+// After windows.h, which it needs.
+#include <oleacc.h>
 
 #include "front_end.h"
 #include "window/layout.h"
@@ -56,6 +58,43 @@ class Win32FrontEnd final : public FrontEnd {
       if (form_.Native(name) == focused && IsWindowEnabled(focused)) return std::string(name);
     }
     return {};
+  }
+
+  // As a client in another process asks: through the control's accessible
+  // object, where Dynamic Annotation's properties are read.
+  std::optional<std::string> Described(ui::Control& control) override {
+    IAccessible* object = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(form_.Native(control.Name()),
+                                          static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
+                                          reinterpret_cast<void**>(&object)))) {
+      return "(no accessible object)";
+    }
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    // Wine's oleacc has no combo box object, and its Dynamic Annotation is
+    // a stub: nothing of the window's reaches a client there.
+    VARIANT role;
+    VariantInit(&role);
+    const bool list = dynamic_cast<const ui::List*>(&control) != nullptr;
+    if (list && object->get_accRole(self, &role) == S_OK && role.vt == VT_I4 &&
+        role.lVal != ROLE_SYSTEM_COMBOBOX) {
+      object->Release();
+      return std::nullopt;
+    }
+    BSTR description = nullptr;
+    std::string told;
+    if (object->get_accDescription(self, &description) == S_OK && description != nullptr) {
+      const int length = static_cast<int>(SysStringLen(description));
+      told.resize(static_cast<std::size_t>(
+          WideCharToMultiByte(CP_UTF8, 0, description, length, nullptr, 0, nullptr, nullptr)));
+      WideCharToMultiByte(CP_UTF8, 0, description, length, told.data(),
+                          static_cast<int>(told.size()), nullptr, nullptr);
+      SysFreeString(description);
+    }
+    object->Release();
+    return told;
   }
 
   void Wheel(ui::List& list) override {

@@ -11,6 +11,11 @@ void HeadlessLabel::SetCaption(std::string_view caption) {
   caption_ = caption;
 }
 
+void HeadlessList::SetPlaceholder(ui::Placeholder placeholder) {
+  if (placeholder != placeholder_) Changed();
+  placeholder_ = placeholder;
+}
+
 void HeadlessList::Clear() {
   items_.clear();
   index_ = -1;

@@ -60,6 +60,8 @@ class HeadlessList final : public Recorded<ui::List> {
  public:
   using Recorded::Recorded;
 
+  void SetPlaceholder(ui::Placeholder placeholder) override;
+  ui::Placeholder GetPlaceholder() const override { return placeholder_; }
   void Clear() override;
   void Fill(std::span<const std::string> items) override;
   void AddItem(std::string_view item) override;
@@ -77,6 +79,7 @@ class HeadlessList final : public Recorded<ui::List> {
  private:
   std::vector<std::string> items_;
   int index_ = -1;
+  ui::Placeholder placeholder_;
 };
 
 class HeadlessShape final : public Recorded<ui::Shape> {

@@ -15,4 +15,9 @@ inline QString FromText(std::string_view text) {
 
 inline std::string ToText(const QString& text) { return text.toLatin1().toStdString(); }
 
+// The window's own words beyond Latin-1 (a list's placeholder) come in UTF-8.
+inline QString FromUtf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
 }  // namespace tensivo::window::qt

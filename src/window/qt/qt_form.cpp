@@ -120,6 +120,14 @@ class QtList final : public OnWidget<ui::List, QComboBox> {
     });
   }
 
+  void SetPlaceholder(ui::Placeholder placeholder) override {
+    placeholder_ = placeholder;
+    widget_->setPlaceholderText(FromUtf8(placeholder.text));
+    const std::string_view told = placeholder.hint.empty() ? placeholder.text : placeholder.hint;
+    widget_->setToolTip(FromUtf8(placeholder.hint));
+    widget_->setAccessibleDescription(FromUtf8(told));
+  }
+  ui::Placeholder GetPlaceholder() const override { return placeholder_; }
   void Clear() override { model_->setStringList({}); }
   void Fill(std::span<const std::string> items) override {
     // The window hands over the same texts on every refill; converting them
@@ -143,6 +151,7 @@ class QtList final : public OnWidget<ui::List, QComboBox> {
 
  private:
   QStringListModel* model_;
+  ui::Placeholder placeholder_;
   QStringList texts_;
   const std::string* filled_from_ = nullptr;
 };

@@ -195,6 +195,16 @@ class ControlAccessible final : public IAccessible, public IOleWindow {
 
 }  // namespace
 
+std::wstring WideFromUtf8(std::string_view text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  std::wstring wide(
+      static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0)),
+      L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), static_cast<int>(wide.size()));
+  return wide;
+}
+
 LRESULT AnswerGetObject(HWND hwnd, WPARAM wparam, ReadFacts read, const void* context) {
   IAccessible* standard = nullptr;
   if (FAILED(CreateStdAccessibleObject(hwnd, OBJID_CLIENT, __uuidof(IAccessible),
@@ -239,6 +249,24 @@ void Win32Accessibility::Name(HWND control, std::string_view name) {
   }
 }
 
+void Win32Accessibility::Describe(HWND control, std::string_view description) {
+  if (annotations_ == nullptr) return;
+  const bool known = std::ranges::find(described_, control) != described_.end();
+  if (description.empty()) {
+    if (!known) return;
+    MSAAPROPID property = PROPID_ACC_DESCRIPTION;
+    annotations_->ClearHwndProps(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, &property,
+                                 1);
+    std::erase(described_, control);
+  } else if (SUCCEEDED(annotations_->SetHwndPropStr(control, static_cast<DWORD>(OBJID_CLIENT),
+                                                    CHILDID_SELF, PROPID_ACC_DESCRIPTION,
+                                                    WideFromUtf8(description).c_str())) &&
+             !known) {
+    described_.push_back(control);
+  }
+  NotifyWinEvent(EVENT_OBJECT_DESCRIPTIONCHANGE, control, OBJID_CLIENT, CHILDID_SELF);
+}
+
 void Win32Accessibility::BarMoved(std::size_t bar, HWND outline, int percent) {
   outlines_.at(bar) = outline;
   if (notices_.Changed(bar, percent, ValueNotices<kBars.size()>::Clock::now())) {
@@ -268,6 +296,14 @@ void Win32Accessibility::Stop() {
     }
   }
   named_.clear();
+  if (annotations_ != nullptr) {
+    for (HWND control : described_) {
+      MSAAPROPID description = PROPID_ACC_DESCRIPTION;
+      annotations_->ClearHwndProps(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                   &description, 1);
+    }
+  }
+  described_.clear();
 }
 
 void Win32Accessibility::Announce(std::size_t bar) const {

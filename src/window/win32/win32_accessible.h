@@ -46,6 +46,9 @@ using ReadFacts = bool (*)(HWND hwnd, const void* context, AccessibleFacts& fact
 // gets an error, never a control that no longer exists.
 LRESULT AnswerGetObject(HWND hwnd, WPARAM wparam, ReadFacts read, const void* context);
 
+// The window's own UTF-8 words for the wide API.
+std::wstring WideFromUtf8(std::string_view text);
+
 // Whether WM_GETOBJECT's lparam asks for the client object.
 inline bool AsksForClient(LPARAM lparam) {
   return static_cast<DWORD>(lparam) == static_cast<DWORD>(OBJID_CLIENT);
@@ -68,6 +71,9 @@ class Win32Accessibility {
   // Gives a control of the platform's the name `name` (Dynamic Annotation),
   // leaving its accessible object as it is.
   void Name(HWND control, std::string_view name);
+  // Gives a control of the platform's the description `description`, UTF-8
+  // (Dynamic Annotation); empty takes it back.
+  void Describe(HWND control, std::string_view description);
   // Bar `bar` (kBars' order), shown by `outline`, is now at `percent`.
   void BarMoved(std::size_t bar, HWND outline, int percent);
   // The form's timer `timer_id`: announces the changes whose gap is over.
@@ -84,6 +90,7 @@ class Win32Accessibility {
   bool com_ = false;
   IAccPropServices* annotations_ = nullptr;
   std::vector<HWND> named_;
+  std::vector<HWND> described_;
   std::array<HWND, kBars.size()> outlines_{};
   ValueNotices<kBars.size()> notices_;
   bool timer_running_ = false;

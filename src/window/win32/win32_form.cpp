@@ -300,8 +300,40 @@ LRESULT CALLBACK ValueLabelProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM l
 class Win32List final : public WithWindow<ui::List> {
  public:
   Win32List(std::string_view name, HWND hwnd, const ui::Control* container, HWND form,
-            const std::uint64_t& message_serial)
-      : WithWindow(name, hwnd, container), form_(form), message_serial_(message_serial) {}
+            const std::uint64_t& message_serial, Win32Accessibility& accessibility)
+      : WithWindow(name, hwnd, container),
+        form_(form),
+        message_serial_(message_serial),
+        accessibility_(accessibility) {}
+
+  void SetPlaceholder(ui::Placeholder placeholder) override {
+    placeholder_ = placeholder;
+    placeholder_wide_ = WideFromUtf8(placeholder.text);
+    accessibility_.Describe(hwnd_, placeholder.hint.empty() ? placeholder.text : placeholder.hint);
+    InvalidateRect(hwnd_, nullptr, TRUE);
+  }
+  ui::Placeholder GetPlaceholder() const override { return placeholder_; }
+
+  // Over what the control painted: its cue banner shows only on some
+  // versions, and never in a disabled list, where the window searches.
+  void PaintPlaceholder() const {
+    if (placeholder_wide_.empty() || ListIndex() >= 0) return;
+    COMBOBOXINFO info{};
+    info.cbSize = sizeof info;
+    if (GetComboBoxInfo(hwnd_, &info) == FALSE) return;
+    HDC dc = GetDC(hwnd_);
+    if (dc == nullptr) return;
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(hwnd_, WM_GETFONT, 0, 0));
+    HGDIOBJ before = SelectObject(dc, font);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
+    RECT room = info.rcItem;
+    room.left += 2;
+    DrawTextW(dc, placeholder_wide_.c_str(), static_cast<int>(placeholder_wide_.size()), &room,
+              DT_SINGLELINE | DT_VCENTER | DT_LEFT | DT_NOPREFIX | DT_END_ELLIPSIS);
+    SelectObject(dc, before);
+    ReleaseDC(hwnd_, dc);
+  }
 
   void Clear() override {
     if (shown_.empty()) return;
@@ -442,6 +474,9 @@ class Win32List final : public WithWindow<ui::List> {
 
   HWND form_;
   const std::uint64_t& message_serial_;
+  Win32Accessibility& accessibility_;
+  ui::Placeholder placeholder_;
+  std::wstring placeholder_wide_;
   std::vector<std::string> shown_;  // the control's entries
   bool hidden_ = false;             // emptied for everyone but the control
   bool list_open_ = false;
@@ -449,6 +484,18 @@ class Win32List final : public WithWindow<ui::List> {
   Notice raised_ = kNone;
   std::uint64_t raised_serial_ = 0;
 };
+
+// A list's window, subclassed to paint its placeholder; `data` is the list.
+LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR id,
+                          DWORD_PTR data) {
+  if (message == WM_PAINT) {
+    const LRESULT painted = DefSubclassProc(hwnd, message, wparam, lparam);
+    reinterpret_cast<const Win32List*>(data)->PaintPlaceholder();
+    return painted;
+  }
+  if (message == WM_NCDESTROY) RemoveWindowSubclass(hwnd, &ListProc, id);
+  return DefSubclassProc(hwnd, message, wparam, lparam);
+}
 
 class Win32Bar;
 
@@ -839,7 +886,10 @@ std::unique_ptr<ui::Control> Win32Form::MakeControl(const ControlPlace& place,
       // Windows names a combo box after the static text before it, which
       // the table puts there; this says it where that rule is not kept.
       accessibility_->Name(combo, AccessibleName(place.name));
-      return std::make_unique<Win32List>(place.name, combo, frame, hwnd_, message_serial_);
+      auto list = std::make_unique<Win32List>(place.name, combo, frame, hwnd_, message_serial_,
+                                              *accessibility_);
+      SetWindowSubclass(combo, &ListProc, 0, reinterpret_cast<DWORD_PTR>(list.get()));
+      return list;
     }
     case Kind::kOutline: {
       HWND shape = Create(kShapeClass, place, 0, 0);
