@@ -301,10 +301,23 @@ TEST_F(Cli, BadRequestsAreRefusedWithOneLineAndNothingWritten) {
       {{"set-gain", "LC1", "500"}, kRefused, "its firmware version 1.0", "", 0x0100},
       {{"factory"}, kRefused, "--yes"},
       {{"factory"}, kRefused, "not confirmed", "", 0x0101, true, "n\n"},
-      {{"factory", "--yes"}, kRefused, "cannot be configured", "", 0x0200},
+      {{"factory", "--yes"},
+       kRefused,
+       "device A1 cannot be configured: its firmware version 2.0 is an x.0 version, which cannot "
+       "be configured; nothing written",
+       "",
+       0x0200},
+      {{"factory", "--yes"},
+       kRefused,
+       "its feature reports are 11 bytes long, too short to hold its gains (12 at least)",
+       "",
+       0x0101,
+       false,
+       "",
+       11},
       {{"set-gain", "LC1", "500"},
        kRefused,
-       "its feature reports are 3 bytes long, too short for a register write",
+       "its feature reports are 3 bytes long, too short to hold its gains (12 at least)",
        "",
        0x0101,
        false,
@@ -377,8 +390,8 @@ TEST_F(Cli, UnplugDuringLoadSaysWhichRegistersWereWritten) {
   hid_.UnplugAtCall(id, hid_.calls_made() + (writes[4] - start));
 
   EXPECT_EQ(Run({"load", "{file}"}), kDeviceFailed);
-  EXPECT_NE(err_.str().find("writing registers 3, 7 failed (was the device unplugged?); registers "
-                            "written: 0, 1, 6, 2; not sent: 4, 5, 8"),
+  EXPECT_NE(err_.str().find("device A1 went away; registers written: 0, 1, 6, 2; not written: "
+                            "3, 7, 4, 5, 8"),
             std::string::npos)
       << err_.str();
   EXPECT_EQ(Written().size(), 4u);

@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -28,9 +29,9 @@ constexpr const char* kSimulateHelp =
     "use the demo's simulated devices (as tensivo-config-demo shows them) instead of the "
     "attached ones";
 
-std::atomic<bool> g_interrupted{false};
+std::atomic<int> g_interrupted{0};
 
-void OnInterrupt(int) { g_interrupted = true; }
+void OnInterrupt(int signal) { g_interrupted = signal; }
 
 // "the commands are list, info, ... and load", as the table has them.
 std::string CommandList() {
@@ -238,6 +239,13 @@ int RunCommand(std::span<const std::string> args, Console& console) {
 
 }  // namespace
 
+void StopIfInterrupted(const Console& console) {
+  const int signal = console.interrupted ? console.interrupted->load() : 0;
+  if (signal == 0) return;
+  throw Failure(kSignalled + signal,
+                std::string(signal == SIGTERM ? "terminated" : "interrupted") + "; nothing written");
+}
+
 int Run(std::span<const std::string> args, Console& console) {
   int code = kOk;
   try {
@@ -302,12 +310,22 @@ int Main(int argc, char** argv,
       std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(until - now, kNap));
     }
   };
+  console.wait_readable = [](int fd) {
+    pollfd polled = {fd, POLLIN, 0};
+    // The interrupt is looked at between short waits too: a signal that lands
+    // just before poll() would otherwise not wake it.
+    while (!g_interrupted) {
+      if (poll(&polled, 1, 100) > 0) return true;
+    }
+    return false;
+  };
   console.interrupted = &g_interrupted;
 
+  // Without SA_RESTART, so that no system call sleeps on through the signal.
   struct sigaction action = {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
+  for (const int signal : {SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
 
   const std::vector<std::string> args(argv, argv + argc);
   return Run(args, console);

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/cli.h"
 #include "device/channels.h"
 
 namespace tensivo::cli {
@@ -28,7 +29,8 @@ Profile ParseProfile(std::string_view text);
 // Reads or writes a whole profile file; throws Failure(kFileFailed). A file
 // is written beside its final name and renamed, so a failed save leaves the
 // old one.
-std::string ReadProfileFile(const std::string& path);
+// A read waits through console.wait_readable, so that a signal ends it.
+std::string ReadProfileFile(const std::string& path, const Console& console);
 void WriteProfileFile(const std::string& path, const std::string& text);
 
 }  // namespace tensivo::cli
