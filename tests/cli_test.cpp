@@ -701,5 +701,48 @@ TEST_F(Cli, MonitorWaitsForASlowDeviceWithoutCallingItLost) {
   }
 }
 
+TEST_F(Cli, ADeviceThatGoesAwayIsSaidToHaveGoneWhereverItHappens) {
+  const std::vector<std::string> commands[] = {
+      {"set-gain", "LC1", "8"}, {"factory", "--yes"}, {"load", "{file}"}};
+  WriteFile(R"({"profile":1,"serial":"A1","gains":{"LC1":{"position":300,"gain":2.34375},
+      "LC2":{"position":0,"gain":1},"LC3":{"position":2559,"gain":1022}}})");
+  for (const auto& args : commands) {
+    hid_ = SimulatedHid();
+    Add(u"A1");
+    const std::uint64_t start = hid_.calls_made();
+    ASSERT_EQ(Run(args), kOk) << err_.str();
+    const auto& log = hid_.call_log();
+    const auto calls = static_cast<std::uint64_t>(log.size());
+    // Once the read-back's first reply, which carries the gains, is in, the
+    // command has done its work whatever happens to the device after it.
+    std::uint64_t done_after = 0;
+    for (std::uint64_t i = 0; i < calls; ++i) {
+      if (log[i].op == SimulatedHid::Op::kSetFeature) done_after = 0;
+      if (log[i].op == SimulatedHid::Op::kGetFeature && done_after == 0) done_after = i + 1;
+    }
+    ASSERT_GT(done_after, 0u);
+    for (std::uint64_t k = 1; k <= calls; ++k) {
+      SCOPED_TRACE(args[0] + " unplugged at call " + std::to_string(k));
+      hid_ = SimulatedHid();
+      hid_.UnplugAtCall(Add(u"A1"), start + k);
+      const int code = Run(args);
+      const std::string err = err_.str();
+      EXPECT_EQ(hid_.open_handles(), 0);
+      if (k > done_after) {
+        EXPECT_EQ(code, kOk) << err;
+      } else if (hid_.write_log().empty()) {
+        EXPECT_EQ(code, kNoDevice) << err;
+        EXPECT_TRUE(err == "tensivo-cli: device A1 went away; nothing written\n" ||
+                    err.starts_with("tensivo-cli: no device attached;"))
+            << err;
+      } else {
+        EXPECT_EQ(code, kDeviceFailed) << err;
+        EXPECT_TRUE(err.starts_with("tensivo-cli: device A1 went away; registers written: ")) << err;
+        EXPECT_EQ(Lines(err), 1) << err;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tensivo::cli

@@ -132,7 +132,7 @@ Connection::Connection(platform::HidPlatform& hid, const std::optional<std::stri
       throw Failure(kCannotOpen,
                     "device " + Shown(serial_) + ": " + problem.reason + "; " + problem.fix);
     }
-    throw Failure(kNoDevice, "device " + Shown(serial_) + " went away before it could be opened");
+    throw Failure(kNoDevice, "device " + Shown(serial_) + " went away; nothing written");
   }
   if (!state_.ReadHandle.IsOpen()) {
     const OpenError why = hid_.LastOpenError();
