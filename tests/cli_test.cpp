@@ -3,6 +3,7 @@
 #include "cli/cli.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -74,6 +75,8 @@ class Cli : public ::testing::Test {
     console.wait_until = [this](auto) {
       if (on_wait_) on_wait_();
     };
+    console.wait_readable = wait_readable_;
+    console.interrupted = interrupted_;
     for (std::string& arg : args) {
       if (arg == "{file}") arg = file_;
     }
@@ -95,6 +98,8 @@ class Cli : public ::testing::Test {
   bool terminal_ = false;
   bool out_is_terminal_ = false;
   std::function<void()> on_wait_;
+  std::function<bool(int)> wait_readable_;
+  const std::atomic<int>* interrupted_ = nullptr;
   std::string file_ = "/tmp/cli_test_profile_" + std::to_string(getpid()) + ".json";
 };
 
@@ -741,6 +746,119 @@ TEST_F(Cli, ADeviceThatGoesAwayIsSaidToHaveGoneWhereverItHappens) {
         EXPECT_EQ(Lines(err), 1) << err;
       }
     }
+  }
+}
+
+TEST_F(Cli, FactoryFailsWhenAnyOfItsTwelveRegistersIsNotHeld) {
+  struct Case {
+    const char* device;
+    Bytes block;  // the configuration block it answers, whatever was written
+    std::uint16_t feature_length;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"registers 9-11 read as 0",
+       {0xEE, 0, 15, 1, 15, 1, 15, 1, 244, 244, 244, 0, 0, 0},
+       19,
+       "device A1 did not keep the factory settings: registers 9, 10, 11 hold 0, 0, 0 where 128, "
+       "128, 128 were written\n"},
+      {"register 10 read as 127",
+       {0xEE, 0, 15, 1, 15, 1, 15, 1, 244, 244, 244, 128, 127, 128},
+       19,
+       "device A1 did not keep the factory settings: register 10 holds 127 where 128 was "
+       "written\n"},
+      {"a block too short to reach register 9",
+       {0xEE, 0, 15, 1, 15, 1, 15, 1, 244, 244, 244},
+       12,
+       "device A1 did not keep the factory settings: registers 9, 10, 11 were not in its "
+       "read-back\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.device);
+    hid_ = SimulatedHid();
+    const auto id = Add(u"A1");
+    hid_.traits(id).feature_length = c.feature_length;
+    hid_.model(id).SetReplies({sim::FeatureReply::Raw(c.block), sim::FeatureReply::InputMask()});
+    EXPECT_EQ(Run({"factory", "--yes"}), kDeviceFailed);
+    EXPECT_EQ(err_.str(), "tensivo-cli: " + c.err);
+    EXPECT_EQ(Written().size(), 12u);
+  }
+}
+
+TEST_F(Cli, ShortFeatureReportsShowTheDeviceButNeitherReadNorWriteItsGains) {
+  sim::SimulatedDeviceTraits traits;
+  traits.serial = u"A1";
+  traits.feature_length = 8;
+  hid_.AddDevice(traits);
+  WriteFile(R"({"profile":1,"serial":"A1","gains":{"LC1":{"position":0,"gain":1},
+      "LC2":{"position":0,"gain":1},"LC3":{"position":0,"gain":1}}})");
+  const std::string why =
+      "its feature reports are 8 bytes long, too short to hold its gains (12 at least)";
+
+  ASSERT_EQ(Run({"list"}), kOk) << err_.str();
+  EXPECT_NE(out_.str().find("A1 cannot be configured: " + why + "\n"), std::string::npos)
+      << out_.str();
+  ASSERT_EQ(Run({"info"}), kOk) << err_.str();
+  EXPECT_NE(out_.str().find("maker         Tensivo\n"), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("LC2 gain      (cannot be read: " + why + ")\n"), std::string::npos)
+      << out_.str();
+  ASSERT_EQ(Run({"info", "--json"}), kOk) << err_.str();
+  const json details = json::parse(out_.str());
+  EXPECT_EQ(details["configurable"], false);
+  EXPECT_EQ(details["gains"], (json{{"LC1", nullptr}, {"LC2", nullptr}, {"LC3", nullptr}}));
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"set-gain", "LC1", "8"}, {"factory", "--yes"}, {"load", "{file}"},
+        {"get-gain"}, {"save", "{file}"}}) {
+    SCOPED_TRACE(args[0]);
+    EXPECT_EQ(Run(args), kRefused);
+    EXPECT_NE(err_.str().find(why), std::string::npos) << err_.str();
+  }
+  EXPECT_TRUE(hid_.write_log().empty());
+  EXPECT_EQ(hid_.open_handles(), 0);
+}
+
+TEST_F(Cli, ASignalAtAPromptOrAReadEndsTheCommandWithNothingWritten) {
+  std::atomic<int> signal{0};
+  struct Case {
+    const char* point;
+    std::vector<std::string> args;
+    int signal;
+    int lands_on_wait;  // the wait for input it lands on; 0: before the run
+    int exit;
+  };
+  const Case cases[] = {
+      {"factory prompt, Ctrl-C", {"factory"}, SIGINT, 1, 130},
+      {"factory prompt, SIGTERM", {"factory"}, SIGTERM, 1, 143},
+      {"profile read, Ctrl-C", {"load", "{file}"}, SIGINT, 1, 130},
+      {"profile read, second chunk", {"load", "{file}"}, SIGTERM, 2, 143},
+      {"while opening the device", {"set-gain", "LC1", "8"}, SIGINT, 0, 130},
+  };
+  const auto id = Add(u"A1");
+  // Larger than one read, so that the profile takes two.
+  WriteFile(R"({"profile":1,"serial":"A1","gains":{"LC1":{"position":0,"gain":1},
+      "LC2":{"position":0,"gain":1},"LC3":{"position":0,"gain":1}}})" +
+            std::string(5000, ' '));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.point);
+    SetGain(hid_, id, 0, 5);
+    hid_.ClearLogs();
+    int waits = 0;
+    signal = c.lands_on_wait == 0 ? c.signal : 0;
+    wait_readable_ = [&](int) {
+      if (++waits == c.lands_on_wait) signal = c.signal;
+      return signal == 0;
+    };
+    interrupted_ = &signal;
+    terminal_ = true;
+    EXPECT_EQ(Run(c.args, "y\n"), c.exit);
+    EXPECT_NE(err_.str().find(c.signal == SIGINT ? "tensivo-cli: interrupted; nothing written\n"
+                                                 : "tensivo-cli: terminated; nothing written\n"),
+              std::string::npos)
+        << err_.str();
+    EXPECT_TRUE(hid_.write_log().empty());
+    EXPECT_EQ(GainOf(hid_, id, 0), 5);
+    EXPECT_EQ(hid_.open_handles(), 0);
   }
 }
 
