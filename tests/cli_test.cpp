@@ -72,10 +72,15 @@ class Cli : public ::testing::Test {
       if (!demo_) demo_ = sim::MakeDemoWorld();
       return *demo_;
     };
-    console.wait_until = [this](auto) {
+    // A fake clock jumps to each wake-up, where the real one would sleep.
+    console.wait_until = [this](std::chrono::steady_clock::time_point until) {
+      clock_ = std::max(clock_, until);
       if (on_wait_) on_wait_();
     };
+    if (fake_clock_) console.now = [this] { return clock_; };
     console.wait_readable = wait_readable_;
+    console.columns = columns_;
+    console.redraw = &redraw_;
     console.interrupted = interrupted_;
     for (std::string& arg : args) {
       if (arg == "{file}") arg = file_;
@@ -99,6 +104,10 @@ class Cli : public ::testing::Test {
   bool out_is_terminal_ = false;
   std::function<void()> on_wait_;
   std::function<bool(int)> wait_readable_;
+  bool fake_clock_ = false;
+  std::chrono::steady_clock::time_point clock_;
+  std::function<int()> columns_;
+  std::atomic<bool> redraw_{false};
   const std::atomic<int>* interrupted_ = nullptr;
   std::string file_ = "/tmp/cli_test_profile_" + std::to_string(getpid()) + ".json";
 };
@@ -833,6 +842,7 @@ TEST_F(Cli, ASignalAtAPromptOrAReadEndsTheCommandWithNothingWritten) {
       {"profile read, Ctrl-C", {"load", "{file}"}, SIGINT, 1, 130},
       {"profile read, second chunk", {"load", "{file}"}, SIGTERM, 2, 143},
       {"while opening the device", {"set-gain", "LC1", "8"}, SIGINT, 0, 130},
+      {"monitor, SIGTERM", {"monitor"}, SIGTERM, 0, 143},
   };
   const auto id = Add(u"A1");
   // Larger than one read, so that the profile takes two.
@@ -860,6 +870,47 @@ TEST_F(Cli, ASignalAtAPromptOrAReadEndsTheCommandWithNothingWritten) {
     EXPECT_EQ(GainOf(hid_, id, 0), 5);
     EXPECT_EQ(hid_.open_handles(), 0);
   }
+}
+
+TEST_F(Cli, MonitorTableFitsTheTerminalAndIsRedrawnWholeWhenItChanges) {
+  const auto id = Add(std::u16string(45, u'S'));
+  int columns = 20;
+  int tick = 0;
+  on_wait_ = [&] {
+    hid_.PushModelInput(id, 1);
+    // Resized, or stopped and continued, before the third table.
+    if (++tick == 3) columns = 50, redraw_ = true;
+  };
+  columns_ = [&] { return columns; };
+  out_is_terminal_ = true;
+  ASSERT_EQ(Run({"monitor", "--count", "3"}), kOk) << err_.str();
+  const std::string text = out_.str();
+  const std::size_t second = text.find("\x1b[10A");
+  const std::size_t third = text.find("\x1b[H\x1b[2J");
+  ASSERT_NE(second, std::string::npos) << text;
+  ASSERT_NE(third, std::string::npos) << text;
+  EXPECT_LT(second, third);
+  EXPECT_EQ(Lines(text), 30);
+  EXPECT_EQ(text.substr(0, text.find('\n')), "\x1b[2KSSSSSSSSSSSSSSSSSSS");
+  EXPECT_NE(text.find("\x1b[2KLC1     ", second), std::string::npos);
+  // Cut to 19 columns before the resize, 49 after: the header keeps its serial whole.
+  EXPECT_NE(text.find("\x1b[2K" + std::string(45, 'S') + "  (C\n", third), std::string::npos)
+      << text;
+  EXPECT_FALSE(redraw_);
+}
+
+TEST_F(Cli, MonitorGivesUpOnADeviceThatIsAttachedButSendsNothing) {
+  Add(u"A1");
+  fake_clock_ = true;
+  int waits = 0;
+  on_wait_ = [&] { ++waits; };
+  EXPECT_EQ(Run({"monitor", "--count", "2"}), kDeviceFailed);
+  EXPECT_EQ(err_.str(),
+            "tensivo-cli: device A1 is attached but sent no input report for 5 seconds\n");
+  EXPECT_EQ(out_.str(), "");
+  // 20 readings a second for five seconds.
+  EXPECT_EQ(waits, 100);
+  EXPECT_EQ(hid_.open_handles(), 0);
 }
 
 }  // namespace

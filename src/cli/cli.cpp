@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <iostream>
 #include <thread>
 
@@ -32,6 +34,10 @@ constexpr const char* kSimulateHelp =
 std::atomic<int> g_interrupted{0};
 
 void OnInterrupt(int signal) { g_interrupted = signal; }
+
+std::atomic<bool> g_redraw{false};
+
+void OnRedraw(int) { g_redraw = true; }
 
 // "the commands are list, info, ... and load", as the table has them.
 std::string CommandList() {
@@ -292,7 +298,9 @@ int Main(int argc, char** argv,
   // Only iostreams write to the standard streams, so they need not go through stdio.
   std::ios::sync_with_stdio(false);
   Console console(std::cout, std::cerr, std::cin);
-  console.out_is_terminal = isatty(STDOUT_FILENO) == 1;
+  const char* term = std::getenv("TERM");
+  console.out_is_terminal = isatty(STDOUT_FILENO) == 1 && term && *term &&
+                            std::string_view(term) != "dumb";
   console.in_is_terminal = isatty(STDIN_FILENO) == 1;
   console.real_hid = [&]() -> platform::HidPlatform& {
     if (!real) real = make_real();
@@ -320,12 +328,20 @@ int Main(int argc, char** argv,
     return false;
   };
   console.interrupted = &g_interrupted;
+  console.columns = [] {
+    winsize size = {};
+    return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? int{size.ws_col} : 0;
+  };
+  console.redraw = &g_redraw;
 
   // Without SA_RESTART, so that no system call sleeps on through the signal.
   struct sigaction action = {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
   for (const int signal : {SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
+  action.sa_handler = OnRedraw;
+  action.sa_flags = SA_RESTART;
+  for (const int signal : {SIGWINCH, SIGCONT}) sigaction(signal, &action, nullptr);
 
   const std::vector<std::string> args(argv, argv + argc);
   return Run(args, console);

@@ -40,12 +40,20 @@ struct Console {
   std::ostream& out;
   std::ostream& err;
   std::istream& in;
-  bool out_is_terminal = false;
+  bool out_is_terminal = false;  // and one that takes cursor moves: not TERM=dumb
   bool in_is_terminal = false;
   HidSource real_hid;       // the attached devices
   HidSource simulated_hid;  // --simulate
   // Returns at the given time, or earlier once `interrupted` is set.
   std::function<void(std::chrono::steady_clock::time_point)> wait_until;
+  // The time wait_until counts in. None: the steady clock.
+  std::function<std::chrono::steady_clock::time_point()> now;
+  // The terminal's width on standard output in columns; 0 when unknown.
+  std::function<int()> columns;
+  // Set when a table drawn on the terminal may no longer be where it was
+  // drawn: the width changed (SIGWINCH), or the program was stopped and
+  // continued (SIGCONT). Whoever redraws it whole clears it.
+  std::atomic<bool>* redraw = nullptr;
   // Returns once `fd` can be read without blocking, or false as soon as
   // `interrupted` is set. None: reads do not wait.
   std::function<bool(int fd)> wait_readable;
