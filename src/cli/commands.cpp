@@ -280,7 +280,7 @@ int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
   };
   for (const std::size_t c : AllCells()) {
     rows.push_back({std::string(kCellNames[c]) + " gain",
-                    gainless ? "(cannot be read: " + *gainless + ")"
+                    gainless ? std::string("(cannot be read: its feature reports are too short)")
                              : GainLine(details.gains.positions[c])});
   }
   rows.push_back({"input mask", mask_text});
