@@ -104,13 +104,6 @@ void RequireHolds(const Connection& connection, const device::StoredGains& gains
                                    std::to_string(position) + ") was written");
 }
 
-// "9, 10, 11"
-std::string Commas(const std::vector<std::string>& items) {
-  std::string text;
-  for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
-  return text;
-}
-
 // Each register the factory writes, held to what the read-back after them
 // found; a register the read-back did not reach is not held either.
 void RequireFactoryHeld(const Connection& connection, const device::StoredGains& read_back) {
@@ -225,10 +218,7 @@ int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
   const device::DeviceDetails details = device::ReadDetails(hid, connection.state());
   const auto refusal = ConfigureRefusal(details);
   // Shown all the same: only its gains are out of reach.
-  const std::optional<std::string> gainless =
-      device::GainsFit(details.feature_length)
-          ? std::nullopt
-          : std::optional(device::UnconfigurableText(device::Unconfigurable::kShortReports, details));
+  const bool gainless = !device::GainsFit(details.feature_length);
   if (!details.gains.read && !gainless) {
     connection.RequireStillThere();
     throw Failure(kDeviceFailed, "device " + Shown(connection.serial()) +
@@ -280,7 +270,7 @@ int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
   };
   for (const std::size_t c : AllCells()) {
     rows.push_back({std::string(kCellNames[c]) + " gain",
-                    gainless ? std::string("(cannot be read: its feature reports are too short)")
+                    gainless ? "(cannot be read: its feature reports are too short)"
                              : GainLine(details.gains.positions[c])});
   }
   rows.push_back({"input mask", mask_text});

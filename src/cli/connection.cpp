@@ -13,13 +13,6 @@ namespace {
 
 using platform::OpenError;
 
-// "0, 1, 6"
-std::string Commas(const std::vector<std::string>& items) {
-  std::string text;
-  for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
-  return text;
-}
-
 std::string Joined(const std::vector<std::string>& items) {
   std::string text;
   for (const std::string& item : items) text += (text.empty() ? "" : ", ") + Shown(item);
@@ -201,7 +194,8 @@ void Connection::RequireWritten(const device::WriteResults& done,
 
 void Connection::RequireStillThere(const std::vector<std::string>& unsent) {
   std::vector<platform::InterfaceInfo> interfaces;
-  hid_.Enumerate(device::kVendorId, device::kProductId, interfaces);
+  // A list that cannot be had says nothing about the device.
+  if (hid_.Enumerate(device::kVendorId, device::kProductId, interfaces) == 0) return;
   if (std::ranges::any_of(interfaces, [&](const platform::InterfaceInfo& info) {
         return info.path == state_.DevicePathName;
       })) {
