@@ -716,11 +716,12 @@ TEST_F(Cli, MonitorWaitsForASlowDeviceWithoutCallingItLost) {
 }
 
 TEST_F(Cli, ADeviceThatGoesAwayIsSaidToHaveGoneWhereverItHappens) {
-  const std::vector<std::string> commands[] = {
-      {"set-gain", "LC1", "8"}, {"factory", "--yes"}, {"load", "{file}"}};
-  WriteFile(R"({"profile":1,"serial":"A1","gains":{"LC1":{"position":300,"gain":2.34375},
-      "LC2":{"position":0,"gain":1},"LC3":{"position":2559,"gain":1022}}})");
+  const std::vector<std::string> commands[] = {{"set-gain", "LC1", "8"}, {"factory", "--yes"},
+                                               {"load", "{file}"},         {"info"},
+                                               {"get-gain"},               {"save", "{file}"}};
   for (const auto& args : commands) {
+    WriteFile(R"({"profile":1,"serial":"A1","gains":{"LC1":{"position":300,"gain":2.34375},
+      "LC2":{"position":0,"gain":1},"LC3":{"position":2559,"gain":1022}}})");
     hid_ = SimulatedHid();
     Add(u"A1");
     const std::uint64_t start = hid_.calls_made();

@@ -219,8 +219,8 @@ int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
   const auto refusal = ConfigureRefusal(details);
   // Shown all the same: only its gains are out of reach.
   const bool gainless = !device::GainsFit(details.feature_length);
+  if (!details.gains.read) connection.RequireStillThere();
   if (!details.gains.read && !gainless) {
-    connection.RequireStillThere();
     throw Failure(kDeviceFailed, "device " + Shown(connection.serial()) +
                                      " did not answer the read-back of its registers" +
                                      (refusal ? " (" + *refusal + ")" : std::string()));

@@ -155,6 +155,8 @@ void Connection::RequireGainsFit() {
   device::DeviceDetails reports;
   reports.feature_length = state_.DeviceCaps.FeatureReportByteLength;
   if (device::GainsFit(reports.feature_length)) return;
+  // A length that could not be read may only mean it is gone.
+  RequireStillThere();
   throw Failure(kRefused,
                 "device " + Shown(serial_) + ": its gains cannot be read: " +
                     device::UnconfigurableText(device::Unconfigurable::kShortReports, reports));
