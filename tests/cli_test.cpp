@@ -3,6 +3,7 @@
 #include "cli/cli.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,9 +78,16 @@ class Cli : public ::testing::Test {
       if (!demo_) demo_ = sim::MakeDemoWorld();
       return *demo_;
     };
-    console.wait_until = [this](auto) {
+    // A fake clock jumps to each wake-up, where the real one would sleep.
+    console.wait_until = [this](std::chrono::steady_clock::time_point until) {
+      clock_ = std::max(clock_, until);
       if (on_wait_) on_wait_();
     };
+    if (fake_clock_) console.now = [this] { return clock_; };
+    console.wait_readable = wait_readable_;
+    console.columns = columns_;
+    console.redraw = &redraw_;
+    console.interrupted = interrupted_;
     for (std::string& arg : args) {
       if (arg == "{file}") arg = file_;
     }
@@ -101,6 +109,12 @@ class Cli : public ::testing::Test {
   bool terminal_ = false;
   bool out_is_terminal_ = false;
   std::function<void()> on_wait_;
+  std::function<bool(int)> wait_readable_;
+  bool fake_clock_ = false;
+  std::chrono::steady_clock::time_point clock_;
+  std::function<int()> columns_;
+  std::atomic<bool> redraw_{false};
+  const std::atomic<int>* interrupted_ = nullptr;
   std::string file_ = "/tmp/cli_test_profile_" + std::to_string(getpid()) + ".json";
 };
 
@@ -307,10 +321,23 @@ TEST_F(Cli, BadRequestsAreRefusedWithOneLineAndNothingWritten) {
       {{"set-gain", "LC1", "500"}, kRefused, "its firmware version 1.0", "", 0x0100},
       {{"factory"}, kRefused, "--yes"},
       {{"factory"}, kRefused, "not confirmed", "", 0x0101, true, "n\n"},
-      {{"factory", "--yes"}, kRefused, "cannot be configured", "", 0x0200},
+      {{"factory", "--yes"},
+       kRefused,
+       "device A1 cannot be configured: its firmware version 2.0 is an x.0 version, which cannot "
+       "be configured; nothing written",
+       "",
+       0x0200},
+      {{"factory", "--yes"},
+       kRefused,
+       "its feature reports are 11 bytes long, too short to hold its gains (12 at least)",
+       "",
+       0x0101,
+       false,
+       "",
+       11},
       {{"set-gain", "LC1", "500"},
        kRefused,
-       "its feature reports are 3 bytes long, too short for a register write",
+       "its feature reports are 3 bytes long, too short to hold its gains (12 at least)",
        "",
        0x0101,
        false,
@@ -405,8 +432,8 @@ TEST_F(Cli, UnplugDuringLoadSaysWhichRegistersWereWritten) {
   hid_.UnplugAtCall(id, hid_.calls_made() + (writes[4] - start));
 
   EXPECT_EQ(Run({"load", "{file}"}), kDeviceFailed);
-  EXPECT_NE(err_.str().find("writing registers 3, 7 failed (was the device unplugged?); registers "
-                            "written: 0, 1, 6, 2; not sent: 4, 5, 8"),
+  EXPECT_NE(err_.str().find("device A1 went away; registers written: 0, 1, 6, 2; not written: "
+                            "3, 7, 4, 5, 8"),
             std::string::npos)
       << err_.str();
   EXPECT_EQ(Written().size(), 4u);
@@ -1000,6 +1027,207 @@ TEST_F(Cli, CompletionGetsEachSerialAsOneLiteralLine) {
   EXPECT_EQ(out_.str(), "$(touch${IFS}pwned)\n`id`\n* ~root\na'b\"c\nTV-\u00E9\n\n");
   EXPECT_EQ(hid_.open_handles(), 0);
   EXPECT_EQ(Run({"__complete", "colours"}), kUsage);
+}
+
+TEST_F(Cli, ADeviceThatGoesAwayIsSaidToHaveGoneWhereverItHappens) {
+  const std::vector<std::string> commands[] = {{"set-gain", "LC1", "8"}, {"factory", "--yes"},
+                                               {"load", "{file}"},         {"info"},
+                                               {"get-gain"},               {"save", "{file}"}};
+  for (const auto& args : commands) {
+    WriteFile(R"({"profile":1,"serial":"A1","gains":{"LC1":{"position":300,"gain":2.34375},
+      "LC2":{"position":0,"gain":1},"LC3":{"position":2559,"gain":1022}}})");
+    hid_ = SimulatedHid();
+    Add(u"A1");
+    const std::uint64_t start = hid_.calls_made();
+    ASSERT_EQ(Run(args), kOk) << err_.str();
+    const auto& log = hid_.call_log();
+    const auto calls = static_cast<std::uint64_t>(log.size());
+    // Once the read-back's first reply, which carries the gains, is in, the
+    // command has done its work whatever happens to the device after it.
+    std::uint64_t done_after = 0;
+    for (std::uint64_t i = 0; i < calls; ++i) {
+      if (log[i].op == SimulatedHid::Op::kSetFeature) done_after = 0;
+      if (log[i].op == SimulatedHid::Op::kGetFeature && done_after == 0) done_after = i + 1;
+    }
+    ASSERT_GT(done_after, 0u);
+    for (std::uint64_t k = 1; k <= calls; ++k) {
+      SCOPED_TRACE(args[0] + " unplugged at call " + std::to_string(k));
+      hid_ = SimulatedHid();
+      hid_.UnplugAtCall(Add(u"A1"), start + k);
+      const int code = Run(args);
+      const std::string err = err_.str();
+      EXPECT_EQ(hid_.open_handles(), 0);
+      if (k > done_after) {
+        EXPECT_EQ(code, kOk) << err;
+      } else if (hid_.write_log().empty()) {
+        EXPECT_EQ(code, kNoDevice) << err;
+        EXPECT_TRUE(err == "tensivo-cli: device A1 went away; nothing written\n" ||
+                    err.starts_with("tensivo-cli: no device attached;"))
+            << err;
+      } else {
+        EXPECT_EQ(code, kDeviceFailed) << err;
+        EXPECT_TRUE(err.starts_with("tensivo-cli: device A1 went away; registers written: ")) << err;
+        EXPECT_EQ(Lines(err), 1) << err;
+      }
+    }
+  }
+}
+
+TEST_F(Cli, FactoryFailsWhenAnyOfItsTwelveRegistersIsNotHeld) {
+  struct Case {
+    const char* device;
+    Bytes block;  // the configuration block it answers, whatever was written
+    std::uint16_t feature_length;
+    std::string err;
+  };
+  const Case cases[] = {
+      {"registers 9-11 read as 0",
+       {0xEE, 0, 15, 1, 15, 1, 15, 1, 244, 244, 244, 0, 0, 0},
+       19,
+       "device A1 did not keep the factory settings: registers 9, 10, 11 hold 0, 0, 0 where 128, "
+       "128, 128 were written\n"},
+      {"register 10 read as 127",
+       {0xEE, 0, 15, 1, 15, 1, 15, 1, 244, 244, 244, 128, 127, 128},
+       19,
+       "device A1 did not keep the factory settings: register 10 holds 127 where 128 was "
+       "written\n"},
+      {"a block too short to reach register 9",
+       {0xEE, 0, 15, 1, 15, 1, 15, 1, 244, 244, 244},
+       12,
+       "device A1 did not keep the factory settings: registers 9, 10, 11 were not in its "
+       "read-back\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.device);
+    hid_ = SimulatedHid();
+    const auto id = Add(u"A1");
+    hid_.traits(id).feature_length = c.feature_length;
+    hid_.model(id).SetReplies({sim::FeatureReply::Raw(c.block), sim::FeatureReply::InputMask()});
+    EXPECT_EQ(Run({"factory", "--yes"}), kDeviceFailed);
+    EXPECT_EQ(err_.str(), "tensivo-cli: " + c.err);
+    EXPECT_EQ(Written().size(), 12u);
+  }
+}
+
+TEST_F(Cli, ShortFeatureReportsShowTheDeviceButNeitherReadNorWriteItsGains) {
+  sim::SimulatedDeviceTraits traits;
+  traits.serial = u"A1";
+  traits.feature_length = 8;
+  hid_.AddDevice(traits);
+  WriteFile(R"({"profile":1,"serial":"A1","gains":{"LC1":{"position":0,"gain":1},
+      "LC2":{"position":0,"gain":1},"LC3":{"position":0,"gain":1}}})");
+  const std::string why =
+      "its feature reports are 8 bytes long, too short to hold its gains (12 at least)";
+
+  ASSERT_EQ(Run({"list"}), kOk) << err_.str();
+  EXPECT_NE(out_.str().find("A1 cannot be configured: " + why + "\n"), std::string::npos)
+      << out_.str();
+  ASSERT_EQ(Run({"info"}), kOk) << err_.str();
+  EXPECT_NE(out_.str().find("maker         Tensivo\n"), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("configurable  no: " + why + "\n"), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("LC2 gain      (cannot be read: its feature reports are too short)\n"),
+            std::string::npos)
+      << out_.str();
+  ASSERT_EQ(Run({"info", "--json"}), kOk) << err_.str();
+  const json details = json::parse(out_.str());
+  EXPECT_EQ(details["configurable"], false);
+  EXPECT_EQ(details["gains"], (json{{"LC1", nullptr}, {"LC2", nullptr}, {"LC3", nullptr}}));
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"set-gain", "LC1", "8"}, {"factory", "--yes"}, {"load", "{file}"},
+        {"get-gain"}, {"save", "{file}"}}) {
+    SCOPED_TRACE(args[0]);
+    EXPECT_EQ(Run(args), kRefused);
+    EXPECT_NE(err_.str().find(why), std::string::npos) << err_.str();
+  }
+  EXPECT_TRUE(hid_.write_log().empty());
+  EXPECT_EQ(hid_.open_handles(), 0);
+}
+
+TEST_F(Cli, ASignalAtAPromptOrAReadEndsTheCommandWithNothingWritten) {
+  std::atomic<int> signal{0};
+  struct Case {
+    const char* point;
+    std::vector<std::string> args;
+    int signal;
+    int lands_on_wait;  // the wait for input it lands on; 0: before the run
+    int exit;
+  };
+  const Case cases[] = {
+      {"factory prompt, Ctrl-C", {"factory"}, SIGINT, 1, 130},
+      {"factory prompt, SIGTERM", {"factory"}, SIGTERM, 1, 143},
+      {"profile read, Ctrl-C", {"load", "{file}"}, SIGINT, 1, 130},
+      {"profile read, second chunk", {"load", "{file}"}, SIGTERM, 2, 143},
+      {"while opening the device", {"set-gain", "LC1", "8"}, SIGINT, 0, 130},
+      {"monitor, SIGTERM", {"monitor"}, SIGTERM, 0, 143},
+  };
+  const auto id = Add(u"A1");
+  // Larger than one read, so that the profile takes two.
+  WriteFile(R"({"profile":1,"serial":"A1","gains":{"LC1":{"position":0,"gain":1},
+      "LC2":{"position":0,"gain":1},"LC3":{"position":0,"gain":1}}})" +
+            std::string(5000, ' '));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.point);
+    SetGain(hid_, id, 0, 5);
+    hid_.ClearLogs();
+    int waits = 0;
+    signal = c.lands_on_wait == 0 ? c.signal : 0;
+    wait_readable_ = [&](int) {
+      if (++waits == c.lands_on_wait) signal = c.signal;
+      return signal == 0;
+    };
+    interrupted_ = &signal;
+    terminal_ = true;
+    EXPECT_EQ(Run(c.args, "y\n"), c.exit);
+    EXPECT_NE(err_.str().find(c.signal == SIGINT ? "tensivo-cli: interrupted; nothing written\n"
+                                                 : "tensivo-cli: terminated; nothing written\n"),
+              std::string::npos)
+        << err_.str();
+    EXPECT_TRUE(hid_.write_log().empty());
+    EXPECT_EQ(GainOf(hid_, id, 0), 5);
+    EXPECT_EQ(hid_.open_handles(), 0);
+  }
+}
+
+TEST_F(Cli, MonitorTableFitsTheTerminalAndIsRedrawnWholeWhenItChanges) {
+  const auto id = Add(std::u16string(45, u'S'));
+  int columns = 20;
+  int tick = 0;
+  on_wait_ = [&] {
+    hid_.PushModelInput(id, 1);
+    // Resized, or stopped and continued, before the third table.
+    if (++tick == 3) columns = 50, redraw_ = true;
+  };
+  columns_ = [&] { return columns; };
+  out_is_terminal_ = true;
+  ASSERT_EQ(Run({"monitor", "--count", "3"}), kOk) << err_.str();
+  const std::string text = out_.str();
+  const std::size_t second = text.find("\x1b[10A");
+  const std::size_t third = text.find("\x1b[H\x1b[2J");
+  ASSERT_NE(second, std::string::npos) << text;
+  ASSERT_NE(third, std::string::npos) << text;
+  EXPECT_LT(second, third);
+  EXPECT_EQ(Lines(text), 30);
+  EXPECT_EQ(text.substr(0, text.find('\n')), "\x1b[2KSSSSSSSSSSSSSSSSSSS");
+  EXPECT_NE(text.find("\x1b[2KLC1     ", second), std::string::npos);
+  // Cut to 19 columns before the resize, 49 after: the header keeps its serial whole.
+  EXPECT_NE(text.find("\x1b[2K" + std::string(45, 'S') + "  (C\n", third), std::string::npos)
+      << text;
+  EXPECT_FALSE(redraw_);
+}
+
+TEST_F(Cli, MonitorGivesUpOnADeviceThatIsAttachedButSendsNothing) {
+  Add(u"A1");
+  fake_clock_ = true;
+  int waits = 0;
+  on_wait_ = [&] { ++waits; };
+  EXPECT_EQ(Run({"monitor", "--count", "2"}), kDeviceFailed);
+  EXPECT_EQ(err_.str(),
+            "tensivo-cli: device A1 is attached but sent no input report for 5 seconds\n");
+  EXPECT_EQ(out_.str(), "");
+  // 20 readings a second for five seconds.
+  EXPECT_EQ(waits, 100);
+  EXPECT_EQ(hid_.open_handles(), 0);
 }
 
 }  // namespace

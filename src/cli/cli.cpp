@@ -1,12 +1,15 @@
 #include "cli/cli.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <iostream>
 #include <iterator>
 #include <map>
@@ -32,9 +35,13 @@ constexpr const char* kSimulateHelp =
     "use the demo's simulated devices (as tensivo-config-demo shows them) instead of the "
     "attached ones";
 
-std::atomic<bool> g_interrupted{false};
+std::atomic<int> g_interrupted{0};
 
-void OnInterrupt(int) { g_interrupted = true; }
+void OnInterrupt(int signal) { g_interrupted = signal; }
+
+std::atomic<bool> g_redraw{false};
+
+void OnRedraw(int) { g_redraw = true; }
 
 // "the commands are list, info, ... and load", as the table has them.
 std::string CommandList() {
@@ -337,6 +344,13 @@ int RunCommand(std::span<const std::string> args, Console& console) {
 
 }  // namespace
 
+void StopIfInterrupted(const Console& console) {
+  const int signal = console.interrupted ? console.interrupted->load() : 0;
+  if (signal == 0) return;
+  throw Failure(kSignalled + signal,
+                std::string(signal == SIGTERM ? "terminated" : "interrupted") + "; nothing written");
+}
+
 int Run(std::span<const std::string> args, Console& console) {
   int code = kOk;
   try {
@@ -383,7 +397,9 @@ int Main(int argc, char** argv,
   // Only iostreams write to the standard streams, so they need not go through stdio.
   std::ios::sync_with_stdio(false);
   Console console(std::cout, std::cerr, std::cin);
-  console.out_is_terminal = isatty(STDOUT_FILENO) == 1;
+  const char* term = std::getenv("TERM");
+  console.out_is_terminal = isatty(STDOUT_FILENO) == 1 && term && *term &&
+                            std::string_view(term) != "dumb";
   console.out_columns = TerminalColumns();
   if (argc > 0 && argv[0] != nullptr) console.program = argv[0];
   console.in_is_terminal = isatty(STDIN_FILENO) == 1;
@@ -403,12 +419,30 @@ int Main(int argc, char** argv,
       std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(until - now, kNap));
     }
   };
+  console.wait_readable = [](int fd) {
+    pollfd polled = {fd, POLLIN, 0};
+    // The interrupt is looked at between short waits too: a signal that lands
+    // just before poll() would otherwise not wake it.
+    while (!g_interrupted) {
+      if (poll(&polled, 1, 100) > 0) return true;
+    }
+    return false;
+  };
   console.interrupted = &g_interrupted;
+  console.columns = [] {
+    winsize size = {};
+    return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? int{size.ws_col} : 0;
+  };
+  console.redraw = &g_redraw;
 
+  // Without SA_RESTART, so that no system call sleeps on through the signal.
   struct sigaction action = {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
+  for (const int signal : {SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
+  action.sa_handler = OnRedraw;
+  action.sa_flags = SA_RESTART;
+  for (const int signal : {SIGWINCH, SIGCONT}) sigaction(signal, &action, nullptr);
 
   const std::vector<std::string> args(argv, argv + argc);
   return Run(args, console);

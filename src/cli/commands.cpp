@@ -1,5 +1,7 @@
 #include "cli/commands.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <iomanip>
@@ -102,6 +104,36 @@ void RequireHolds(const Connection& connection, const device::StoredGains& gains
                                    std::to_string(position) + ") was written");
 }
 
+// Each register the factory writes, held to what the read-back after them
+// found; a register the read-back did not reach is not held either.
+void RequireFactoryHeld(const Connection& connection, const device::StoredGains& read_back) {
+  std::vector<std::string> wrong, held, written, unread;
+  for (std::size_t reg = 0; reg < device::kFactoryValues.size(); ++reg) {
+    if (!read_back.registers_read.test(reg)) {
+      unread.push_back(std::to_string(reg));
+    } else if (read_back.registers[reg] != device::kFactoryValues[reg]) {
+      wrong.push_back(std::to_string(reg));
+      held.push_back(std::to_string(read_back.registers[reg]));
+      written.push_back(std::to_string(device::kFactoryValues[reg]));
+    }
+  }
+  if (wrong.empty() && unread.empty()) return;
+  const auto plural = [](const std::vector<std::string>& regs) { return regs.size() > 1; };
+  std::string message =
+      "device " + Shown(connection.serial()) + " did not keep the factory settings";
+  if (!wrong.empty()) {
+    message += std::string(": register") + (plural(wrong) ? "s " : " ") + Commas(wrong) +
+               (plural(wrong) ? " hold " : " holds ") + Commas(held) + " where " +
+               Commas(written) + (plural(wrong) ? " were" : " was") + " written";
+  }
+  if (!unread.empty()) {
+    message += std::string(wrong.empty() ? ": register" : "; register") +
+               (plural(unread) ? "s " : " ") + Commas(unread) +
+               (plural(unread) ? " were" : " was") + " not in its read-back";
+  }
+  throw Failure(kDeviceFailed, message);
+}
+
 void PrintListJson(std::ostream& out, const std::vector<Surveyed>& found,
                    const std::optional<std::string>& default_serial) {
   json devices = json::array();
@@ -115,7 +147,7 @@ void PrintListJson(std::ostream& out, const std::vector<Surveyed>& found,
     entry["product"] = opened ? DeviceJson(d.product) : json(nullptr);
     entry["version"] = opened && d.manufacturer ? json(Version(d.version)) : json(nullptr);
     entry["version_number"] = opened ? json(d.version) : json(nullptr);
-    entry["configurable"] = opened ? json(!ConfigureRefusal(d, s.caps)) : json(nullptr);
+    entry["configurable"] = opened ? json(!ConfigureRefusal(d)) : json(nullptr);
     entry["openable"] = opened;
     entry["problem"] = s.problem ? json(s.problem->reason) : json(nullptr);
     entry["fix"] = s.problem ? json(s.problem->fix) : json(nullptr);
@@ -138,7 +170,7 @@ void PrintListTable(std::ostream& out, const std::vector<Surveyed>& found,
     // The window shows the version only beside a maker string it could read.
     rows.push_back({Named(*s.serial), Shown(s.path), d.manufacturer ? Shown(*d.manufacturer) : "?",
                     d.product ? Shown(*d.product) : "?", d.manufacturer ? Version(d.version) : "?",
-                    ConfigureRefusal(d, s.caps) ? "no" : "yes", "yes"});
+                    ConfigureRefusal(d) ? "no" : "yes", "yes"});
   }
   PrintTable(out, rows);
   for (const Surveyed& s : found) {
@@ -146,7 +178,7 @@ void PrintListTable(std::ostream& out, const std::vector<Surveyed>& found,
     out << Shown(s.path) << ": " << s.problem->reason << ". Fix: " << s.problem->fix << '\n';
   }
   for (const Surveyed& s : found) {
-    if (const auto refusal = s.problem ? std::nullopt : ConfigureRefusal(s.details, s.caps)) {
+    if (const auto refusal = s.problem ? std::nullopt : ConfigureRefusal(s.details)) {
       out << Named(*s.serial) << " cannot be configured: " << *refusal << '\n';
     }
   }
@@ -185,8 +217,11 @@ int List(platform::HidPlatform& hid, const Options& options, Console& console) {
 int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
   Connection connection(hid, options.serial, console.program);
   const device::DeviceDetails details = device::ReadDetails(hid, connection.state());
-  const auto refusal = ConfigureRefusal(details, connection.state().DeviceCaps);
-  if (!details.gains.read) {
+  const auto refusal = ConfigureRefusal(details);
+  // Shown all the same: only its gains are out of reach.
+  const bool gainless = !device::GainsFit(details.feature_length);
+  if (!details.gains.read) connection.RequireStillThere();
+  if (!details.gains.read && !gainless) {
     throw Failure(kDeviceFailed, "device " + Shown(connection.serial()) +
                                      " did not answer the read-back of its registers" +
                                      (refusal ? " (" + *refusal + ")" : std::string()));
@@ -200,7 +235,8 @@ int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
   if (options.json) {
     json gains = json::object();
     for (const std::size_t c : AllCells()) {
-      gains[device::kChannels[c].json_key] = GainJson(details.gains.positions[c]);
+      gains[device::kChannels[c].json_key] =
+          gainless ? json(nullptr) : GainJson(details.gains.positions[c]);
     }
     console.out << JsonText({{"serial", DeviceJson(connection.serial())},
                              {"node", DeviceJson(connection.state().DevicePathName)},
@@ -234,7 +270,9 @@ int Info(platform::HidPlatform& hid, const Options& options, Console& console) {
       {"configurable", refusal ? "no: " + *refusal : "yes"},
   };
   for (const std::size_t c : AllCells()) {
-    rows.push_back({std::string(kCellNames[c]) + " gain", GainLine(details.gains.positions[c])});
+    rows.push_back({std::string(kCellNames[c]) + " gain",
+                    gainless ? "(cannot be read: its feature reports are too short)"
+                             : GainLine(details.gains.positions[c])});
   }
   rows.push_back({"input mask", mask_text});
   rows.push_back({"inputs", joined(present)});
@@ -274,7 +312,9 @@ int SetGain(platform::HidPlatform& hid, const Options& options, Console& console
   const auto cell = static_cast<std::size_t>(*options.cell);
   Connection connection(hid, options.serial, console.program);
   connection.RequireConfigurable();
-  RequireWritten(device::WriteGain(hid, connection.state(), static_cast<LoadCell>(cell), position));
+  StopIfInterrupted(console);
+  connection.RequireWritten(
+      device::WriteGain(hid, connection.state(), static_cast<LoadCell>(cell), position));
   RequireHolds(connection, connection.ReadBackGains(), cell, position);
   console.out << Shown(connection.serial()) << ' ' << kCellNames[cell] << " gain "
               << device::GainText(position) << " (list position " << position << ")\n";
@@ -292,21 +332,28 @@ int Factory(platform::HidPlatform& hid, const Options& options, Console& console
     console.err << "Restore the factory settings of " << Shown(connection.serial())
                 << " (every gain back to 500)? [y/N] " << std::flush;
     std::string answer;
+    if (console.wait_readable) console.wait_readable(STDIN_FILENO);
+    if (console.interrupted && *console.interrupted) console.err << '\n';
+    StopIfInterrupted(console);
     std::getline(console.in, answer);
+    StopIfInterrupted(console);
     if (answer != "y" && answer != "Y" && answer != "yes") {
       throw Failure(kRefused, "not confirmed; nothing written");
     }
   }
-  RequireWritten(device::WriteFactoryDefaults(hid, connection.state()));
+  StopIfInterrupted(console);
+  connection.RequireWritten(device::WriteFactoryDefaults(hid, connection.state()));
   // The window reads the whole device back after these writes.
   const device::DeviceDetails details = device::ReadDetails(hid, connection.state());
   if (!details.gains.read) {
+    connection.RequireStillThere();
     throw Failure(kDeviceFailed, "device " + Shown(connection.serial()) +
                                      " did not answer the read-back after the factory writes");
   }
   for (const std::size_t c : AllCells()) {
     RequireHolds(connection, details.gains, c, device::kFactoryGainPosition);
   }
+  RequireFactoryHeld(connection, details.gains);
   console.out << Shown(connection.serial()) << " factory settings restored: " << CellsText()
               << " gain " << device::GainText(device::kFactoryGainPosition) << '\n';
   return kOk;
@@ -314,8 +361,10 @@ int Factory(platform::HidPlatform& hid, const Options& options, Console& console
 
 int Save(platform::HidPlatform& hid, const Options& options, Console& console) {
   Connection connection(hid, options.serial, console.program);
+  connection.RequireGainsFit();
   const device::DeviceDetails details = device::ReadDetails(hid, connection.state());
   if (!details.gains.read) {
+    connection.RequireStillThere();
     throw Failure(kDeviceFailed, "device " + Shown(connection.serial()) +
                                      " did not answer the read-back; nothing saved");
   }
@@ -344,7 +393,7 @@ int Save(platform::HidPlatform& hid, const Options& options, Console& console) {
 }
 
 int Load(platform::HidPlatform& hid, const Options& options, Console& console) {
-  const Profile profile = ParseProfile(ReadProfileFile(options.file));
+  const Profile profile = ParseProfile(ReadProfileFile(options.file, console));
   Connection connection(hid, options.serial, console.program);
   connection.RequireConfigurable();
   // Matched as the window matches serials: as 8-bit text.
@@ -352,13 +401,14 @@ int Load(platform::HidPlatform& hid, const Options& options, Console& console) {
     throw Failure(kRefused, "the profile is for device " + Printable(profile.serial) + ", not " +
                                 Shown(connection.serial()) + "; --force loads it all the same");
   }
+  StopIfInterrupted(console);
   device::WriteResults written;
   for (const std::size_t c : AllCells()) {
     const auto results =
         device::WriteGain(hid, connection.state(), static_cast<LoadCell>(c), profile.positions[c]);
     written.insert(written.end(), results.begin(), results.end());
     // A device that stopped taking writes gets no more of them.
-    RequireWritten(written, RegistersAfter(c));
+    connection.RequireWritten(written, RegistersAfter(c));
   }
   const device::StoredGains gains = connection.ReadBackGains();
   for (const std::size_t c : AllCells()) RequireHolds(connection, gains, c, profile.positions[c]);

@@ -90,18 +90,10 @@ std::vector<Surveyed> Survey(platform::HidPlatform& hid) {
   return found;
 }
 
-std::optional<std::string> ConfigureRefusal(const device::DeviceDetails& details,
-                                            const platform::HidCaps& caps) {
-  if (!details.manufacturer) return "its maker string cannot be read";
-  if (!device::CanConfigure(details)) {
-    return "its firmware version" + device::VersionText(details.version) + " is older than x.1";
-  }
-  // A register write is the report id, the command, the register and the value.
-  if (caps.FeatureReportByteLength < 4) {
-    return "its feature reports are " + std::to_string(caps.FeatureReportByteLength) +
-           " bytes long, too short for a register write (4 at least)";
-  }
-  return std::nullopt;
+std::optional<std::string> ConfigureRefusal(const device::DeviceDetails& details) {
+  const auto why = device::WhyNotConfigurable(details);
+  if (!why) return std::nullopt;
+  return device::UnconfigurableText(*why, details);
 }
 
 std::string WithoutHardware(std::string_view program) {
@@ -149,10 +141,15 @@ Connection::Connection(platform::HidPlatform& hid, const std::optional<std::stri
       throw Failure(kCannotOpen,
                     "device " + Shown(serial_) + ": " + problem.reason + "; " + problem.fix);
     }
-    throw Failure(kNoDevice, "device " + Shown(serial_) + " went away before it could be opened");
+    throw Failure(kNoDevice, "device " + Shown(serial_) + " went away; nothing written");
   }
   if (!state_.ReadHandle.IsOpen()) {
-    const Problem problem = ProblemOf(hid_.LastOpenError());
+    const OpenError why = hid_.LastOpenError();
+    if (why == OpenError::kGone) {
+      throw Failure(kNoDevice, "device " + Shown(serial_) + " went away; nothing written");
+    }
+    RequireStillThere();
+    const Problem problem = ProblemOf(why);
     throw Failure(kCannotOpen, "device " + Shown(serial_) + " cannot be opened for its inputs: " +
                                    problem.reason + "; " + problem.fix);
   }
@@ -162,33 +159,72 @@ Connection::~Connection() { device::CloseDevice(state_); }
 
 void Connection::RequireConfigurable() {
   const device::DeviceDetails identity = device::ReadIdentity(hid_, state_);
-  if (const auto refusal = ConfigureRefusal(identity, state_.DeviceCaps)) {
+  if (const auto refusal = ConfigureRefusal(identity)) {
+    // A string or length that could not be read may only mean it is gone.
+    RequireStillThere();
     throw Failure(kRefused, "device " + Shown(serial_) + " cannot be configured: " + *refusal +
                                 "; nothing written");
   }
 }
 
+void Connection::RequireGainsFit() {
+  device::DeviceDetails reports;
+  reports.feature_length = state_.DeviceCaps.FeatureReportByteLength;
+  if (device::GainsFit(reports.feature_length)) return;
+  // A length that could not be read may only mean it is gone.
+  RequireStillThere();
+  throw Failure(kRefused,
+                "device " + Shown(serial_) + ": its gains cannot be read: " +
+                    device::UnconfigurableText(device::Unconfigurable::kShortReports, reports));
+}
+
 device::StoredGains Connection::ReadBackGains() {
+  RequireGainsFit();
   const device::StoredGains gains = device::ReadStoredGains(hid_, state_);
   if (!gains.read) {
+    RequireStillThere();
     throw Failure(kDeviceFailed, "device " + Shown(serial_) +
                                      " did not answer the read-back of its gain registers");
   }
   return gains;
 }
 
-void RequireWritten(const device::WriteResults& done, const std::vector<std::uint8_t>& skipped) {
-  std::vector<std::string> written, failed, not_sent;
+void Connection::RequireWritten(const device::WriteResults& done,
+                                const std::vector<std::uint8_t>& skipped) {
+  std::vector<std::string> failed, not_sent;
+  // `done` holds every write of the command so far.
+  written_.clear();
   for (const device::RegisterWrite& w : done) {
-    (w.result != 0 ? written : failed).push_back(std::to_string(w.reg));
+    (w.result != 0 ? written_ : failed).push_back(std::to_string(w.reg));
   }
   if (failed.empty()) return;
   for (const std::uint8_t reg : skipped) not_sent.push_back(std::to_string(reg));
-  std::string message = "writing register" + std::string(failed.size() > 1 ? "s " : " ") +
-                        Joined(failed) +
-                        " failed (was the device unplugged?); registers written: " +
-                        (written.empty() ? "none" : Joined(written));
-  if (!not_sent.empty()) message += "; not sent: " + Joined(not_sent);
+  std::vector<std::string> unwritten = failed;
+  unwritten.insert(unwritten.end(), not_sent.begin(), not_sent.end());
+  RequireStillThere(unwritten);
+  std::string message = "device " + Shown(serial_) + ": writing register" +
+                        std::string(failed.size() > 1 ? "s " : " ") + Commas(failed) +
+                        " failed; registers written: " +
+                        (written_.empty() ? "none" : Commas(written_));
+  if (!not_sent.empty()) message += "; not sent: " + Commas(not_sent);
+  throw Failure(kDeviceFailed, message);
+}
+
+void Connection::RequireStillThere(const std::vector<std::string>& unsent) {
+  std::vector<platform::InterfaceInfo> interfaces;
+  // A list that cannot be had says nothing about the device.
+  if (hid_.Enumerate(device::kVendorId, device::kProductId, interfaces) == 0) return;
+  if (std::ranges::any_of(interfaces, [&](const platform::InterfaceInfo& info) {
+        return info.path == state_.DevicePathName;
+      })) {
+    return;
+  }
+  if (written_.empty()) {
+    throw Failure(kNoDevice, "device " + Shown(serial_) + " went away; nothing written");
+  }
+  std::string message =
+      "device " + Shown(serial_) + " went away; registers written: " + Commas(written_);
+  message += unsent.empty() ? "; not read back" : "; not written: " + Commas(unsent);
   throw Failure(kDeviceFailed, message);
 }
 

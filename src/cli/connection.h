@@ -58,10 +58,8 @@ struct Surveyed {
 };
 std::vector<Surveyed> Survey(platform::HidPlatform& hid);
 
-// Why a device cannot be configured, or none: what the window refuses, and
-// feature reports too short to carry a write.
-std::optional<std::string> ConfigureRefusal(const device::DeviceDetails& details,
-                                            const platform::HidCaps& caps);
+// Why a device cannot be configured, or none: what the window refuses.
+std::optional<std::string> ConfigureRefusal(const device::DeviceDetails& details);
 
 // One device opened as the window opens it: the search lists the attached
 // serials, and FindTheHid opens the one asked for or, without one, the last
@@ -84,20 +82,30 @@ class Connection {
   // this device.
   void RequireConfigurable();
 
+  // Throws Failure(kRefused) when its feature reports cannot carry the gains.
+  void RequireGainsFit();
+
   // The read-back after a write; throws Failure(kDeviceFailed) when the
   // device did not answer it.
   device::StoredGains ReadBackGains();
+
+  // Throws Failure naming the registers written and those not, when any
+  // write of `done` failed. `skipped` are registers of the same command that
+  // were never sent.
+  void RequireWritten(const device::WriteResults& done,
+                      const std::vector<std::uint8_t>& skipped = {});
+
+  // Throws Failure when the device is no longer listed where it was opened:
+  // kNoDevice while nothing was written to it, and kDeviceFailed naming the
+  // registers written once something was. `unsent` are registers of the
+  // command that were not written.
+  void RequireStillThere(const std::vector<std::string>& unsent = {});
 
  private:
   platform::HidPlatform& hid_;
   device::WindowState state_;
   std::string serial_;
+  std::vector<std::string> written_;  // registers this connection wrote, in order
 };
-
-// Throws Failure(kDeviceFailed) naming the registers written and those not,
-// when any write of `done` failed. `skipped` are registers of the same
-// command that were never sent.
-void RequireWritten(const device::WriteResults& done,
-                    const std::vector<std::uint8_t>& skipped = {});
 
 }  // namespace tensivo::cli

@@ -2,6 +2,8 @@
 // read per tick and the newest whole report shown. Unlike the window, a tick
 // without a new report is no loss: a slow device is waited for, and only a
 // device that is no longer listed is dropped until one is back.
+#include <signal.h>
+
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -26,6 +28,10 @@ using Values = std::array<std::optional<std::uint16_t>, device::kBarCount>;
 // The window searches every 100 ms once it has lost its device; a quiet device
 // is looked for in the list no more often.
 constexpr std::chrono::milliseconds kSearchPeriod{100};
+
+// A device that stays listed and sends nothing this long is given up on: our
+// devices stream on their own, so it will not start.
+constexpr std::chrono::seconds kSilenceLimit{5};
 
 // A serial in the table's header is cut to this many columns, so that the
 // header keeps to one line of a terminal and each redraw lands on the last.
@@ -55,6 +61,20 @@ std::string HeaderSerial(const std::string& serial) {
     cut += next;
   }
   return cut + "...";
+}
+
+// The line cut to leave the terminal's last column free, so that no
+// terminal wraps it and the table keeps its height; 0 columns: unknown.
+std::string Fit(const std::string& line, int columns) {
+  if (columns <= 0 || Columns(line) < static_cast<std::size_t>(columns)) return line;
+  std::size_t kept = 0;
+  std::size_t end = 0;
+  for (; end < line.size(); ++end) {
+    if ((static_cast<std::uint8_t>(line[end]) & 0xC0) == 0x80) continue;
+    if (kept == static_cast<std::size_t>(columns - 1)) break;
+    ++kept;
+  }
+  return line.substr(0, end);
 }
 
 class Printer {
@@ -103,22 +123,32 @@ class Printer {
   static constexpr int kTableLines = 2 + device::kBarCount;
 
   void Table(const std::string& serial, const Values& values) {
+    const bool moved = console_.redraw && console_.redraw->exchange(false);
+    if (!drawn_ || moved) columns_ = console_.columns ? console_.columns() : 0;
     std::string text;
-    // Back over the table drawn last time, each line cleared as it is rewritten.
-    if (drawn_) text += "\x1b[" + std::to_string(kTableLines) + "A";
-    text += "\x1b[2K" + HeaderSerial(serial) + "  (Ctrl-C ends)\n";
+    // A terminal that was resized or stopped under the table may have moved
+    // or reflowed it: start from a clear screen. Otherwise go back over the
+    // table drawn last time.
+    if (drawn_ && moved) {
+      text += "\x1b[H\x1b[2J";
+    } else if (drawn_) {
+      text += "\x1b[" + std::to_string(kTableLines) + "A";
+    }
+    const auto add = [&](const std::string& line) {
+      text += "\x1b[2K" + Fit(line, columns_) + "\n";
+    };
+    add(HeaderSerial(serial) + "  (Ctrl-C ends)");
     char line[64];
-    std::snprintf(line, sizeof line, "\x1b[2K%-8s %7s %8s\n", "input", "raw", "percent");
-    text += line;
+    std::snprintf(line, sizeof line, "%-8s %7s %8s", "input", "raw", "percent");
+    add(line);
     for (std::size_t i = 0; i < values.size(); ++i) {
       if (values[i]) {
-        std::snprintf(line, sizeof line, "\x1b[2K%-8s %7u %7.1f%%\n", device::kChannels[i].name,
+        std::snprintf(line, sizeof line, "%-8s %7u %7.1f%%", device::kChannels[i].name,
                       unsigned{*values[i]}, Percent(*values[i]));
       } else {
-        std::snprintf(line, sizeof line, "\x1b[2K%-8s %7s %8s\n", device::kChannels[i].name, "-",
-                      "-");
+        std::snprintf(line, sizeof line, "%-8s %7s %8s", device::kChannels[i].name, "-", "-");
       }
-      text += line;
+      add(line);
     }
     console_.out << text << std::flush;
     drawn_ = true;
@@ -127,6 +157,7 @@ class Printer {
   Console& console_;
   bool json_;
   bool drawn_ = false;
+  int columns_ = 0;
   std::string line_;
 };
 
@@ -188,6 +219,7 @@ std::optional<Values> ReadNewest(platform::HidPlatform& hid, device::WindowState
 
 int Monitor(platform::HidPlatform& hid, const Options& options, Console& console) {
   const auto interrupted = [&] { return console.interrupted && console.interrupted->load(); };
+  const auto now = [&] { return console.now ? console.now() : Clock::now(); };
   const auto period = std::chrono::duration_cast<Clock::duration>(
       std::chrono::duration<double>(1.0 / options.rate));
   Printer printer(console, options.json);
@@ -200,26 +232,28 @@ int Monitor(platform::HidPlatform& hid, const Options& options, Console& console
   std::string last_serial = connection->serial();
 
   long shown = 0;
-  Clock::time_point next = Clock::now();
+  Clock::time_point next = now();
   // When the device was last found listed; a quiet device is checked anew
   // once a search period has passed on the monitor's own schedule.
   Clock::time_point listed = next;
+  // When the device shown last sent a report, or was opened.
+  Clock::time_point heard = next;
   // Output that cannot be written ends the run; Run says so.
   while (!interrupted() && console.out) {
     next += connection ? period : std::max<Clock::duration>(period, kSearchPeriod);
-    next = std::max(next, Clock::now());
+    next = std::max(next, now());
     console.wait_until(next);
     if (interrupted()) break;
 
     if (!connection) {
-      if (Reopen(hid, options, printer, connection, last_serial)) listed = next;
+      if (Reopen(hid, options, printer, connection, last_serial)) listed = heard = next;
       continue;
     }
 
     device::WindowState& state = connection->state();
     if (const auto values = ReadNewest(hid, state)) {
       printer.Show(connection->serial(), *values);
-      listed = next;
+      listed = heard = next;
       if (options.count && ++shown >= *options.count) break;
       continue;
     }
@@ -227,12 +261,19 @@ int Monitor(platform::HidPlatform& hid, const Options& options, Console& console
     if (next - listed < kSearchPeriod) continue;
     if (StillListed(hid, state)) {
       listed = next;
+      if (next - heard >= kSilenceLimit) {
+        throw Failure(kDeviceFailed, "device " + Shown(connection->serial()) +
+                                         " is attached but sent no input report for " +
+                                         std::to_string(kSilenceLimit.count()) + " seconds");
+      }
       continue;
     }
     connection.reset();
     printer.Note("device " + Shown(last_serial) + " lost; waiting for " +
                  (options.serial ? "it" : "a device"));
   }
+  // Ctrl-C is how a monitor is ended; SIGTERM is someone else ending it.
+  if (console.interrupted && *console.interrupted == SIGTERM) StopIfInterrupted(console);
   return kOk;
 }
 

@@ -1,10 +1,14 @@
 #include "cli/profile.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <vector>
@@ -161,14 +165,34 @@ Profile ParseProfile(std::string_view text) {
   return profile;
 }
 
-std::string ReadProfileFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw Failure(kFileFailed, "cannot read " + path + ": " + Why());
-  std::string text(kMaxProfileBytes + 1, '\0');
-  file.read(text.data(), kMaxProfileBytes + 1);
-  if (file.bad()) throw Failure(kFileFailed, "cannot read " + path + ": " + Why());
-  if (file.gcount() > kMaxProfileBytes) Bad(path + " is far too large for one");
-  text.resize(static_cast<std::size_t>(file.gcount()));
+std::string ReadProfileFile(const std::string& path, const Console& console) {
+  // Plain POSIX reads: a signal ends a wait in open() (a FIFO without a
+  // writer) or before a read, where an iostream would retry it forever.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const std::string why = Why();
+    StopIfInterrupted(console);
+    throw Failure(kFileFailed, "cannot read " + path + ": " + why);
+  }
+  const std::unique_ptr<const int, void (*)(const int*)> closer(
+      &fd, [](const int* open_fd) { close(*open_fd); });
+  std::string text;
+  char chunk[4096];
+  for (;;) {
+    // A terminal or a pipe is read only once it has something.
+    if (console.wait_readable) console.wait_readable(fd);
+    StopIfInterrupted(console);
+    const ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw Failure(kFileFailed, "cannot read " + path + ": " + Why());
+    }
+    text.append(chunk, static_cast<std::size_t>(got));
+    if (text.size() > static_cast<std::size_t>(kMaxProfileBytes)) {
+      Bad(path + " is far too large for one");
+    }
+  }
   return text;
 }
 

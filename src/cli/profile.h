@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/cli.h"
 #include "device/channels.h"
 
 namespace tensivo::cli {
@@ -31,8 +32,9 @@ std::string ProfileText(const Profile& profile);
 Profile ParseProfile(std::string_view text);
 
 // Reads or writes a whole profile file; throws Failure(kFileFailed). A file
-// is written as WriteFileCarefully writes it.
-std::string ReadProfileFile(const std::string& path);
+// is written as WriteFileCarefully writes it. A read waits through
+// console.wait_readable, so that a signal ends it.
+std::string ReadProfileFile(const std::string& path, const Console& console);
 void WriteProfileFile(const std::string& path, const std::string& text);
 
 }  // namespace tensivo::cli

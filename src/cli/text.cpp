@@ -76,6 +76,12 @@ std::string Listed(std::span<const char* const> words, std::string_view conjunct
   return text;
 }
 
+std::string Commas(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : ", ") + word;
+  return text;
+}
+
 std::size_t Columns(std::string_view utf8) {
   std::size_t columns = 0;
   for (const char ch : utf8) columns += (static_cast<std::uint8_t>(ch) & 0xC0) != 0x80;

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tensivo::cli {
 
@@ -39,6 +40,9 @@ inline std::string Quoted(std::string_view text) { return "'" + Printable(text) 
 
 // Words as a sentence lists them: "LC1, LC2 or LC3" with "or".
 std::string Listed(std::span<const char* const> words, std::string_view conjunction);
+
+// Words joined by commas alone: "9, 10, 11".
+std::string Commas(const std::vector<std::string>& words);
 
 // Columns a printable text takes: one per character.
 std::size_t Columns(std::string_view utf8);

@@ -7,13 +7,21 @@
 
 namespace tensivo::device {
 
-bool CanConfigure(const DeviceDetails& details) {
-  return details.manufacturer.has_value() && (details.version & 0xFF) >= 1;
+std::optional<Unconfigurable> WhyNotConfigurable(const DeviceDetails& details) {
+  if (!details.manufacturer) return Unconfigurable::kNoMaker;
+  if ((details.version & 0xFF) == 0) return Unconfigurable::kMinorZero;
+  if (!GainsFit(details.feature_length)) return Unconfigurable::kShortReports;
+  return std::nullopt;
 }
+
+bool GainsFit(std::uint16_t feature_length) { return feature_length >= kGainFeatureLength; }
+
+bool CanConfigure(const DeviceDetails& details) { return !WhyNotConfigurable(details); }
 
 DeviceDetails ReadIdentity(platform::HidPlatform& hid, WindowState& state) {
   DeviceDetails details;
   details.version = state.DeviceAttributes.VersionNumber;
+  details.feature_length = state.DeviceCaps.FeatureReportByteLength;
 
   // Only the first 100 bytes are offered, so a text always ends inside.
   std::array<std::uint8_t, 201> strings{};
@@ -29,6 +37,8 @@ StoredGains ReadStoredGains(platform::HidPlatform& hid, WindowState& state) {
   RegisterSet registers_read;
   const RegisterImage image = ReadConfiguration(hid, state, &registers_read);
   StoredGains gains;
+  gains.registers = image;
+  gains.registers_read = registers_read;
   gains.read = true;
   for (std::size_t cell = 0; cell < kLoadCellRegisters.size(); ++cell) {
     const GainRegisters& regs = kLoadCellRegisters[cell];

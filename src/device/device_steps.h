@@ -8,6 +8,7 @@
 #include <string>
 
 #include "device/channels.h"
+#include "device/protocol.h"
 #include "device/window_state.h"
 #include "platform/hid_platform.h"
 
@@ -20,6 +21,10 @@ struct StoredGains {
   // All nine gain registers came from reads that succeeded. Otherwise a
   // position may stand on the zeros of reads that failed.
   bool read = false;
+  // Every register the read-back found, and which of them it found, so that
+  // writes beyond the gains can be held to what the device answers.
+  RegisterImage registers{};
+  RegisterSet registers_read;
 };
 
 // What the details read-back learns of the open device.
@@ -27,11 +32,20 @@ struct DeviceDetails {
   std::optional<std::string> manufacturer;  // 8-bit text; none when the query failed
   std::optional<std::string> product;
   std::uint16_t version = 0;
-  StoredGains gains;  // left unread by ReadIdentity
+  std::uint16_t feature_length = 0;  // as the capabilities count it, with the id byte
+  StoredGains gains;                 // left unread by ReadIdentity
 };
 
-// Devices before minor version 1 cannot be configured (only the low byte
-// counts), nor can one whose maker string could not be read.
+// Why a device is shown but not configured; the window and the command line
+// refuse the same devices.
+enum class Unconfigurable {
+  kNoMaker,       // its maker string could not be read
+  kMinorZero,     // firmware x.0: only the low byte of the version counts
+  kShortReports,  // feature reports too short to carry the gain registers
+};
+std::optional<Unconfigurable> WhyNotConfigurable(const DeviceDetails& details);
+// Whether feature reports of this length (id byte included) can carry the gains.
+bool GainsFit(std::uint16_t feature_length);
 bool CanConfigure(const DeviceDetails& details);
 
 // The manufacturer and product strings (through ReadHandle, both into one

@@ -20,6 +20,22 @@ std::string VersionText(std::uint16_t version) {
   return text;
 }
 
+std::string UnconfigurableText(Unconfigurable why, const DeviceDetails& details) {
+  switch (why) {
+    case Unconfigurable::kNoMaker:
+      return "its maker string cannot be read";
+    case Unconfigurable::kMinorZero:
+      return "its firmware version" + VersionText(details.version) +
+             " is an x.0 version, which cannot be configured";
+    case Unconfigurable::kShortReports:
+      if (details.feature_length == 0) return "the length of its feature reports cannot be read";
+      return "its feature reports are " + std::to_string(details.feature_length) +
+             " bytes long, too short to hold its gains (" + std::to_string(kGainFeatureLength) +
+             " at least)";
+  }
+  return {};
+}
+
 std::string ExactGainText(int position, char decimal_point) {
   const auto [e, m] = SplitGainPosition(position);
   // 2^e (256 + m) / 256 is a multiple of 1/256, so eight decimals hold it

@@ -5,6 +5,8 @@
 #include <span>
 #include <string>
 
+#include "device/device_steps.h"
+
 namespace tensivo::device {
 
 // A device string (UTF-16LE) as 8-bit text: the low byte of each unit is one
@@ -16,6 +18,10 @@ std::string DeviceStringToText(std::span<const std::uint8_t> buffer);
 // " 1.5" style: a blank, the major in decimal, a dot, the minor in upper-case
 // hex without leading zeros.
 std::string VersionText(std::uint16_t version);
+
+// Why `details` cannot be configured, as the command line says it: "its
+// firmware version 2.0 is an x.0 version, which cannot be configured".
+std::string UnconfigurableText(Unconfigurable why, const DeviceDetails& details);
 
 // The exact decimal value of the gain at list position p = 256 e + m,
 // 2^e (1 + m/256), with no trailing zeros: "8.03125", "500".

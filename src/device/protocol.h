@@ -4,6 +4,7 @@
 // feature report is fixed here.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <bitset>
 #include <cstdint>
@@ -27,6 +28,16 @@ inline constexpr std::size_t kRegisterImageSize = 17;
 using RegisterImage = std::array<std::uint8_t, kRegisterImageSize>;
 // Which registers of an image a read-back filled.
 using RegisterSet = std::bitset<kRegisterImageSize>;
+
+// The shortest feature report, id byte included, whose configuration block
+// reaches every gain register: id, tag and start byte, then registers 0.. .
+inline constexpr std::uint16_t kGainFeatureLength = [] {
+  std::uint8_t last = 0;
+  for (const GainRegisters& r : kLoadCellRegisters) {
+    last = std::max({last, r.amplifier, r.shift, r.fine});
+  }
+  return static_cast<std::uint16_t>(3 + last + 1);
+}();
 
 // Indexes the load cells of the channel table.
 enum class LoadCell { kLC1 = 0, kLC2 = 1, kLC3 = 2 };

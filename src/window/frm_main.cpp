@@ -245,8 +245,15 @@ void frmMain::Read_Device_Details() {
     }
     for (ui::Control* control : configuration) control->SetEnabled(true);
   }
-  for (std::size_t cell = 0; cell < gains.size(); ++cell) {
-    if (const auto& position = details.gains.positions[cell]) gains[cell]->SetListIndex(*position);
+  if (device::GainsFit(details.feature_length)) {
+    for (std::size_t cell = 0; cell < gains.size(); ++cell) {
+      if (const auto& position = details.gains.positions[cell]) {
+        gains[cell]->SetListIndex(*position);
+      }
+    }
+  } else {
+    // Its replies cannot reach the gain registers: whatever they hold is no gain.
+    for (ui::List* list : gains) ClearList(*list);
   }
 
   state_.FormReady = kTrue;

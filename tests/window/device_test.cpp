@@ -61,6 +61,24 @@ TEST_F(ConnectedDevice, VersionX0ShowsGainsButAllowsNoChange) {
   EXPECT_TRUE(w->Frame1.Enabled());
 }
 
+TEST_F(ConnectedDevice, ShortFeatureReportsShowDetailsButNoGainsAndWriteNothing) {
+  id = Add(u"DEV-1");
+  hid.traits(id).feature_length = 11;
+  Start();
+  ASSERT_EQ(state().DeviceFound, kTrue);
+  EXPECT_EQ(w->lblManuf.Caption(), " Tensivo");
+  EXPECT_EQ(w->lblVersion.Caption(), " 1.1");
+  EXPECT_TRUE(w->Frame1.Enabled());
+  for (ui::List* list : {&w->LC1_gain, &w->LC2_gain, &w->LC3_gain}) {
+    EXPECT_EQ(list->ListCount(), 0) << list->Name();
+    EXPECT_EQ(list->ListIndex(), -1) << list->Name();
+    EXPECT_FALSE(list->Enabled()) << list->Name();
+  }
+  EXPECT_FALSE(w->Command1.Enabled());
+  Tick();
+  EXPECT_TRUE(hid.write_log().empty());
+}
+
 TEST_F(ConnectedDevice, OnlyTheLowByteOfTheVersionGatesConfiguration) {
   StartWith(0x8001);
   EXPECT_EQ(w->lblVersion.Caption(), " 128.1");
