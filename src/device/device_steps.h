@@ -44,7 +44,8 @@ enum class Unconfigurable {
   kShortReports,  // feature reports too short to carry the gain registers
 };
 std::optional<Unconfigurable> WhyNotConfigurable(const DeviceDetails& details);
-// Whether feature reports of this length (id byte included) can carry the gains.
+// Whether feature reports of this length (id byte included) can read back
+// every register the utility writes.
 bool GainsFit(std::uint16_t feature_length);
 bool CanConfigure(const DeviceDetails& details);
 

@@ -30,7 +30,7 @@ std::string UnconfigurableText(Unconfigurable why, const DeviceDetails& details)
     case Unconfigurable::kShortReports:
       if (details.feature_length == 0) return "the length of its feature reports cannot be read";
       return "its feature reports are " + std::to_string(details.feature_length) +
-             " bytes long, too short to hold its gains (" + std::to_string(kGainFeatureLength) +
+             " bytes long, too short to read back the registers it is written (" + std::to_string(kGainFeatureLength) +
              " at least)";
   }
   return {};

@@ -30,14 +30,11 @@ using RegisterImage = std::array<std::uint8_t, kRegisterImageSize>;
 using RegisterSet = std::bitset<kRegisterImageSize>;
 
 // The shortest feature report, id byte included, whose configuration block
-// reaches every gain register: id, tag and start byte, then registers 0.. .
-inline constexpr std::uint16_t kGainFeatureLength = [] {
-  std::uint8_t last = 0;
-  for (const GainRegisters& r : kLoadCellRegisters) {
-    last = std::max({last, r.amplifier, r.shift, r.fine});
-  }
-  return static_cast<std::uint16_t>(3 + last + 1);
-}();
+// reaches every register the utility writes (the factory settings' twelve):
+// id, tag and start byte, then registers 0.. . A shorter one could take
+// writes it cannot read back, so such a device is not configured at all.
+inline constexpr std::uint16_t kGainFeatureLength =
+    static_cast<std::uint16_t>(3 + kFactoryValues.size());
 
 // Indexes the load cells of the channel table.
 enum class LoadCell { kLC1 = 0, kLC2 = 1, kLC3 = 2 };

@@ -63,7 +63,7 @@ TEST_F(ConnectedDevice, VersionX0ShowsGainsButAllowsNoChange) {
 
 TEST_F(ConnectedDevice, ShortFeatureReportsShowDetailsButNoGainsAndWriteNothing) {
   id = Add(u"DEV-1");
-  hid.traits(id).feature_length = 11;
+  hid.traits(id).feature_length = 14;
   Start();
   ASSERT_EQ(state().DeviceFound, kTrue);
   EXPECT_EQ(w->lblManuf.Caption(), " Tensivo");

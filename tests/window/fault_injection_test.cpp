@@ -91,7 +91,7 @@ std::vector<Sequence> Sequences() {
   const WorldPlan two;
   const WorldPlan three{3};
   const WorldPlan minor_zero{2, 0x0100};
-  const WorldPlan short_reports{2, 0x0101, 11};
+  const WorldPlan short_reports{2, 0x0101, 14};
   auto none = [](World&) {};
   auto started = [](World& world) { world.Start(); };
   auto connected = [](World& world) {
@@ -238,7 +238,7 @@ void ExpectRecovery(World& world, const std::string& run) {
     for (auto id : world.ours) world.Push(id);
     world.Tick();
   }
-  if (world.plan.feature_length >= 12) {
+  if (world.plan.feature_length >= 15) {
     ExpectDeviceShown(*world.w, run);
   } else {
     EXPECT_EQ(world.w->lblManuf.Caption(), " Tensivo") << run;
