@@ -1,9 +1,11 @@
 // tensivo-vm-device-server: the guest's side of the Windows tests in the VM.
 // A program under wine cannot make USB devices in the kernel it runs on, so
 // this one holds them and takes requests over a loopback TCP port, one line
-// each, answered by one line: "ok ..." or "error WHY".
+// each, answered by one line: "ok ..." or "error WHY". The udev checks
+// (tests/vm/guest-udev) plug theirs through it too.
 //
 //   plug SERIAL               a USB device of our kind      -> ok /dev/hidrawN
+//   plug-foreign SERIAL       a USB HID device of another maker -> ok /dev/hidrawN
 //   unplug SERIAL             out, as pulling the cable     -> ok
 //   replug SERIAL                                           -> ok /dev/hidrawN
 //   remove SERIAL             unplugged and forgotten       -> ok
@@ -19,6 +21,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,6 +44,10 @@ using tensivo::virtual_device::VirtualDevice;
 constexpr int kReportsPerSecond = 100;
 constexpr int kNodeTimeoutMs = 8000;
 constexpr std::size_t kRegistersShown = 17;
+// pid.codes' test ids: a HID device that is none of ours, for the udev rule
+// to leave alone.
+constexpr std::uint16_t kForeignVendorId = 0x1209;
+constexpr std::uint16_t kForeignProductId = 0x0001;
 
 struct Reply {
   bool ok;
@@ -57,7 +64,8 @@ class Devices {
     std::string verb, serial;
     in >> verb >> serial;
     if (serial.empty()) return Error("which serial?");
-    if (verb == "plug") return Plug(serial);
+    if (verb == "plug") return Plug(serial, false);
+    if (verb == "plug-foreign") return Plug(serial, true);
     const auto found = devices_.find(serial);
     if (found == devices_.end()) return Error(serial + " was never plugged");
     VirtualDevice& device = *found->second;
@@ -74,10 +82,16 @@ class Devices {
   }
 
  private:
-  Reply Plug(const std::string& serial) {
+  Reply Plug(const std::string& serial, bool foreign) {
     if (devices_.contains(serial)) return Error(serial + " is plugged already");
     DeviceTraits traits;
     traits.serial = serial;
+    if (foreign) {
+      traits.manufacturer = "Other Maker";
+      traits.product = "Other Pad";
+      traits.vendor_id = kForeignVendorId;
+      traits.product_id = kForeignProductId;
+    }
     traits.reports_per_second = kReportsPerSecond;
     int error = 0;
     auto device = UsbDevice::Make(traits, error);
