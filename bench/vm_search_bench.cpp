@@ -5,11 +5,10 @@
 // does not matter, and uhid makes 64 of them in a moment). The simulated
 // search runs beside it so that the VM's own slowness can be told from ours.
 #include <benchmark/benchmark.h>
+#include <time.h>
 
 #include <QApplication>
 #include <QTimer>
-#include <time.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -200,7 +199,8 @@ void TimePlugInToDetails(benchmark::State& state, World& world) {
   if (!Usable(state, world)) return;
   std::vector<VirtualDevice*> ours;
   for (const auto& device : world.devices) {
-    if (device->traits().vendor_id == tensivo::virtual_device::kVendorId) ours.push_back(device.get());
+    if (device->traits().vendor_id == tensivo::virtual_device::kVendorId)
+      ours.push_back(device.get());
   }
   tensivo::platform::LinuxHidraw hid;
   tensivo::window::qt::QtForm form;
@@ -241,7 +241,11 @@ void TimePlugInToDetails(benchmark::State& state, World& world) {
 void BM_VmPlugInToDetailsThreeDevices(benchmark::State& state) {
   TimePlugInToDetails(state, ThreeOfOursAndOneForeign());
 }
-BENCHMARK(BM_VmPlugInToDetailsThreeDevices)->UseManualTime()->Iterations(3)->Repetitions(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_VmPlugInToDetailsThreeDevices)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Repetitions(1)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_VmSearchOneDevice(benchmark::State& state) { TimeSearch(state, OneOfOursAndOneForeign()); }
 BENCHMARK(BM_VmSearchOneDevice)->UseManualTime()->Unit(benchmark::kMicrosecond);
@@ -251,7 +255,11 @@ BENCHMARK(BM_VmSearchOneDevice)->UseManualTime()->Unit(benchmark::kMicrosecond);
 void BM_VmPlugInToDetailsOneDevice(benchmark::State& state) {
   TimePlugInToDetails(state, OneOfOursAndOneForeign());
 }
-BENCHMARK(BM_VmPlugInToDetailsOneDevice)->UseManualTime()->Iterations(3)->Repetitions(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_VmPlugInToDetailsOneDevice)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Repetitions(1)
+    ->Unit(benchmark::kMillisecond);
 
 // The window's search tick with no device of ours and 64 foreign ones, and
 // the repaint it leaves to the event loop. None may be opened.

@@ -96,10 +96,10 @@ TEST(KernelBackend, EnumerationFindsOurDevicesInPlugOrderAndASearchNeverOpensAFo
 // bytes that are no UTF-8 replaced alike.
 TEST(KernelBackend, SerialsListedWithoutOpeningReadAsAnOpenReadsThem) {
   const std::vector<std::pair<std::string, std::string>> serials = {
-      {"\xff\xfe" "A", "\xfd\xfd" "A"},
+      {"\xff\xfe\x41", "\xfd\xfd\x41"},  // \x41: 'A', which would extend a hex escape
       {"AB\xc3", "AB\xfd"},
       {std::string(63, 'S'), std::string(50, 'S')},  // more than the 100 bytes asked for
-      {"\xc5\x81" "1", "A1"},                          // U+0141, by its low byte
+      {"\xc5\x81\x31", "A1"},                         // U+0141, by its low byte
   };
   std::vector<Plugged> plugged;
   std::vector<std::string> shown;
@@ -123,7 +123,7 @@ TEST(KernelBackend, SerialsListedWithoutOpeningReadAsAnOpenReadsThem) {
   }
   EXPECT_EQ(opened, shown);
 
-  EXPECT_EQ(device::FindTheHid(hid, state, "\xfd\xfd" "A"), device::kTrue);
+  EXPECT_EQ(device::FindTheHid(hid, state, "\xfd\xfd\x41"), device::kTrue);
   EXPECT_EQ(state.DevicePathName, plugged[0].node);
 }
 
