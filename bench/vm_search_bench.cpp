@@ -5,9 +5,11 @@
 // does not matter, and uhid makes 64 of them in a moment). The simulated
 // search runs beside it so that the VM's own slowness can be told from ours.
 #include <benchmark/benchmark.h>
+#include <time.h>
 
 #include <QApplication>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -103,6 +105,21 @@ World& ThreeOfOursAndOneForeign() {
   return UseWorld({Ours(1), Ours(2), Ours(3), Foreign(1)}, Transport::kUsb);
 }
 
+World& OneOfOursAndOneForeign() { return UseWorld({Ours(1), Foreign(1)}, Transport::kUsb); }
+
+// Processor time of the calling thread: the window's, not the virtual
+// devices' threads in the same process.
+double ThreadCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// Counters that a manually timed benchmark reports per iteration, in ms.
+void PerIterationMs(benchmark::State& state, const char* name, double seconds) {
+  state.counters[name] = benchmark::Counter(seconds * 1000, benchmark::Counter::kAvgIterations);
+}
+
 World& SixtyFourForeign() {
   std::vector<DeviceTraits> all_traits;
   for (int i = 0; i < kForeignInterfaces; ++i) all_traits.push_back(Foreign(i));
@@ -142,30 +159,107 @@ void BM_VmEnumerateThreeDevices(benchmark::State& state) {
 }
 BENCHMARK(BM_VmEnumerateThreeDevices)->Unit(benchmark::kMicrosecond);
 
-// The window's search with three devices of ours and one foreign: the scan
-// that lists the serials (opening each of ours), then the find that opens the
-// selected one through both handles. The handles are closed between rounds.
-void BM_VmSearchThreeDevices(benchmark::State& state) {
-  const World& world = ThreeOfOursAndOneForeign();
+// The window's search with devices of ours and one foreign: the scan that
+// lists the serials, then the find that opens the selected one through both
+// handles. The handles are closed between rounds.
+void TimeSearch(benchmark::State& state, const World& world) {
   if (!Usable(state, world)) return;
   tensivo::platform::LinuxHidraw hid;
   std::size_t listed = 0;
   int found = 0;
+  double cpu = 0;
   for (auto _ : state) {
     tensivo::device::WindowState window_state;
+    const double cpu_start = ThreadCpuSeconds();
     const auto start = Clock::now();
     const auto serials = tensivo::device::Scan_USB_devices(hid, window_state);
     const std::string selected = serials.empty() ? std::string() : serials.back();
     found += tensivo::device::FindTheHid(hid, window_state, selected) == tensivo::device::kTrue;
     state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    cpu += ThreadCpuSeconds() - cpu_start;
     listed = serials.size();
   }
   state.counters["listed"] = static_cast<double>(listed);
   state.counters["found"] =
       benchmark::Counter(static_cast<double>(found), benchmark::Counter::kAvgIterations);
+  PerIterationMs(state, "cpu_ms", cpu);
   state.counters["foreign_opens"] = ForeignOpens(world.devices);
 }
+
+void BM_VmSearchThreeDevices(benchmark::State& state) {
+  TimeSearch(state, ThreeOfOursAndOneForeign());
+}
 BENCHMARK(BM_VmSearchThreeDevices)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+// The Qt window searching while the world's devices of ours are plugged in
+// again: timed from the moment the kernel has made every node to the details
+// shown, tick after tick and each with its repaint, as the window's timer
+// would run them back to back. longest_tick_ms is the longest single tick.
+void TimePlugInToDetails(benchmark::State& state, World& world) {
+  if (!Usable(state, world)) return;
+  std::vector<VirtualDevice*> ours;
+  for (const auto& device : world.devices) {
+    if (device->traits().vendor_id == tensivo::virtual_device::kVendorId)
+      ours.push_back(device.get());
+  }
+  tensivo::platform::LinuxHidraw hid;
+  tensivo::window::qt::QtForm form;
+  tensivo::window::frmMain window(hid, form);
+  tensivo::bench::LoadWithoutTimer(window, form);
+  const auto tick = [&] {
+    window.Timer_Timer();
+    QCoreApplication::processEvents();
+  };
+  double longest = 0;
+  double cpu = 0;
+  int shown = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    for (VirtualDevice* device : ours) device->Unplug();
+    tick();  // the drop
+    for (VirtualDevice* device : ours) device->Plug();
+    for (VirtualDevice* device : ours) device->WaitForNode(kNodeTimeoutMs);
+    state.ResumeTiming();
+    const double cpu_start = ThreadCpuSeconds();
+    const auto start = Clock::now();
+    for (int i = 0; i < 20 && window.state().DetailsValid != tensivo::device::kTrue; ++i) {
+      const auto tick_start = Clock::now();
+      tick();
+      longest = std::max(longest, std::chrono::duration<double>(Clock::now() - tick_start).count());
+    }
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    cpu += ThreadCpuSeconds() - cpu_start;
+    shown += window.state().DetailsValid == tensivo::device::kTrue;
+  }
+  state.counters["shown"] =
+      benchmark::Counter(static_cast<double>(shown), benchmark::Counter::kAvgIterations);
+  PerIterationMs(state, "cpu_ms", cpu);
+  state.counters["longest_tick_ms"] = longest * 1000;
+  state.counters["foreign_opens"] = ForeignOpens(world.devices);
+}
+
+void BM_VmPlugInToDetailsThreeDevices(benchmark::State& state) {
+  TimePlugInToDetails(state, ThreeOfOursAndOneForeign());
+}
+BENCHMARK(BM_VmPlugInToDetailsThreeDevices)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Repetitions(1)
+    ->Unit(benchmark::kMillisecond);
+
+void BM_VmSearchOneDevice(benchmark::State& state) { TimeSearch(state, OneOfOursAndOneForeign()); }
+BENCHMARK(BM_VmSearchOneDevice)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+// One device: each world is plugged in once, so the benchmarks of one world
+// run together.
+void BM_VmPlugInToDetailsOneDevice(benchmark::State& state) {
+  TimePlugInToDetails(state, OneOfOursAndOneForeign());
+}
+BENCHMARK(BM_VmPlugInToDetailsOneDevice)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Repetitions(1)
+    ->Unit(benchmark::kMillisecond);
 
 // The window's search tick with no device of ours and 64 foreign ones, and
 // the repaint it leaves to the event loop. None may be opened.

@@ -143,6 +143,32 @@ TEST_F(World, LongAndShortSerialsShareOneBufferWithoutRemnants) {
             (std::vector<std::string>{std::string(50, '9'), "7", "AB"}));
 }
 
+// A listing that hands over serials without an open (udev on Linux) gives the
+// same text as the string query, cut at the same length; only the device the
+// search keeps is opened, and it is asked again once open.
+TEST_F(World, SerialsListedWithoutOpeningReadAsAnOpenReadsThem) {
+  Add(std::u16string(60, u'9'));
+  Add(std::u16string(49, u'A') + u"\U0001F600");  // the pair does not fit in 100 bytes
+  Add(std::u16string{char16_t{0xD800}, u'Z'});
+  const auto kept = Add(u"AB\u0100CD");
+  const std::vector<std::string> shown = {std::string(50, '9'), std::string(49, 'A'), "", "AB"};
+  EXPECT_EQ(Scan_USB_devices(hid_, state_), shown);
+
+  hid_.ListSerials(true);
+  hid_.ClearLogs();
+  EXPECT_EQ(Scan_USB_devices(hid_, state_), shown);
+  ASSERT_EQ(FindTheHid(hid_, state_, "AB"), kTrue);
+  using Op = SimulatedHid::Op;
+  std::vector<Op> ops;
+  for (const SimulatedHid::Call& call : hid_.call_log()) {
+    if (call.op == Op::kEnumerate || call.op == Op::kCreateEvent) continue;
+    EXPECT_EQ(call.device, kept);
+    ops.push_back(call.op);
+  }
+  EXPECT_EQ(ops, (std::vector<Op>{Op::kOpen, Op::kGetAttributes, Op::kGetSerial, Op::kGetCaps,
+                                  Op::kOpen}));
+}
+
 TEST_F(World, LengthsThatCannotBeReadAreZeroNotThoseOfTheLastDevice) {
   Add(u"GOOD");
   const auto bad = Add(u"BAD");

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "device/device_text.h"
+#include "platform/device_string.h"
 
 namespace tensivo::device {
 
@@ -10,32 +11,53 @@ namespace {
 
 constexpr std::size_t kSerialRequestBytes = 100;
 
+// The serial as text from what a serial query leaves in its buffer: 100 bytes
+// offered, and every byte past them zero, so no text runs past them.
+template <typename Query>
+std::optional<std::string> SerialText(Query&& query) {
+  std::array<std::uint8_t, 201> serial_buffer{};
+  if (!query(std::span(serial_buffer).first(kSerialRequestBytes))) return std::nullopt;
+  return DeviceStringToText(serial_buffer);
+}
+
 // Walks the present interfaces of our kind as both searches do. Only
 // interfaces whose enumerated identifiers are ours are ever opened: opening
-// other people's devices on every tick disturbs them. `take` sees the serial
-// of each match whose serial could be read, and returns true to keep that
-// interface open in DeviceHandle and end the walk.
-template <typename Take>
-void ProbeInterfaces(platform::HidPlatform& hid, WindowState& state, Take&& take) {
+// other people's devices on every tick disturbs them. Where the listing knows
+// the serial, an interface is opened only when `wanted` keeps it, and asked
+// again once open, in case its node went to another device meanwhile.
+// Returns whether an interface was kept open in DeviceHandle.
+template <typename Wanted>
+bool ProbeInterfaces(platform::HidPlatform& hid, WindowState& state, Wanted&& wanted) {
   std::vector<platform::InterfaceInfo> interfaces;
   const platform::Result listed = hid.Enumerate(kVendorId, kProductId, interfaces);
   state.LastResult = listed;
   state.SearchRefused = platform::OpenError::kNone;
 
+  bool kept = false;
   for (const platform::InterfaceInfo& info : interfaces) {
     if (info.vendor_id != kVendorId || info.product_id != kProductId) continue;
+    if (info.serial_listed == platform::ListedSerial::kNone) continue;
+    if (info.serial_listed == platform::ListedSerial::kKnown) {
+      const std::optional<std::string> serial = SerialText([&](std::span<std::uint8_t> buffer) {
+        platform::PutDeviceString(info.serial, buffer);
+        return true;
+      });
+      if (!wanted(*serial)) continue;
+    }
     Probe probe = ProbeInterface(hid, state, info);
     // Gone meanwhile is no reason to tell anyone: it was unplugged.
     if (!probe.handle.IsOpen() && hid.LastOpenError() != platform::OpenError::kGone) {
       state.SearchRefused = hid.LastOpenError();
     }
-    if (probe.serial && take(*probe.serial)) {
+    if (probe.serial && wanted(*probe.serial)) {
       state.DeviceHandle = std::move(probe.handle);
+      kept = true;
       break;
     }
     probe.handle.Close();
   }
   state.LastResult = listed;
+  return kept;
 }
 
 }  // namespace
@@ -52,12 +74,10 @@ Probe ProbeInterface(platform::HidPlatform& hid, WindowState& state,
       state.DeviceAttributes.ProductID != kProductId) {
     return probe;
   }
-  // Every query writes its own terminator, and the bytes past the 100
-  // offered stay zero, so no text runs past them.
-  std::array<std::uint8_t, 201> serial_buffer{};
-  state.LastResult =
-      hid.GetSerialNumberString(probe.handle, std::span(serial_buffer).first(kSerialRequestBytes));
-  if (state.LastResult != 0) probe.serial = DeviceStringToText(serial_buffer);
+  probe.serial = SerialText([&](std::span<std::uint8_t> buffer) {
+    state.LastResult = hid.GetSerialNumberString(probe.handle, buffer);
+    return state.LastResult != 0;
+  });
   return probe;
 }
 
@@ -73,18 +93,14 @@ std::vector<std::string> Scan_USB_devices(platform::HidPlatform& hid, WindowStat
 
 Bool16 FindTheHid(platform::HidPlatform& hid, WindowState& state,
                   std::string_view selected_serial) {
-  Bool16 result = kFalse;
   state.DeviceFound = kFalse;
-  ProbeInterfaces(hid, state, [&](const std::string& serial) {
-    if (serial != selected_serial) return false;
-    state.DeviceFound = kTrue;
-    return true;
-  });
-  if (state.DeviceFound == kTrue) {
-    result = kTrue;
-    FinishOpen(hid, state);
+  if (!ProbeInterfaces(hid, state,
+                       [&](const std::string& serial) { return serial == selected_serial; })) {
+    return kFalse;
   }
-  return result;
+  state.DeviceFound = kTrue;
+  FinishOpen(hid, state);
+  return kTrue;
 }
 
 void FinishOpen(platform::HidPlatform& hid, WindowState& state) {

@@ -28,9 +28,10 @@ Probe ProbeInterface(platform::HidPlatform& hid, WindowState& state,
 void FinishOpen(platform::HidPlatform& hid, WindowState& state);
 
 // Clears FormReady and returns the serial numbers of every attached device, in
-// enumeration order; the window lists them and selects the last. Every
-// interface it opened is closed again; SearchRefused says why one could not
-// be opened. No device may be open.
+// enumeration order; the window lists them and selects the last. Interfaces
+// whose serial the listing knows are not opened; every interface it opened is
+// closed again, and SearchRefused says why one could not be opened. No device
+// may be open.
 std::vector<std::string> Scan_USB_devices(platform::HidPlatform& hid, WindowState& state);
 
 // Opens the first device whose serial number equals `selected_serial`

@@ -18,11 +18,21 @@ using Result = std::int32_t;
 inline constexpr Result kFailure = 0;
 inline constexpr Result kSuccess = 1;
 
+// What a listing knows of an interface's serial number without opening it.
+enum class ListedSerial : std::uint8_t {
+  kUnknown,  // the backend cannot tell: open the interface and ask
+  kNone,     // the interface has none, so asking would fail
+  kKnown,    // in InterfaceInfo::serial
+};
+
 // One present HID interface, as enumeration reports it without opening it.
 struct InterfaceInfo {
   std::string path;
   std::uint16_t vendor_id = 0;
   std::uint16_t product_id = 0;
+  ListedSerial serial_listed = ListedSerial::kUnknown;
+  // UTF-16 code units, as the serial number query would hand them out.
+  std::u16string serial = {};
 };
 
 enum class OpenMode {

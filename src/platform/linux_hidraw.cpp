@@ -78,6 +78,10 @@ std::optional<detail::HidIds> IdsOf(udev_device* hid) {
   return id == nullptr ? std::nullopt : detail::ParseHidId(id);
 }
 
+std::optional<std::string> SerialOf(udev_device* hid) {
+  return hid == nullptr ? std::nullopt : Text(udev_device_get_property_value(hid, "HID_UNIQ"));
+}
+
 }  // namespace
 
 namespace detail {
@@ -177,10 +181,19 @@ Result LinuxHidraw::DoEnumerate(std::uint16_t vendor_id, std::uint16_t product_i
     const UdevDevice hidraw(udev_device_new_from_subsystem_sysname(udev_, "hidraw", entry->d_name));
     const char* const node = hidraw ? udev_device_get_devnode(hidraw.get()) : nullptr;
     if (node == nullptr) continue;
-    found.push_back(
-        {hid->instance, std::string(name),
-         InterfaceInfo{
-             .path = node, .vendor_id = hid->ids.vendor_id, .product_id = hid->ids.product_id}});
+    InterfaceInfo info{
+        .path = node, .vendor_id = hid->ids.vendor_id, .product_id = hid->ids.product_id};
+    // What an open's serial query would read, read without opening: the first
+    // open of a USB HID node waits for the device to settle, and a search
+    // would pay that for every device attached. A node this user may not
+    // open is left unknown, so that the open still tells why, and a search
+    // lists no more than it did when it opened every node.
+    if (::faccessat(AT_FDCWD, node, R_OK | W_OK, AT_EACCESS) == 0) {
+      const std::optional<std::string> serial = SerialOf(HidParent(hidraw.get()));
+      info.serial_listed = serial ? ListedSerial::kKnown : ListedSerial::kNone;
+      if (serial) info.serial = Utf8ToUtf16(*serial);
+    }
+    found.push_back({hid->instance, std::string(name), std::move(info)});
   }
   if (errno != 0) return kFailure;
   std::ranges::sort(found, [](const Found& a, const Found& b) {
@@ -239,7 +252,7 @@ bool LinuxHidraw::LoadIdentity(Device& device) {
   Device::Identity identity;
   identity.attributes.VendorID = ids->vendor_id;
   identity.attributes.ProductID = ids->product_id;
-  identity.serial = Text(udev_device_get_property_value(hid, "HID_UNIQ"));
+  identity.serial = SerialOf(hid);
   udev_device* const usb =
       ids->bus == kBusUsb ? udev_device_get_parent_with_subsystem_devtype(hid, "usb", "usb_device")
                           : nullptr;

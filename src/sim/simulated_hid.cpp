@@ -251,7 +251,13 @@ Result SimulatedHid::DoEnumerate(std::uint16_t vendor_id, std::uint16_t product_
     if (!d.attached) continue;
     if (vendor_id != 0 && d.traits.vendor_id != vendor_id) continue;
     if (product_id != 0 && d.traits.product_id != product_id) continue;
-    out.push_back({PathOf(id), d.traits.vendor_id, d.traits.product_id});
+    InterfaceInfo info{
+        .path = PathOf(id), .vendor_id = d.traits.vendor_id, .product_id = d.traits.product_id};
+    if (list_serials_ && d.refused_opens != OpenError::kPermissionDenied) {
+      info.serial_listed = platform::ListedSerial::kKnown;
+      info.serial = d.traits.serial;
+    }
+    out.push_back(std::move(info));
   }
   return Finish(Op::kEnumerate, {}, kSuccess);
 }

@@ -89,6 +89,10 @@ class SimulatedHid final : public HidPlatform {
   // to it fails from now on except the close.
   void Detach(DeviceId device);
   bool IsAttached(DeviceId device) const;
+  // Enumeration tells the serial numbers, as udev does on Linux, except of
+  // devices whose opens are refused for permission; off, the host opens an
+  // interface to ask, as on Windows.
+  void ListSerials(bool on) { list_serials_ = on; }
   SimulatedDeviceTraits& traits(DeviceId device);
   DeviceModel& model(DeviceId device);
 
@@ -204,6 +208,7 @@ class SimulatedHid final : public HidPlatform {
 
   std::uint64_t calls_made_ = 0;
   bool keep_logs_ = true;
+  bool list_serials_ = false;
   std::vector<Call> call_log_;
   std::vector<WrittenReport> write_log_;
   std::vector<std::uint64_t> failing_calls_;

@@ -88,6 +88,43 @@ TEST(KernelBackend, EnumerationFindsOurDevicesInPlugOrderAndASearchNeverOpensAFo
   EXPECT_TRUE(WaitUntil([&] { return second->device->activity().opens > 0; }, 2000));
   EXPECT_FALSE(WaitUntil([&] { return foreign->device->activity().opens > 0; }, 200))
       << "the search opened the foreign device";
+  EXPECT_EQ(first->device->activity().opens, 0) << "the search opened a device it did not keep";
+}
+
+// udev's copy of a serial is device data as much as the string query's: read
+// without opening, it must give the same text, cut at the same length, with
+// bytes that are no UTF-8 replaced alike.
+TEST(KernelBackend, SerialsListedWithoutOpeningReadAsAnOpenReadsThem) {
+  const std::vector<std::pair<std::string, std::string>> serials = {
+      {"\xff\xfe\x41", "\xfd\xfd\x41"},  // \x41: 'A', which would extend a hex escape
+      {"AB\xc3", "AB\xfd"},
+      {std::string(63, 'S'), std::string(50, 'S')},  // more than the 100 bytes asked for
+      {"\xc5\x81\x31", "A1"},                         // U+0141, by its low byte
+  };
+  std::vector<Plugged> plugged;
+  std::vector<std::string> shown;
+  for (const auto& [uniq, text] : serials) {
+    auto device = PlugIn(OurDevice(uniq), Transport::kUhid);
+    ASSERT_TRUE(device);
+    plugged.push_back(std::move(*device));
+    shown.push_back(text);
+  }
+  LinuxHidraw hid;
+  device::WindowState state;
+  EXPECT_EQ(device::Scan_USB_devices(hid, state), shown);
+
+  std::vector<platform::InterfaceInfo> interfaces;
+  ASSERT_NE(hid.Enumerate(device::kVendorId, device::kProductId, interfaces), 0);
+  std::vector<std::string> opened;
+  for (platform::InterfaceInfo info : interfaces) {
+    info.serial_listed = platform::ListedSerial::kUnknown;
+    const device::Probe probe = device::ProbeInterface(hid, state, info);
+    opened.push_back(probe.serial.value_or("(none)"));
+  }
+  EXPECT_EQ(opened, shown);
+
+  EXPECT_EQ(device::FindTheHid(hid, state, "\xfd\xfd\x41"), device::kTrue);
+  EXPECT_EQ(state.DevicePathName, plugged[0].node);
 }
 
 // The window searches several times a second; any HID device, ours or not,

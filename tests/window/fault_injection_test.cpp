@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 
 #include "../fault_sweep.h"
 #include "sim/simulated_hid.h"
@@ -28,6 +29,7 @@ struct WorldPlan {
   int devices = 2;
   std::uint16_t version = 0x0101;
   std::uint16_t feature_length = 19;
+  bool serials_listed = false;  // as udev lists them on Linux
 };
 
 // Devices of our kind named A, B (and C) beside a foreign keyboard; the last
@@ -43,6 +45,7 @@ struct World {
   WorldPlan plan;
 
   explicit World(const WorldPlan& world_plan = {}) : plan(world_plan) {
+    hid.ListSerials(plan.serials_listed);
     keyboard = hid.AddForeign(0x046D, 0xC31C);
     for (int i = 0; i < plan.devices; ++i) {
       sim::SimulatedDeviceTraits traits;
@@ -92,6 +95,7 @@ std::vector<Sequence> Sequences() {
   const WorldPlan three{3};
   const WorldPlan minor_zero{2, 0x0100};
   const WorldPlan short_reports{2, 0x0101, 14};
+  const WorldPlan three_listed{3, 0x0101, 19, true};
   auto none = [](World&) {};
   auto started = [](World& world) { world.Start(); };
   auto connected = [](World& world) {
@@ -163,6 +167,20 @@ std::vector<Sequence> Sequences() {
        },
        [](World& world) { world.Tick(); },
        {}},
+      // Serials listed without an open: a device unplugged at the open that
+      // follows the listing is the one that vanishes between the two.
+      {"StartUpSerialsListed", three_listed, none, start, {}},
+      {"SerialSwitchSerialsListed", three_listed, connected, pick("SerNo", 1), {}, {1, 2, 0}, 1},
+      {"PlugInWhileSearchingSerialsListed",
+       three_listed,
+       [](World& world) {
+         world.Start();
+         for (auto id : world.ours) world.hid.Detach(id);
+         world.Tick();
+         for (auto id : world.ours) world.hid.Attach(id);
+       },
+       [](World& world) { world.Tick(); },
+       {}},
   };
 }
 
@@ -210,6 +228,15 @@ void ExpectAllowedState(World& world, const Sequence& sequence, const std::strin
   const SimulatedHid& hid = world.hid;
   EXPECT_EQ(hid.misuse(), 0) << run;
   EXPECT_EQ(hid.counters(world.keyboard).opens, 0) << run << ": a foreign device was opened";
+  // Serials listed without an open: only the one device selected is opened.
+  if (world.plan.serials_listed) {
+    std::optional<SimulatedHid::DeviceId> opened;
+    for (const SimulatedHid::Call& call : hid.call_log()) {
+      if (call.op != SimulatedHid::Op::kOpen) continue;
+      if (!opened) opened = call.device;
+      EXPECT_EQ(call.device, opened) << run << ": a device that was not selected was opened";
+    }
+  }
   EXPECT_TRUE(world.w->Timer.Enabled()) << run;
   EXPECT_LE(hid.open_handles(), 2) << run;
   if (s.DeviceFound == kFalse) {

@@ -234,6 +234,8 @@ class Win32Label final : public WithWindow<ui::Label> {
       : WithWindow(name, hwnd, container), shows_value_(shows_value) {}
   std::string Caption() const override { return WindowText(hwnd_); }
   void SetCaption(std::string_view caption) override {
+    // The same text set again would still repaint the label and announce it.
+    if (WindowText(hwnd_) == caption) return;
     SetWindowTextA(hwnd_, std::string(caption).c_str());
     // A value label's text is its accessible value.
     if (shows_value_) NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, hwnd_, OBJID_CLIENT, CHILDID_SELF);
@@ -509,6 +511,7 @@ class Win32Outline final : public WithWindow<ui::Shape> {
 
   double Width() const override { return width_; }
   void SetWidth(double twips) override {
+    if (twips == width_) return;
     width_ = twips;
     SetWindowPos(hwnd_, nullptr, 0, 0, TwipsToPixels(twips, dpi_), height_px_,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
