@@ -975,6 +975,13 @@ TEST_F(Cli, SaveWritesOnlyARegularFileAndKeepsLinksAndModes) {
          EXPECT_EQ(fs::status(d / "rig.json").permissions() & fs::perms::all,
                    fs::perms::owner_read | fs::perms::owner_write);
        }},
+      {"a read-only file",
+       [](const fs::path& d) {
+         std::ofstream(d / "rig.json") << "old";
+         fs::permissions(d / "rig.json", fs::perms::owner_read | fs::perms::group_read);
+       },
+       "rig.json", kFileFailed, "rig.json: it is read-only; not replacing it",
+       [&](const fs::path& d) { EXPECT_EQ(text_of(d / "rig.json"), "old"); }},
       {"/dev/null", nullptr, "/dev/null", kFileFailed,
        "cannot write /dev/null: it is a device, not a file; to print the profile, save to '-'",
        [](const fs::path&) { EXPECT_TRUE(fs::is_character_file("/dev/null")); }},
