@@ -712,6 +712,7 @@ TEST_F(Cli, BadProfilesAreRefusedWholeWithWhatIsWrong) {
       {with("2048", "9223372036854775808"), "LC3 position 9223372036854775808 is outside 0..2559"},
       {with("2048", "18446744073709551616"), "LC3 has no whole-number \"position\""},
       {with("\"A1\"", "\"\u03A9\""), "\"serial\" holds a character no device serial can hold"},
+      {good + std::string("\0{\"junk\": [", 11), "it holds a NUL byte at offset 159"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
