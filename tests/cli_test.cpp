@@ -1168,6 +1168,7 @@ TEST_F(Cli, ASignalAtAPromptOrAReadEndsTheCommandWithNothingWritten) {
   const Case cases[] = {
       {"factory prompt, Ctrl-C", {"factory"}, SIGINT, 1, 130},
       {"factory prompt, SIGTERM", {"factory"}, SIGTERM, 1, 143},
+      {"factory prompt, the terminal hangs up", {"factory"}, SIGHUP, 1, 129},
       {"profile read, Ctrl-C", {"load", "{file}"}, SIGINT, 1, 130},
       {"profile read, second chunk", {"load", "{file}"}, SIGTERM, 2, 143},
       {"while opening the device", {"set-gain", "LC1", "8"}, SIGINT, 0, 130},
@@ -1191,8 +1192,10 @@ TEST_F(Cli, ASignalAtAPromptOrAReadEndsTheCommandWithNothingWritten) {
     interrupted_ = &signal;
     terminal_ = true;
     EXPECT_EQ(Run(c.args, "y\n"), c.exit);
-    EXPECT_NE(err_.str().find(c.signal == SIGINT ? "tensivo-cli: interrupted; nothing written\n"
-                                                 : "tensivo-cli: terminated; nothing written\n"),
+    EXPECT_NE(err_.str().find(c.signal == SIGINT    ? "tensivo-cli: interrupted; nothing written\n"
+                              : c.signal == SIGTERM ? "tensivo-cli: terminated; nothing written\n"
+                                                    : "tensivo-cli: the terminal hung up; nothing "
+                                                      "written\n"),
               std::string::npos)
         << err_.str();
     EXPECT_TRUE(hid_.write_log().empty());

@@ -347,8 +347,10 @@ int RunCommand(std::span<const std::string> args, Console& console) {
 void StopIfInterrupted(const Console& console) {
   const int signal = console.interrupted ? console.interrupted->load() : 0;
   if (signal == 0) return;
-  throw Failure(kSignalled + signal,
-                std::string(signal == SIGTERM ? "terminated" : "interrupted") + "; nothing written");
+  const char* ended = signal == SIGTERM  ? "terminated"
+                      : signal == SIGHUP ? "the terminal hung up"
+                                         : "interrupted";
+  throw Failure(kSignalled + signal, std::string(ended) + "; nothing written");
 }
 
 int Run(std::span<const std::string> args, Console& console) {
@@ -440,6 +442,12 @@ int Main(int argc, char** argv,
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
   for (const int signal : {SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
+  // A hangup (a dropped ssh session) would otherwise end a load between two of
+  // its register writes; under nohup it stays ignored.
+  struct sigaction hangup = {};
+  if (sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler != SIG_IGN) {
+    sigaction(SIGHUP, &action, nullptr);
+  }
   action.sa_handler = OnRedraw;
   action.sa_flags = SA_RESTART;
   for (const int signal : {SIGWINCH, SIGCONT}) sigaction(signal, &action, nullptr);
