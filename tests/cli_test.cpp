@@ -359,6 +359,10 @@ TEST_F(Cli, BadRequestsAreRefusedWithOneLineAndNothingWritten) {
       {{"list", "--frob"}, kUsage, "list has no option '--frob' (tensivo-cli list --help)"},
       {{"list", "extra"}, kUsage, "list takes no argument 'extra'"},
       {{"list", "--json=foo"}, kUsage, "--json takes no value (tensivo-cli list --help)"},
+      {{"factory", "--yes=on"}, kUsage, "--yes takes no value (tensivo-cli factory --help)"},
+      {{"--simulate=no", "factory", "-y=1"},
+       kUsage,
+       "--simulate takes no value (tensivo-cli --help)"},
       {{}, kUsage, "no command given; the commands are list, info,"},
       {{"--frob"}, kUsage, "unknown option '--frob'"},
       {{"set-gain", "LC1", "fast"},
@@ -712,6 +716,7 @@ TEST_F(Cli, BadProfilesAreRefusedWholeWithWhatIsWrong) {
       {with("2048", "9223372036854775808"), "LC3 position 9223372036854775808 is outside 0..2559"},
       {with("2048", "18446744073709551616"), "LC3 has no whole-number \"position\""},
       {with("\"A1\"", "\"\u03A9\""), "\"serial\" holds a character no device serial can hold"},
+      {good + std::string("\0{\"junk\": [", 11), "it holds a NUL byte at offset 159"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
@@ -975,6 +980,13 @@ TEST_F(Cli, SaveWritesOnlyARegularFileAndKeepsLinksAndModes) {
          EXPECT_EQ(fs::status(d / "rig.json").permissions() & fs::perms::all,
                    fs::perms::owner_read | fs::perms::owner_write);
        }},
+      {"a read-only file",
+       [](const fs::path& d) {
+         std::ofstream(d / "rig.json") << "old";
+         fs::permissions(d / "rig.json", fs::perms::owner_read | fs::perms::group_read);
+       },
+       "rig.json", kFileFailed, "rig.json: it is read-only; not replacing it",
+       [&](const fs::path& d) { EXPECT_EQ(text_of(d / "rig.json"), "old"); }},
       {"/dev/null", nullptr, "/dev/null", kFileFailed,
        "cannot write /dev/null: it is a device, not a file; to print the profile, save to '-'",
        [](const fs::path&) { EXPECT_TRUE(fs::is_character_file("/dev/null")); }},
@@ -1160,6 +1172,7 @@ TEST_F(Cli, ASignalAtAPromptOrAReadEndsTheCommandWithNothingWritten) {
   const Case cases[] = {
       {"factory prompt, Ctrl-C", {"factory"}, SIGINT, 1, 130},
       {"factory prompt, SIGTERM", {"factory"}, SIGTERM, 1, 143},
+      {"factory prompt, the terminal hangs up", {"factory"}, SIGHUP, 1, 129},
       {"profile read, Ctrl-C", {"load", "{file}"}, SIGINT, 1, 130},
       {"profile read, second chunk", {"load", "{file}"}, SIGTERM, 2, 143},
       {"while opening the device", {"set-gain", "LC1", "8"}, SIGINT, 0, 130},
@@ -1183,8 +1196,10 @@ TEST_F(Cli, ASignalAtAPromptOrAReadEndsTheCommandWithNothingWritten) {
     interrupted_ = &signal;
     terminal_ = true;
     EXPECT_EQ(Run(c.args, "y\n"), c.exit);
-    EXPECT_NE(err_.str().find(c.signal == SIGINT ? "tensivo-cli: interrupted; nothing written\n"
-                                                 : "tensivo-cli: terminated; nothing written\n"),
+    EXPECT_NE(err_.str().find(c.signal == SIGINT    ? "tensivo-cli: interrupted; nothing written\n"
+                              : c.signal == SIGTERM ? "tensivo-cli: terminated; nothing written\n"
+                                                    : "tensivo-cli: the terminal hung up; nothing "
+                                                      "written\n"),
               std::string::npos)
         << err_.str();
     EXPECT_TRUE(hid_.write_log().empty());

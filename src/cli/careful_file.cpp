@@ -49,6 +49,11 @@ Target Resolve(const std::string& path) {
       Fail(path, std::string("it is ") + KindOf(st.st_mode) +
                      ", not a file; to print the profile, save to '-' (standard output)");
     }
+    // The rename below needs only the directory's permission; the file's own
+    // is what its owner set to keep it, and open(2) would honour it. A file
+    // with no write bit at all is kept from root too, as a read-only mark.
+    if ((st.st_mode & 0222) == 0) Fail(path, "it is read-only; not replacing it");
+    if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) Fail(path, Why(errno));
     // Written beside the file itself, so that links to it stay links.
     const std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr),
                                                             &std::free);

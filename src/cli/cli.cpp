@@ -94,6 +94,11 @@ bool TakesValue(const std::string& option) {
   return false;
 }
 
+// The flags every command line takes, outside the command table.
+bool IsGlobalFlag(std::string_view word) {
+  return word == "--simulate" || word == "--help" || word == "-h" || word == "--version";
+}
+
 bool IsCommand(std::string_view word) {
   return std::ranges::any_of(Commands(), [&](const Command& c) { return c.name == word; });
 }
@@ -124,8 +129,16 @@ Ordered Order(std::span<const std::string> args) {
       continue;
     }
     const std::string option = OptionNamed(args[i]);
-    if (option.empty() || !TakesValue(option)) continue;
     const std::string command = at == 0 ? std::string() : line.args[at];
+    // The parser reads --json=no and --simulate=0 as "off" and --yes=on as
+    // "on": a flag given any value is refused, so that none is misread.
+    if (const auto equals = args[i].find('='); equals != std::string::npos) {
+      const std::string name = args[i].substr(0, equals);
+      if (option.empty() ? IsGlobalFlag(name) : !TakesValue(option)) {
+        throw Usage(name + " takes no value", IsCommand(command) ? command : "");
+      }
+    }
+    if (option.empty() || !TakesValue(option)) continue;
     if (++given[option] == 2) {
       throw Usage(option + " is given twice; give it once", IsCommand(command) ? command : "");
     }
@@ -347,8 +360,10 @@ int RunCommand(std::span<const std::string> args, Console& console) {
 void StopIfInterrupted(const Console& console) {
   const int signal = console.interrupted ? console.interrupted->load() : 0;
   if (signal == 0) return;
-  throw Failure(kSignalled + signal,
-                std::string(signal == SIGTERM ? "terminated" : "interrupted") + "; nothing written");
+  const char* ended = signal == SIGTERM  ? "terminated"
+                      : signal == SIGHUP ? "the terminal hung up"
+                                         : "interrupted";
+  throw Failure(kSignalled + signal, std::string(ended) + "; nothing written");
 }
 
 int Run(std::span<const std::string> args, Console& console) {
@@ -440,6 +455,12 @@ int Main(int argc, char** argv,
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
   for (const int signal : {SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
+  // A hangup (a dropped ssh session) would otherwise end a load between two of
+  // its register writes; under nohup it stays ignored.
+  struct sigaction hangup = {};
+  if (sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler != SIG_IGN) {
+    sigaction(SIGHUP, &action, nullptr);
+  }
   action.sa_handler = OnRedraw;
   action.sa_flags = SA_RESTART;
   for (const int signal : {SIGWINCH, SIGCONT}) sigaction(signal, &action, nullptr);

@@ -23,7 +23,7 @@ enum ExitCode : int {
   kDeviceFailed = 4,   // a read or write failed, or the device does not hold what was written
   kFileFailed = 5,     // a profile that cannot be read, written or understood
   kUsage = 64,
-  kSignalled = 128,    // plus the signal that ended it: 130 Ctrl-C, 143 SIGTERM         // unknown command or option, a value that is no gain or position
+  kSignalled = 128,    // plus the signal that ended it: 130 Ctrl-C, 143 SIGTERM, 129 hangup         // unknown command or option, a value that is no gain or position
   kInternal = 70,      // a fault of the program itself; nothing written after it
   kOutputFailed = 74,  // standard output or standard error could not be written
 };

@@ -273,7 +273,7 @@ int Monitor(platform::HidPlatform& hid, const Options& options, Console& console
                  (options.serial ? "it" : "a device"));
   }
   // Ctrl-C is how a monitor is ended; SIGTERM is someone else ending it.
-  if (console.interrupted && *console.interrupted == SIGTERM) StopIfInterrupted(console);
+  if (console.interrupted && *console.interrupted != SIGINT) StopIfInterrupted(console);
   return kOk;
 }
 

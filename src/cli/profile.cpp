@@ -119,6 +119,10 @@ Profile ParseProfile(std::string_view text) {
     }
     return true;
   };
+  // The parser takes a NUL for the end of its input, and would not see what follows.
+  if (const auto nul = text.find('\0'); nul != std::string_view::npos) {
+    Bad("it holds a NUL byte at offset " + std::to_string(nul) + ", which no JSON text holds");
+  }
   try {
     document = json::parse(text, refuse_twice);
   } catch (const json::parse_error& e) {
