@@ -2,6 +2,7 @@
 // devices, some with text that would drive a terminal: every run ends with
 // one of the documented exit codes, and what it writes holds no control
 // character but the line feed.
+#include <signal.h>
 #include <unistd.h>
 
 #include <array>
@@ -105,12 +106,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   tensivo::cli::Console console(out, err, in);
   console.real_hid = [&]() -> tensivo::platform::HidPlatform& { return real; };
   console.simulated_hid = [&]() -> tensivo::platform::HidPlatform& { return simulated; };
-  std::atomic<bool> interrupted{false};
+  std::atomic<int> interrupted{0};
   int waits = 0;
   console.interrupted = &interrupted;
   // A monitor without --count ends as at Ctrl-C after a few readings.
   console.wait_until = [&](auto) {
-    if (++waits > 40) interrupted = true;
+    if (++waits > 40) interrupted = SIGINT;
     if (waits % 3 != 0) return;
     for (const auto id : streaming) {
       real.PushModelInput(id, waits);
@@ -127,6 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 4:
     case 5:
     case 64:
+    case 130:  // the Ctrl-C above, where a command gives up on it
       break;
     default:
       std::abort();  // 70 is an exception that is no Failure; 74 cannot happen here
