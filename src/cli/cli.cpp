@@ -193,7 +193,9 @@ class CommandLine {
       app_.parse(static_cast<int>(argv.size()), argv.data());
     } catch (const CLI::CallForHelp&) {
       // Shows the help of the command it was asked on.
-      console.out << WrapHelp(app_.help(), console.out_columns);
+      const int width = console.columns ? console.columns() : 0;
+      console.out << WrapHelp(app_.help(), width > 0 ? static_cast<std::size_t>(width)
+                                                     : kHelpColumns);
       return nullptr;
     } catch (const CLI::CallForVersion&) {
       console.out << "tensivo-cli " TENSIVO_VERSION "\n";
@@ -415,7 +417,6 @@ int Main(int argc, char** argv,
   const char* term = std::getenv("TERM");
   console.out_is_terminal = isatty(STDOUT_FILENO) == 1 && term && *term &&
                             std::string_view(term) != "dumb";
-  console.out_columns = TerminalColumns();
   if (argc > 0 && argv[0] != nullptr) console.program = argv[0];
   console.in_is_terminal = isatty(STDIN_FILENO) == 1;
   console.real_hid = [&]() -> platform::HidPlatform& {

@@ -42,7 +42,6 @@ struct Console {
   std::istream& in;
   bool out_is_terminal = false;  // and one that takes cursor moves: not TERM=dumb
   bool in_is_terminal = false;
-  std::size_t out_columns = 80;  // what help is wrapped to: the terminal's width
   // The program as the user ran it (args[0]): hints name what to run so.
   std::string program = "tensivo-cli";
   HidSource real_hid;       // the attached devices

@@ -1,8 +1,5 @@
 #include "cli/help_text.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include "cli/text.h"
 
 namespace tensivo::cli {
@@ -76,15 +73,6 @@ std::string WrapHelp(std::string_view help, std::size_t columns) {
     help.remove_prefix(end + 1);
   }
   return out;
-}
-
-std::size_t TerminalColumns() {
-  winsize size{};
-  if (isatty(STDOUT_FILENO) == 1 && ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 &&
-      size.ws_col > 0) {
-    return size.ws_col;
-  }
-  return kHelpColumns;
 }
 
 }  // namespace tensivo::cli

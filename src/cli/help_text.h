@@ -19,8 +19,4 @@ inline constexpr std::size_t kHelpColumns = 80;
 // whole.
 std::string WrapHelp(std::string_view help, std::size_t columns);
 
-// The width of the terminal on standard output; kHelpColumns when it is
-// none.
-std::size_t TerminalColumns();
-
 }  // namespace tensivo::cli
