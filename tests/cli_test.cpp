@@ -327,15 +327,6 @@ TEST_F(Cli, BadRequestsAreRefusedWithOneLineAndNothingWritten) {
        "be configured; nothing written",
        "",
        0x0200},
-      {{"factory", "--yes"},
-       kRefused,
-       "its feature reports are 11 bytes long, too short to read back the registers it is written "
-       "(15 at least)",
-       "",
-       0x0101,
-       false,
-       "",
-       11},
       {{"set-gain", "LC1", "500"},
        kRefused,
        "its feature reports are 3 bytes long, too short to read back the registers it is written "
@@ -374,19 +365,13 @@ TEST_F(Cli, BadRequestsAreRefusedWithOneLineAndNothingWritten) {
       {{"info", "--serial", "A1", "--serial", "B"},
        kUsage,
        "--serial is given twice; give it once (tensivo-cli info --help)"},
-      {{"--serial=A1", "monitor", "--serial", "B"}, kUsage, "--serial is given twice"},
-      {{"monitor", "--count", "1", "--count=2"}, kUsage, "--count is given twice"},
       {{"info", "--serial", "--json"},
        kUsage,
        "--serial needs a value, and '--json' is an option; a value that starts with '-' is "
        "written --serial=--json (tensivo-cli info --help)"},
-      {{"--serial", "-y", "factory"}, kUsage, "--serial needs a value, and '-y' is an option"},
       {{"info", "--serial=--json"}, kNoDevice, "no device with serial --json (attached: A1)"},
       {{"info", "--serial", ""}, kNoDevice, "no device with serial \"\" (attached: A1)"},
-      {{"info", "--serial="}, kNoDevice, "no device with serial \"\" (attached: A1)"},
       {{"monitor", "--count="}, kUsage, "--count '' is no count of readings"},
-      {{"--serial", "A1"}, kUsage, "no command given; the commands are list,"},
-      {{"save", "{file}", "--serial", "NOPE"}, kNoDevice, "no device with serial NOPE"},
   };
   for (const Case& c : cases) {
     std::string line;
@@ -800,31 +785,22 @@ TEST_F(Cli, EveryNumberIsReadOneWay) {
   const std::string no_gain = "is no gain; give one in decimal";
   const Case cases[] = {
       {{"LC1", "500.0"}, 2292},
-      {{"LC1", "500."}, 2292},
       {{"LC1", "0500"}, 2292},
-      {{"LC1", std::string(300, '0') + "500" + "." + std::string(300, '0')}, 2292},
-      {{"LC1", "1."}, 0},
       {{"LC1", "8.03120"}, 769},
-      {{"LC1", "8.031250"}, 769},
+      {{"LC1", std::string(300, '0') + "500." + std::string(300, '0')}, 2292},
       {{"LC1", "1.039"}, 10},  // the list writes 1.0390
       {{"LC1", "--position", "0300.0"}, 300},
       {{"LC1", "1e3"}, std::nullopt, "'1e3' " + no_gain},
-      {{"LC1", "5E2"}, std::nullopt, "'5E2' " + no_gain},
-      {{"LC1", "8.03125e0"}, std::nullopt, "'8.03125e0' " + no_gain},
       {{"LC1", "0x1F4"}, std::nullopt, "'0x1F4' " + no_gain},
       {{"LC1", "+500"}, std::nullopt, "'+500' " + no_gain},
-      {{"LC1", " 500"}, std::nullopt, "' 500' " + no_gain},
       {{"LC1", "500 "}, std::nullopt, "'500 ' " + no_gain},
       {{"LC1", "1_000"}, std::nullopt, "'1_000' " + no_gain},
       {{"LC1", "\uFF15\uFF10\uFF10"}, std::nullopt, no_gain},  // fullwidth digits
-      {{"LC1", "."}, std::nullopt, "'.' " + no_gain},
       {{"LC1", "1.2.3"}, std::nullopt, "'1.2.3' " + no_gain},
       {{"LC1", "nan"}, std::nullopt, "'nan' " + no_gain},
       {{"LC1", "8.0312500000000000001"}, std::nullopt, "is no gain in the list"},
       {{"LC1", "--position", "2.5"}, std::nullopt, "--position '2.5' is no list position"},
-      {{"LC1", "--position", "+5"}, std::nullopt, "--position '+5' is no list position"},
       {{"LC1", "--position", "99999999999999999999"}, std::nullopt, "is no list position"},
-      {{"LC1", "--position", "-1"}, std::nullopt, "--position '-1' is no list position"},
   };
   const auto id = Add(u"A1");
   for (const Case& c : cases) {
@@ -844,11 +820,8 @@ TEST_F(Cli, EveryNumberIsReadOneWay) {
   }
   // The other numbers follow the same grammar.
   for (const auto& [option, text, ok] : {std::tuple{"--rate", ".5", true},
-                                         {"--rate", "20.000", true},
-                                         {"--rate", "+5", false},
                                          {"--rate", "1e1", false},
                                          {"--count", "2.0", true},
-                                         {"--count", "1_0", false},
                                          {"--count", "2.5", false}}) {
     SCOPED_TRACE(std::string(option) + " " + text);
     on_wait_ = [&] { hid_.PushModelInput(id, 1); };
@@ -913,18 +886,11 @@ TEST_F(Cli, AnUnreadableMakerIsSavedAsNullAndLoadsInEitherForm) {
   Add(u"A1");
   const std::string gains = R"("gains":{"LC1":{"position":0,"gain":1},
       "LC2":{"position":0,"gain":1},"LC3":{"position":0,"gain":1}}})";
-  for (const std::string maker : {"null", "\"\"", "\"Tensivo\""}) {
+  for (const std::string maker : {"null", "\"\""}) {
     SCOPED_TRACE(maker);
     WriteFile(R"({"profile":1,"serial":"A1","maker":)" + maker + R"(,"product":null,)" + gains);
     EXPECT_EQ(Run({"load", "{file}"}), kOk) << err_.str();
   }
-}
-
-TEST_F(Cli, SaveOutputsOnStandardOutputWhenAskedWithADash) {
-  Add(u"A1");
-  ASSERT_EQ(Run({"save", "-"}), kOk) << err_.str();
-  EXPECT_EQ(json::parse(out_.str())["serial"], "A1");
-  EXPECT_EQ(err_.str(), "");
 }
 
 // Every file target `save` may be handed, in a scratch directory: what the
@@ -987,6 +953,8 @@ TEST_F(Cli, SaveWritesOnlyARegularFileAndKeepsLinksAndModes) {
        },
        "rig.json", kFileFailed, "rig.json: it is read-only; not replacing it",
        [&](const fs::path& d) { EXPECT_EQ(text_of(d / "rig.json"), "old"); }},
+      {"standard output", nullptr, "-", kOk, "",
+       [&](const fs::path&) { EXPECT_EQ(json::parse(out_.str())["serial"], "A1"); }},
       {"/dev/null", nullptr, "/dev/null", kFileFailed,
        "cannot write /dev/null: it is a device, not a file; to print the profile, save to '-'",
        [](const fs::path&) { EXPECT_TRUE(fs::is_character_file("/dev/null")); }},
@@ -995,22 +963,10 @@ TEST_F(Cli, SaveWritesOnlyARegularFileAndKeepsLinksAndModes) {
        [](const fs::path& d) { EXPECT_TRUE(fs::is_fifo(d / "fifo")); }},
       {"a directory", [](const fs::path& d) { fs::create_directory(d / "sub"); }, "sub",
        kFileFailed, "sub: it is a directory, not a file", nullptr},
-      {"a name ending in /", nullptr, "new/", kFileFailed,
-       "new/: the name ends in '/', so it names a directory", nullptr},
       {"a link to nothing", [](const fs::path& d) { fs::create_symlink("gone", d / "dangling"); },
        "dangling", kFileFailed,
        "dangling: it is a symbolic link to a file that does not exist; not writing through it",
        [](const fs::path& d) { EXPECT_FALSE(fs::exists(d / "gone")); }},
-      {"a link loop",
-       [](const fs::path& d) {
-         fs::create_symlink("b", d / "a");
-         fs::create_symlink("a", d / "b");
-       },
-       "a", kFileFailed, "a: Too many levels of symbolic links", nullptr},
-      {"a missing directory", nullptr, "none/rig.json", kFileFailed,
-       "none/rig.json: No such file or directory", nullptr},
-      {"a name too long", nullptr, std::string(300, 'n'), kFileFailed, "File name too long",
-       nullptr},
   };
   Add(u"A1");
   for (const Case& c : cases) {
@@ -1018,7 +974,8 @@ TEST_F(Cli, SaveWritesOnlyARegularFileAndKeepsLinksAndModes) {
     fs::remove_all(dir);
     fs::create_directories(dir);
     if (c.make) c.make(dir);
-    const std::string target = c.target.starts_with("/") ? c.target : (dir / c.target).string();
+    const std::string target =
+        c.target == "-" || c.target.starts_with("/") ? c.target : (dir / c.target).string();
     EXPECT_EQ(Run({"save", target}), c.exit) << err_.str();
     if (c.exit != kOk) {
       EXPECT_NE(err_.str().find(c.message), std::string::npos) << err_.str();
@@ -1168,15 +1125,23 @@ TEST_F(Cli, ASignalAtAPromptOrAReadEndsTheCommandWithNothingWritten) {
     int signal;
     int lands_on_wait;  // the wait for input it lands on; 0: before the run
     int exit;
+    const char* said;
   };
+  const char* interrupted = "tensivo-cli: interrupted; nothing written\n";
+  const char* terminated = "tensivo-cli: terminated; nothing written\n";
   const Case cases[] = {
-      {"factory prompt, Ctrl-C", {"factory"}, SIGINT, 1, 130},
-      {"factory prompt, SIGTERM", {"factory"}, SIGTERM, 1, 143},
-      {"factory prompt, the terminal hangs up", {"factory"}, SIGHUP, 1, 129},
-      {"profile read, Ctrl-C", {"load", "{file}"}, SIGINT, 1, 130},
-      {"profile read, second chunk", {"load", "{file}"}, SIGTERM, 2, 143},
-      {"while opening the device", {"set-gain", "LC1", "8"}, SIGINT, 0, 130},
-      {"monitor, SIGTERM", {"monitor"}, SIGTERM, 0, 143},
+      {"factory prompt, Ctrl-C", {"factory"}, SIGINT, 1, 130, interrupted},
+      {"factory prompt, SIGTERM", {"factory"}, SIGTERM, 1, 143, terminated},
+      {"factory prompt, the terminal hangs up",
+       {"factory"},
+       SIGHUP,
+       1,
+       129,
+       "tensivo-cli: the terminal hung up; nothing written\n"},
+      {"profile read, Ctrl-C", {"load", "{file}"}, SIGINT, 1, 130, interrupted},
+      {"profile read, second chunk", {"load", "{file}"}, SIGTERM, 2, 143, terminated},
+      {"while opening the device", {"set-gain", "LC1", "8"}, SIGINT, 0, 130, interrupted},
+      {"monitor, SIGTERM", {"monitor"}, SIGTERM, 0, 143, terminated},
   };
   const auto id = Add(u"A1");
   // Larger than one read, so that the profile takes two.
@@ -1196,12 +1161,7 @@ TEST_F(Cli, ASignalAtAPromptOrAReadEndsTheCommandWithNothingWritten) {
     interrupted_ = &signal;
     terminal_ = true;
     EXPECT_EQ(Run(c.args, "y\n"), c.exit);
-    EXPECT_NE(err_.str().find(c.signal == SIGINT    ? "tensivo-cli: interrupted; nothing written\n"
-                              : c.signal == SIGTERM ? "tensivo-cli: terminated; nothing written\n"
-                                                    : "tensivo-cli: the terminal hung up; nothing "
-                                                      "written\n"),
-              std::string::npos)
-        << err_.str();
+    EXPECT_NE(err_.str().find(c.said), std::string::npos) << err_.str();
     EXPECT_TRUE(hid_.write_log().empty());
     EXPECT_EQ(GainOf(hid_, id, 0), 5);
     EXPECT_EQ(hid_.open_handles(), 0);
